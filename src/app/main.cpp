@@ -1,0 +1,13 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "console/output.h"
+#include "platform/platform.h"
+
+int main(int argc, char** argv) {
+  SetConsoleEncoding(platform::ConsoleUsesGbk() ? ConsoleEncoding::Gbk : ConsoleEncoding::Utf8);
+  std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
+  return RunOrvelDfu(words, std::cin);
+}

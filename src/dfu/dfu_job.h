@@ -1,0 +1,25 @@
+// The DFU job: connect, erase, download, verify, restart.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+struct EraseRegion {
+  uint32_t start = 0;
+  uint32_t length = 0;
+};
+
+// The erase regions for the loaded programs, in order.
+std::vector<EraseRegion> PlanEraseRegions();
+
+bool RunDfuJob();
+bool EraseStep();
+bool DownloadStep();
+bool VerifyStep();
+bool VerifyProgram(const uint8_t* expected, uint32_t start, uint32_t length, int32_t total,
+                   int32_t& done);
+
+void PrintNoDeviceFound();
+void PrintEraseArea(uint32_t start, uint32_t length);
+void PrintDownloadArea(uint32_t start, uint32_t length);
+void PrintVerifyArea(uint32_t start, uint32_t length);

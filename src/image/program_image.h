@@ -1,0 +1,39 @@
+// One program file read into a byte image placed at a flash address.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// The -p address that means "take the start address from the HEX file".
+constexpr uint32_t kAddressFromFile = 0xFFFFFFFFu;
+// The largest program area of any chip (1020 KB); no image may be larger.
+constexpr uint32_t kLargestProgramArea = 0xFF000u;
+
+struct HexRecord {
+  uint8_t count = 0;
+  uint16_t offset = 0;
+  uint8_t type = 0;
+  uint8_t data[64] = {};
+};
+
+// Validates one Intel HEX line (without its line end) and fills record.
+bool ParseHexRecord(std::string_view line, HexRecord& record);
+
+// True when the path names an Intel HEX file (extension ".hex", any case).
+bool IsHexPath(std::string_view path);
+
+class ProgramImage {
+ public:
+  uint32_t start = 0;
+  uint32_t requested = 0;
+  uint32_t length = 0;
+  std::unique_ptr<uint8_t[]> bytes;
+
+  bool Load(uint32_t address, const std::string& path);
+  bool LoadBin(const std::string& path);
+  bool LoadHex(const std::string& path);
+  uint32_t EffectiveStart() const;
+  void Release();
+};

@@ -1,0 +1,39 @@
+// The dfu options: settings, program entries, and the loaded program list.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/program_image.h"
+
+struct ProgramEntry {
+  uint32_t addr = 0;
+  std::string pg_path;  // at most 511 bytes
+};
+
+struct DfuSettings {
+  uint16_t vendor_id = 0x0000;
+  uint16_t product_id = 0xC081;
+  int8_t interface_number = -1;
+  uint8_t wait = 0;
+  uint8_t flash_size = 1;
+  uint8_t mode = 0;
+  std::vector<ProgramEntry> programs;
+};
+
+// Loaded programs, in ascending order of effective start, never overlapping.
+struct ProgramImageList {
+  std::vector<ProgramImage> images;
+  uint32_t areaEnd = 0;
+  int32_t count() const { return static_cast<int32_t>(images.size()); }
+};
+
+extern DfuSettings theDfuSettings;
+extern ProgramImageList theProgramImageList;
+
+bool ParseDfuOptions(const std::vector<std::string>& words);
+bool AddProgramEntry(uint32_t addr, std::string pg_path);
+// 1: every program loaded and placed; -1: no program; -3: a program failed.
+int32_t LoadPrograms();
+void ClearProgramImageList();

@@ -1,0 +1,17 @@
+// The one rule by which option values and shell arguments become numbers:
+// leading white space, an optional sign, (base 16: an optional 0x), then the
+// longest run of digits; anything after the digits is ignored.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+enum class NumberError { None, Invalid, OutOfRange };
+
+// A signed 32-bit value. Invalid: no digit. OutOfRange: outside int32.
+NumberError ConvertInt32(std::string_view text, int base, int32_t& value);
+
+// A base-16 address: like ConvertInt32, but any value up to 0xFFFFFFFF is
+// accepted, and a negative one (down to -0x80000000) is taken in two's
+// complement ("-1" is 0xFFFFFFFF).
+NumberError ConvertAddress(std::string_view text, uint32_t& value);
