@@ -32,7 +32,12 @@ struct ProgramImageList {
 extern DfuSettings theDfuSettings;
 extern ProgramImageList theProgramImageList;
 
-bool ParseDfuOptions(const std::vector<std::string>& words);
+// How option names (-w, -s, -m, -p) are matched: exactly on the command
+// line, without regard to case at the shell's prompt.
+enum class OptionNameCase { Exact, Insensitive };
+
+bool ParseDfuOptions(const std::vector<std::string>& words,
+                     OptionNameCase nameCase = OptionNameCase::Exact);
 bool AddProgramEntry(uint32_t addr, std::string pg_path);
 // 1: every program loaded and placed; -1: no program; -3: a program failed.
 int32_t LoadPrograms();
