@@ -1,1 +1,99 @@
-// Filled in by the device work.
+// Listing the HID interfaces that may be the bootloader, and naming them.
+#include "device/device_search.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <string_view>
+
+#include "console/output.h"
+#include "console/ticks.h"
+#include "platform/platform.h"
+
+DeviceSearch theDeviceSearch;
+
+namespace {
+
+// Descriptions follow the HID hardware-ID form, whose parts are kept short.
+constexpr size_t kDescriptionLimit = 256;
+
+size_t FindIgnoringCase(std::string_view text, std::string_view word) {
+  const auto same = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  };
+  const auto at = std::search(text.begin(), text.end(), word.begin(), word.end(), same);
+  return at == text.end() ? std::string_view::npos
+                          : static_cast<size_t>(at - text.begin());
+}
+
+// marker plus the two characters that follow it in the path, as they stand.
+void AppendPathMarker(std::string& out, std::string_view path, std::string_view marker) {
+  const size_t at = FindIgnoringCase(path, marker);
+  if (at == std::string_view::npos) return;
+  out.append(marker);
+  out.append(path.substr(at + marker.size(), 2));
+}
+
+std::string ConsoleText(const wchar_t* wide) {
+  return ToConsoleEncoding(platform::WideToUtf8(wide));
+}
+
+}  // namespace
+
+std::string FormatDeviceDescription(const hid_device_info& info) {
+  std::string out;
+  if (info.manufacturer_string != nullptr) {
+    const std::string maker = ConsoleText(info.manufacturer_string);
+    if (maker.size() + 1 < kDescriptionLimit) {
+      out = maker;
+      if (!maker.empty()) out.push_back(' ');
+    }
+  }
+  if (info.product_string != nullptr) {
+    const std::string product = ConsoleText(info.product_string);
+    if (product.size() + 1 < kDescriptionLimit - out.size()) out += product;
+  }
+  if (out.size() + 5 < kDescriptionLimit) out += "(HID\\";
+
+  char ids[64];
+  std::snprintf(ids, sizeof ids, "VID_%.4X&PID_%.4X&REV_%.4X",
+                static_cast<unsigned>(info.vendor_id), static_cast<unsigned>(info.product_id),
+                static_cast<unsigned>(info.release_number));
+  out += ids;
+
+  const std::string_view path = info.path != nullptr ? info.path : "";
+  AppendPathMarker(out, path, "&MI_");
+  AppendPathMarker(out, path, "&Col");
+  if (out.size() + 1 < kDescriptionLimit) out.push_back(')');
+  return out;
+}
+
+void RequestDeviceRescan(int32_t delayMs) {
+  if (delayMs <= 0) return;
+  platform::RequestDeviceTreeRescan();
+  // The rescan runs on its own; a chip that just reset into its bootloader
+  // needs this long to show up as a new device.
+  SleepTicks(delayMs);
+}
+
+int32_t EnumerateDevices() {
+  DeviceSearch& search = theDeviceSearch;
+  search.entries.clear();
+  RequestDeviceRescan(RescanSettleMs);
+
+  hid_device_info* list = hid_enumerate(search.vendor_id, search.product_id);
+  int32_t appended = 0;
+  for (const hid_device_info* info = list; info != nullptr; info = info->next) {
+    if (search.interface_number >= 0 && info->interface_number != search.interface_number) {
+      continue;
+    }
+    DeviceEntry entry;
+    entry.description = FormatDeviceDescription(*info);
+    if (info->path != nullptr && info->path[0] != '\0') entry.path = std::string(info->path);
+    search.entries.push_back(std::move(entry));
+    ++appended;
+  }
+  hid_free_enumeration(list);
+  return appended;
+}
