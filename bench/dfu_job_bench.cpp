@@ -105,7 +105,7 @@ void Report(const char* format, Args... args) {
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   if (!LoadBenchProgram()) {
-    Report("orvel-bench: out of memory\n");
+    Report("%s", "orvel-bench: out of memory\n");
     return 1;
   }
   double best = 0;
