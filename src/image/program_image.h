@@ -10,6 +10,10 @@
 constexpr uint32_t kAddressFromFile = 0xFFFFFFFFu;
 // The largest program area of any chip (1020 KB); no image may be larger.
 constexpr uint32_t kLargestProgramArea = 0xFF000u;
+// Every image starts on a multiple of this; the gap in front of the program's
+// first byte, and any gap inside a HEX image, holds the erased-flash value.
+constexpr uint32_t kImageAlignment = 0x100u;
+constexpr uint8_t kErasedFlashByte = 0xFF;
 
 struct HexRecord {
   uint8_t count = 0;

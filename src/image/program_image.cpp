@@ -1,0 +1,81 @@
+#include "image/program_image.h"
+
+#include <cstring>
+#include <new>
+
+#include "image/file_bytes.h"
+
+namespace {
+
+char ToLowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+bool IsHexPath(std::string_view path) {
+  const size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos) {
+    return false;
+  }
+  const size_t separator = path.find_last_of("/\\");
+  if (separator != std::string_view::npos && separator > dot) {
+    return false;  // the dot belongs to a directory name
+  }
+  const std::string_view extension = path.substr(dot);
+  constexpr std::string_view kHexExtension = ".hex";
+  if (extension.size() != kHexExtension.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < extension.size(); ++i) {
+    if (ToLowerAscii(extension[i]) != kHexExtension[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ProgramImage::Load(uint32_t address, const std::string& path) {
+  Release();
+  requested = address;
+  if (IsHexPath(path)) {
+    return LoadHex(path);
+  }
+  start = address;
+  return LoadBin(path);
+}
+
+uint32_t ProgramImage::EffectiveStart() const {
+  return requested == kAddressFromFile ? start : requested;
+}
+
+void ProgramImage::Release() {
+  bytes.reset();
+  start = 0;
+  requested = 0;
+  length = 0;
+}
+
+bool ProgramImage::LoadBin(const std::string& path) {
+  BinaryFileReader file;
+  uint64_t size = 0;
+  if (!file.Open(path) || !file.QuerySize(size) || size == 0) {
+    return false;
+  }
+  const uint32_t front = requested % kImageAlignment;
+  // No program area holds more; refusing here keeps a huge file from ever
+  // being allocated or read.
+  if (size > kLargestProgramArea - front) {
+    return false;
+  }
+  start -= front;
+  requested -= front;
+  length = static_cast<uint32_t>(size) + front;
+  bytes.reset(new (std::nothrow) uint8_t[length]);
+  if (!bytes) {
+    length = 0;
+    return false;
+  }
+  std::memset(bytes.get(), kErasedFlashByte, front);
+  return file.ReadAll(bytes.get() + front, size);
+}
