@@ -1,0 +1,109 @@
+#include "console/console.h"
+
+#include <cstdio>
+
+#include "console/output.h"
+#include "console/ticks.h"
+
+int32_t JobClock = 0;
+int32_t StepClock = 0;
+int32_t LastStepPercent = -1;
+int32_t LastOverallPercent = 0;
+
+namespace {
+
+double ElapsedSeconds(int32_t now, int32_t since) {
+  // Tick differences wrap like the 32-bit counter they come from.
+  const int32_t elapsed = static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(since));
+  return static_cast<double>(elapsed) / 1000.0;
+}
+
+int32_t PercentOf(int32_t total, int32_t done) {
+  if (total == 0) return 100;
+  const int64_t percent = static_cast<int64_t>(done) * 100 / total;
+  return percent > 100 ? 100 : static_cast<int32_t>(percent);
+}
+
+void WritePercentLine(const std::string& prefix, int32_t percent, bool final) {
+  std::string line = "\r";
+  line += prefix;
+  line += std::to_string(percent);
+  line += '%';
+  std::ostream& out = ConsoleOut();
+  out << line << std::flush;
+  if (final) out << '\n' << std::flush;
+}
+
+// Download and verify share one last-shown value; a negative percentage is
+// never taken as "already shown".
+void ShowStepProgress(const std::string& prefix, int32_t total, int32_t done, bool final) {
+  const int32_t percent = PercentOf(total, done);
+  if (!final && percent >= 0 && percent == LastStepPercent) return;
+  LastStepPercent = percent;
+  WritePercentLine(prefix, percent, final);
+}
+
+}  // namespace
+
+void PrintStatusLine(bool withTime, bool restartStepClock, bool withStepTime, std::string_view text) {
+  std::string line = ">> ";
+  line += text;
+  if (withTime) {
+    const int32_t now = NowTicks();
+    line += " (";
+    if (withStepTime) {
+      line += FormatSeconds(ElapsedSeconds(now, StepClock));
+      line += "s, ";
+    }
+    line += FormatSeconds(ElapsedSeconds(now, JobClock));
+    line += "s)";
+  }
+  line += '\n';
+  ConsoleOut() << line << std::flush;
+  if (restartStepClock) StepClock = NowTicks();
+}
+
+void PrintStepResult(bool success) {
+  if (!LogMode) return;
+  const std::string text = success ? Localized(": Successful execution!", "：执行成功！")
+                                   : Localized(": Execution failed!", "：执行失败！");
+  PrintStatusLine(true, false, true, text);
+}
+
+void ShowDownloadProgress(int32_t total, int32_t done, bool final) {
+  ShowStepProgress(Localized(">> : Download progress: ", ">> ：下载进度: "), total, done, final);
+}
+
+void ShowVerifyProgress(int32_t total, int32_t done, bool final) {
+  ShowStepProgress(Localized(">> : Verify progress: ", ">> ：校验进度: "), total, done, final);
+}
+
+// Unlike the per-step displays, 0% is always written again: each job's
+// first overall update shows even though the value is carried over.
+void ShowOverallProgress(int32_t total, int32_t done, bool final) {
+  const int32_t percent = PercentOf(total, done);
+  if (!final && percent > 0 && percent == LastOverallPercent) return;
+  LastOverallPercent = percent;
+  WritePercentLine(">>: ", percent, final);
+}
+
+void ResetStepProgress() { LastStepPercent = -1; }
+
+void StartJobClock() {
+  JobClock = NowTicks();
+  StepClock = JobClock;
+}
+
+void RestartStepClock() { StepClock = NowTicks(); }
+
+std::string FormatHexAddress(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+std::string FormatSeconds(double seconds) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
+}

@@ -1,0 +1,32 @@
+#include "console/ticks.h"
+
+#include "platform/platform.h"
+
+namespace {
+
+TickSource* tickSource = nullptr;
+
+// Read at the latest during static initialisation, so ticks count from
+// process start even if nothing asks for the time until much later.
+int64_t ProcessStartMs() {
+  static const int64_t start = platform::MonotonicMs();
+  return start;
+}
+const int64_t processStartMs = ProcessStartMs();
+
+}  // namespace
+
+int32_t NowTicks() {
+  if (tickSource != nullptr) return tickSource->Now();
+  return static_cast<int32_t>(platform::MonotonicMs() - ProcessStartMs());
+}
+
+void SleepTicks(int32_t ms) {
+  if (tickSource != nullptr) {
+    tickSource->Sleep(ms);
+    return;
+  }
+  platform::SleepMs(ms);
+}
+
+void SetTickSource(TickSource* source) { tickSource = source; }

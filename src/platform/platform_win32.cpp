@@ -1,0 +1,111 @@
+// Windows: locale and console code page from the Win32 API, locks as named
+// mutexes, device-tree rescans through the configuration manager.
+#include <windows.h>
+#include <cfgmgr32.h>
+
+#include <string>
+
+#include "platform/locale_names.h"
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+constexpr UINT kGbkCodePage = 936;
+constexpr int kIso639BufferSize = 20;
+constexpr int kLocaleNameBufferSize = 85;
+
+std::wstring Utf8ToWide(std::string_view utf8) {
+  if (utf8.empty()) return std::wstring();
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
+  return wide;
+}
+
+std::string WideToCodePage(const std::wstring& wide, UINT codePage) {
+  if (wide.empty()) return std::string();
+  // CP_UTF8 takes neither a default character nor the used-default flag.
+  const char* defaultChar = codePage == CP_UTF8 ? nullptr : "?";
+  const int length = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                         defaultChar, nullptr);
+  if (length <= 0) return std::string();
+  std::string narrow(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), &narrow[0], length, defaultChar,
+                      nullptr);
+  return narrow;
+}
+
+}  // namespace
+
+bool QueryLocaleLanguage(std::string& iso639) {
+  char buffer[kIso639BufferSize] = {};
+  if (GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SISO639LANGNAME, buffer, kIso639BufferSize) == 0) return false;
+  iso639 = buffer;
+  return true;
+}
+
+bool QueryUiLocaleName(std::string& localeName) {
+  wchar_t wideName[kLocaleNameBufferSize] = {};
+  const LCID uiLocale = MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT);
+  if (LCIDToLocaleName(uiLocale, wideName, kLocaleNameBufferSize, 0) == 0) return false;
+  char name[kLocaleNameBufferSize] = {};
+  WideCharToMultiByte(CP_UTF8, 0, wideName, -1, name, kLocaleNameBufferSize, nullptr, nullptr);
+  localeName = name;
+  return true;
+}
+
+bool ConsoleUsesGbk() { return GetConsoleOutputCP() == kGbkCodePage; }
+
+std::string Utf8ToGbk(std::string_view utf8) { return WideToCodePage(Utf8ToWide(utf8), kGbkCodePage); }
+
+std::string WideToUtf8(const wchar_t* text) {
+  if (text == nullptr) return std::string();
+  return WideToCodePage(std::wstring(text), CP_UTF8);
+}
+
+int64_t MonotonicMs() { return static_cast<int64_t>(GetTickCount64()); }
+
+void SleepMs(int32_t ms) {
+  if (ms <= 0) return;
+  Sleep(static_cast<DWORD>(ms));
+}
+
+// Makes a chip that has just restarted into its bootloader, and attached
+// again as a new USB device, show up in the next enumeration. Results are
+// not looked at: the enumeration that follows tells.
+void RequestDeviceTreeRescan() {
+  DEVINST root = 0;
+  if (CM_Locate_DevNodeA(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS) return;
+  CM_Reenumerate_DevNode(root, CM_REENUMERATE_ASYNCHRONOUS);
+}
+
+NamedLock::Outcome NamedLock::TryAcquire(const std::string& name) {
+  Release();
+  const std::string mutexName = "orvel-dfu-" + EscapeLockName(name);
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, mutexName.c_str());
+  if (mutex == nullptr) {
+    // A different kind of object by that name also means someone else has it.
+    return GetLastError() == ERROR_INVALID_HANDLE ? Outcome::HeldElsewhere : Outcome::Unavailable;
+  }
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    return Outcome::HeldElsewhere;
+  }
+  handle_ = reinterpret_cast<intptr_t>(mutex);
+  return Outcome::Acquired;
+}
+
+// The system deletes the mutex with its last handle, also when the holder
+// exits without calling this.
+void NamedLock::Release() {
+  if (handle_ == kNoHandle) return;
+  HANDLE mutex = reinterpret_cast<HANDLE>(handle_);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  handle_ = kNoHandle;
+}
+
+}  // namespace platform
