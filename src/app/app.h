@@ -1,6 +1,7 @@
 // The entry: language choice, one-shot job or interactive shell.
 #pragma once
 
+#include <cstdint>
 #include <istream>
 #include <string>
 #include <vector>
@@ -12,6 +13,22 @@ void PrintHelp();
 std::vector<std::string> SplitWords(const std::string& line);
 bool IsChineseLocale();
 
+// The start-up language choice, apart from the platform queries: true when
+// the ISO 639 name is "zh" in any case, or could not be had.
+bool IsChineseLanguageName(bool known, const std::string& iso639);
+// UiLanguage from the first check and the UI locale name: Chinese (0) only
+// when the first check says Chinese and the UI locale is "zh-CN" or unknown.
+int32_t ChooseUiLanguage(bool chineseLocale, bool uiNameKnown, const std::string& uiLocaleName);
+// Both checks against the platform's locale.
+int32_t StartupUiLanguage();
+
 // Runs the tool with the command-line words (argv[1..]) and the shell's input.
 // Returns the exit status: 1 after a successful job, 0 otherwise.
 int RunOrvelDfu(const std::vector<std::string>& words, std::istream& input);
+
+// The interactive shell: version, help, then commands until `exit`, the end
+// of the input, or a `dfu` line that parses (which runs the job).
+int RunShell(std::istream& input);
+// Runs the parsed job, writes the verdict line and closes the device link.
+// Returns the exit status.
+int RunJobToEnd();

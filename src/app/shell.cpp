@@ -1,0 +1,106 @@
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "console/console.h"
+#include "console/output.h"
+#include "options/dfu_options.h"
+#include "options/number_rule.h"
+
+namespace {
+
+bool EqualsIgnoringCase(const std::string& text, const char* word) {
+  size_t i = 0;
+  for (; i < text.size() && word[i] != '\0'; ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != word[i]) return false;
+  }
+  return i == text.size() && word[i] == '\0';
+}
+
+// False at the end of the input. Lines from files made on Windows end in
+// "\r\n"; the "\r" is no part of the line either.
+bool ReadLine(std::istream& input, std::string& line) {
+  if (!std::getline(input, line)) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+// The decimal number of a `language` or `log` command; false when it has no
+// digit or does not fit, and then the command does nothing.
+bool ReadSwitch(const std::vector<std::string>& words, bool& on) {
+  if (words.size() < 2) return false;
+  int32_t value = 0;
+  if (ConvertInt32(words[1], 10, value) != NumberError::None) return false;
+  on = value != 0;
+  return true;
+}
+
+void ReportParameterError() {
+  if (!LogMode) return;
+  PrintStatusLine(false, false, true, Localized(": Parameter error!", "：参数错误！"));
+}
+
+enum class ShellStep { Continue, Exit, RunJob };
+
+// Command words and option names are matched without regard to case; the
+// words themselves, program paths among them, go on as they were typed.
+ShellStep RunShellCommand(const std::string& line) {
+  if (EqualsIgnoringCase(line, "exit")) return ShellStep::Exit;
+  const std::vector<std::string> words = SplitWords(line);
+  if (words.empty()) return ShellStep::Continue;
+  const std::string& command = words[0];
+  bool on = false;
+  if (EqualsIgnoringCase(command, "v")) {
+    ConsoleOut() << VersionString() << "\n" << std::flush;
+  } else if (EqualsIgnoringCase(command, "help")) {
+    PrintHelp();
+  } else if (EqualsIgnoringCase(command, "language")) {
+    if (ReadSwitch(words, on)) UiLanguage = on ? 1 : 0;
+  } else if (EqualsIgnoringCase(command, "log")) {
+    if (ReadSwitch(words, on)) LogMode = on;
+  } else if (EqualsIgnoringCase(command, "dfu")) {
+    const std::vector<std::string> options(words.begin() + 1, words.end());
+    if (ParseDfuOptions(options, OptionNameCase::Insensitive)) return ShellStep::RunJob;
+    ReportParameterError();
+  }
+  return ShellStep::Continue;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitWords(const std::string& line) {
+  std::vector<std::string> words;
+  std::string word;
+  for (char c : line) {
+    if (c == ' ') {
+      words.push_back(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  if (!word.empty()) words.push_back(word);
+  return words;
+}
+
+int RunShell(std::istream& input) {
+  ConsoleOut() << VersionString() << "\n" << std::flush;
+  PrintHelp();
+  LogMode = true;
+  std::string line;
+  for (;;) {
+    ConsoleOut() << ">> " << std::flush;
+    // The end of the input ends the shell as `exit` does.
+    if (!ReadLine(input, line)) return 0;
+    switch (RunShellCommand(line)) {
+      case ShellStep::Exit:
+        return 0;
+      case ShellStep::RunJob:
+        return RunJobToEnd();
+      case ShellStep::Continue:
+        break;
+    }
+  }
+}
