@@ -21,6 +21,16 @@ enum class FaultEffect {
   Delay,   // the reply comes delayMs late
 };
 
+// Which requests a fault hits and what it does to them:
+// - Silent: the chip ignores the request (no effect, no reply).
+// - Wrong: the command takes effect but the reply fails the tool's test
+//   (probe/erase/start echo and data ack with byte 1 set to 0x00, read reply
+//   marked 1A 61).
+// - Flip: a read reply with bit 0 of its first data byte flipped, flash
+//   unchanged; on any other kind it acts as Wrong.
+// - Unplug: the request is traced but has no effect, its write and every later
+//   one fail, and the device leaves the bus.
+// - Delay: the command takes effect and its replies come delayMs late.
 struct Fault {
   RequestKind kind = RequestKind::Probe;
   int occurrence = 1;  // the Nth request of that kind, counting from 1
@@ -47,14 +57,20 @@ class VirtualBootloader {
   explicit VirtualBootloader(uint32_t flashSize = 1u << 20);
 
   HandleResult HandleReport(const Report& report);
+  // The same, filling `result` in place so that a caller on a hot path can
+  // reuse its reply storage.
+  void HandleReport(const Report& report, HandleResult& result);
 
   void AddFault(const Fault& fault);
   void SetSilent(bool silent) { silent_ = silent; }
   void SetNoise(int reportsAfterProbe) { noise_ = reportsAfterProbe; }
+  // Pulls the cable: every later write fails.
+  void Unplug() { unplugged_ = true; }
 
   bool unplugged() const { return unplugged_; }
   bool restarted() const { return restarted_; }  // left its bootloader
 
+  uint32_t flashSize() const { return static_cast<uint32_t>(flash_.size()); }
   std::vector<uint8_t>& flash() { return flash_; }
   const std::vector<uint8_t>& flash() const { return flash_; }
 
@@ -65,7 +81,26 @@ class VirtualBootloader {
   const std::vector<Request>& trace() const { return trace_; }
 
  private:
-  // ... implementation state
+  struct FaultHits {
+    bool silent = false;
+    bool wrong = false;
+    bool flip = false;
+    bool unplug = false;
+    int32_t delayMs = 0;
+  };
+
+  FaultHits CollectFaults(RequestKind kind, int occurrence) const;
+  void Execute(RequestKind kind, const Report& request, const FaultHits& hits,
+               HandleResult& result);
+  void AnswerProbe(const Report& request, const FaultHits& hits, HandleResult& result);
+  void AnswerErase(const Report& request, const FaultHits& hits, HandleResult& result);
+  void AnswerStart(const Report& request, const FaultHits& hits, HandleResult& result);
+  void AnswerData(const Report& request, const FaultHits& hits, HandleResult& result);
+  void AnswerRead(const Report& request, const FaultHits& hits, HandleResult& result);
+  void AnswerRestart(const Report& request);
+  bool SpanInFlash(uint64_t address, uint64_t length) const;
+  static Report& AddReply(HandleResult& result, const FaultHits& hits);
+
   std::vector<uint8_t> flash_;
   std::vector<Request> trace_;
   std::vector<Fault> faults_;
@@ -73,6 +108,9 @@ class VirtualBootloader {
   int noise_ = 0;
   bool unplugged_ = false;
   bool restarted_ = false;
+  uint32_t writeAddress_ = 0;    // where the next DownloadData goes
+  uint32_t writeRemaining_ = 0;  // bytes the current download still expects
+  int occurrences_[7] = {};      // requests seen so far, per RequestKind
 };
 
 RequestKind ClassifyRequest(const Report& report);

@@ -4,7 +4,9 @@
 // report, 0 on time-out, -1 on error, hid_write fails once unplugged).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,20 +47,70 @@ struct WriteRecord {
   std::vector<uint8_t> buffer;  // exactly what hid_write got, report ID included
 };
 
+// An input report waiting in a device's queue until its ready tick.
+struct QueuedInput {
+  Report bytes{};
+  uint8_t length = 0;      // a report may be shorter than 64 bytes
+  int32_t readyTick = 0;   // NowTicks() from which it can be read
+};
+
+// The process's virtual USB bus. Input reports queue per device, in the order
+// the device sends them; every open handle of a device reads from that one
+// queue, and closing a device's last handle drops what nobody read (as a
+// hidraw node does). Not thread-safe: the tool runs on one thread.
 class VirtualHidBus {
  public:
   static VirtualHidBus& Instance();
 
   // Removes every device and record; hidapi calls then see an empty bus.
+  // Handles opened before a Reset fail every call afterwards.
   void Reset();
   // Returns the device's index.
   int AddDevice(const VirtualDeviceSpec& spec);
   VirtualBootloader& device(int index);
+  const VirtualDeviceSpec& spec(int index) const;
+  int deviceCount() const { return static_cast<int>(devices_.size()); }
 
   int enumerations() const;
   const std::vector<WriteRecord>& writes() const;
   // Input reports the device queued but nobody read yet.
   int pendingInput(int index) const;
+  // Queues an input report of 1 to 64 bytes (longer ones are cut) that can be
+  // read delayMs after now, behind everything the device already queued.
+  void QueueInput(int index, const std::vector<uint8_t>& bytes, int32_t delayMs = 0);
+
+  // The stand-in's side (hidapi_standin.cpp), hidapi's semantics throughout.
+  // Whether the device is on the bus: plugged, still in its bootloader, and
+  // appeared (its appearAfterEnumerations enumerations have run).
+  bool OnBus(int index) const;
+  // Counts one hid_enumerate call; devices OnBus before it are listed.
+  void CountEnumeration() { ++enumerations_; }
+  // The first device with this path that is on the bus, or -1.
+  int FindOpenable(const char* path) const;
+  uint64_t generation() const { return generation_; }
+  void NoteOpened(int index);
+  void NoteClosed(int index);
+  // hid_write: report ID handling, the model, the record. Bytes written or -1.
+  int Write(int index, const uint8_t* data, size_t length);
+  // hid_read_timeout: one report, 0 on time-out, -1 once unplugged.
+  int Read(int index, uint8_t* data, size_t length, int32_t milliseconds);
+
+ private:
+  struct Slot {
+    VirtualDeviceSpec spec;
+    std::unique_ptr<VirtualBootloader> model;
+    std::deque<QueuedInput> input;
+    int openHandles = 0;
+  };
+
+  bool ValidIndex(int index) const;
+  void Enqueue(Slot& slot, const Report& bytes, size_t length, int32_t delayMs);
+
+  std::vector<std::unique_ptr<Slot>> devices_;
+  std::vector<WriteRecord> writes_;
+  int enumerations_ = 0;
+  uint64_t generation_ = 0;
+  HandleResult scratch_;  // reused for every report, no churn per packet
 };
 
 }  // namespace sim
