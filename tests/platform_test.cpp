@@ -1,0 +1,309 @@
+// POSIX platform layer: locale variables, console encoding, GBK and wide
+// string conversion, and the inter-process device lock.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/locale_names.h"
+#include "platform/platform.h"
+
+namespace {
+
+using platform::NamedLock;
+
+std::string Bytes(std::initializer_list<unsigned char> bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+void SetOrUnset(const char* name, const char* value) {
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
+TEST(LocaleNamesTest, SplitsLocaleValues) {
+  struct Case {
+    const char* locale;
+    const char* language;
+    const char* territory;
+    const char* codeset;
+  };
+  const std::vector<Case> cases = {
+      {"zh_CN.UTF-8", "zh", "CN", "UTF-8"},
+      {"zh_TW.Big5@stroke", "zh", "TW", "Big5"},
+      {"de_DE@euro", "de", "DE", ""},
+      {"en", "en", "", ""},
+      {"C.UTF-8", "C", "", "UTF-8"},
+      {"", "", "", ""},
+  };
+  for (const Case& c : cases) {
+    const platform::LocaleParts parts = platform::SplitLocaleName(c.locale);
+    EXPECT_EQ(parts.language, c.language) << c.locale;
+    EXPECT_EQ(parts.territory, c.territory) << c.locale;
+    EXPECT_EQ(parts.codeset, c.codeset) << c.locale;
+  }
+}
+
+TEST(LocaleNamesTest, LanguageAndUiNameFromLocaleValues) {
+  struct Case {
+    const char* languageList;
+    const char* locale;
+    const char* iso639;
+    const char* uiName;
+  };
+  const std::vector<Case> cases = {
+      {"", "zh_CN.UTF-8", "zh", "zh-CN"},
+      {"", "zh_TW.UTF-8", "zh", "zh-TW"},
+      {"", "en_US.UTF-8", "en", "en-US"},
+      {"", "zh", "zh", "zh"},
+      {"", "C", "en", "en"},
+      {"", "POSIX", "en", "en"},
+      {"", "C.UTF-8", "en", "en"},
+      {"", "", "en", "en"},
+      {"zh_CN:en_US", "zh_CN.GBK", "zh", "zh-CN"},
+      {"en_GB:zh_CN", "zh_CN.UTF-8", "zh", "en-GB"},
+      {"zh_TW", "zh_CN.UTF-8", "zh", "zh-TW"},
+      {":zh_TW", "zh_CN.UTF-8", "zh", "zh-CN"},
+      {"C", "zh_CN.UTF-8", "zh", "en"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::Iso639FromLocale(c.locale), c.iso639) << c.locale;
+    EXPECT_EQ(platform::UiLocaleNameFrom(c.languageList, c.locale), c.uiName)
+        << c.languageList << " / " << c.locale;
+  }
+  EXPECT_EQ(platform::FirstNonEmpty(nullptr, "", "zh_CN.UTF-8"), "zh_CN.UTF-8");
+  EXPECT_EQ(platform::FirstNonEmpty("C", "de_DE", nullptr), "C");
+  EXPECT_EQ(platform::FirstNonEmpty(nullptr, nullptr, ""), "");
+}
+
+TEST(LocaleNamesTest, GbkCodesets) {
+  struct Case {
+    const char* locale;
+    bool gbk;
+  };
+  const std::vector<Case> cases = {
+      {"zh_CN.GBK", true},        {"zh_CN.gbk", true},         {"zh_CN.GB2312", true},
+      {"zh_CN.gb18030", true},    {"zh_CN.GB-18030", true},    {"zh_CN.GBK@mod", true},
+      {"zh_CN.UTF-8", false},     {"zh_CN", false},            {"GBK", false},
+      {"zh_CN.GBKX", false},      {"zh_TW.Big5", false},       {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(platform::IsGbkCodeset(c.locale), c.gbk) << c.locale;
+}
+
+TEST(LocaleNamesTest, LockNamesEscapeEverythingButPortableBytes) {
+  EXPECT_EQ(platform::EscapeLockName("hidraw3"), "hidraw3");
+  EXPECT_EQ(platform::EscapeLockName("a-b_c.D9"), "a-b_c.D9");
+  EXPECT_EQ(platform::EscapeLockName("a/b"), "a%2Fb");
+  EXPECT_EQ(platform::EscapeLockName("a%2Fb"), "a%252Fb");
+  EXPECT_EQ(platform::EscapeLockName("hid#vid_1234&col02"), "hid%23vid_1234%26col02");
+  EXPECT_EQ(platform::EscapeLockName("\xE4 "), "%E4%20");
+  EXPECT_NE(platform::EscapeLockName("a/b"), platform::EscapeLockName("a%2Fb"));
+}
+
+TEST(PlatformTest, LocaleQueriesReadTheEnvironment) {
+  struct Case {
+    const char* lcAll;
+    const char* lcMessages;
+    const char* lang;
+    const char* language;
+    const char* iso639;
+    const char* uiName;
+  };
+  const std::vector<Case> cases = {
+      {nullptr, nullptr, "zh_CN.UTF-8", nullptr, "zh", "zh-CN"},
+      {nullptr, nullptr, "zh_TW.UTF-8", nullptr, "zh", "zh-TW"},
+      {nullptr, nullptr, "en_US.UTF-8", nullptr, "en", "en-US"},
+      {"", "", "zh_CN.GBK", "", "zh", "zh-CN"},
+      {"C", nullptr, "zh_CN.UTF-8", nullptr, "en", "en"},
+      {nullptr, "zh_CN.UTF-8", "en_US.UTF-8", nullptr, "zh", "zh-CN"},
+      {nullptr, nullptr, nullptr, nullptr, "en", "en"},
+      {nullptr, nullptr, "zh_CN.UTF-8", "zh_TW:zh_CN", "zh", "zh-TW"},
+  };
+  for (const Case& c : cases) {
+    SetOrUnset("LC_ALL", c.lcAll);
+    SetOrUnset("LC_MESSAGES", c.lcMessages);
+    SetOrUnset("LANG", c.lang);
+    SetOrUnset("LANGUAGE", c.language);
+    std::string iso639 = "?";
+    std::string uiName = "?";
+    EXPECT_TRUE(platform::QueryLocaleLanguage(iso639));
+    EXPECT_TRUE(platform::QueryUiLocaleName(uiName));
+    EXPECT_EQ(iso639, c.iso639) << (c.lang ? c.lang : "(no LANG)");
+    EXPECT_EQ(uiName, c.uiName) << (c.lang ? c.lang : "(no LANG)");
+  }
+}
+
+TEST(PlatformTest, ConsoleEncodingFromCharacterTypeLocale) {
+  struct Case {
+    const char* lcAll;
+    const char* lcCtype;
+    const char* lang;
+    bool gbk;
+  };
+  const std::vector<Case> cases = {
+      {nullptr, nullptr, "zh_CN.GBK", true},
+      {nullptr, nullptr, "zh_CN.UTF-8", false},
+      {nullptr, "zh_CN.GB18030", "en_US.UTF-8", true},
+      {"en_US.UTF-8", "zh_CN.GBK", "zh_CN.GBK", false},
+      {"", "", "zh_CN.gb2312", true},
+      {nullptr, nullptr, nullptr, false},
+  };
+  for (const Case& c : cases) {
+    SetOrUnset("LC_ALL", c.lcAll);
+    SetOrUnset("LC_CTYPE", c.lcCtype);
+    SetOrUnset("LANG", c.lang);
+    EXPECT_EQ(platform::ConsoleUsesGbk(), c.gbk) << (c.lang ? c.lang : "(no LANG)");
+  }
+}
+
+TEST(PlatformTest, Utf8ToGbkConvertsAndMarksWhatGbkLacks) {
+  EXPECT_EQ(platform::Utf8ToGbk("支持命令: "), Bytes({0xD6, 0xA7, 0xB3, 0xD6, 0xC3, 0xFC, 0xC1, 0xEE, 0x3A, 0x20}));
+  EXPECT_EQ(platform::Utf8ToGbk("DFU 失败！"), Bytes({'D', 'F', 'U', ' ', 0xCA, 0xA7, 0xB0, 0xDC, 0xA3, 0xA1}));
+  EXPECT_EQ(platform::Utf8ToGbk("plain"), "plain");
+  EXPECT_EQ(platform::Utf8ToGbk(""), "");
+  EXPECT_EQ(platform::Utf8ToGbk("a\xF0\x9F\x98\x80" "b"), "a?b");  // an emoji
+  EXPECT_EQ(platform::Utf8ToGbk("a\xFF" "b"), "a?b");              // no UTF-8 at all
+  EXPECT_EQ(platform::Utf8ToGbk("a\xE4\xB8"), "a?");               // cut off
+  // Long enough to need more than one pass of the converter's buffer.
+  std::string longText;
+  std::string longExpected;
+  for (int i = 0; i < 300; ++i) {
+    longText += "令";
+    longExpected += Bytes({0xC1, 0xEE});
+  }
+  EXPECT_EQ(platform::Utf8ToGbk(longText), longExpected);
+}
+
+TEST(PlatformTest, WideToUtf8) {
+  EXPECT_EQ(platform::WideToUtf8(nullptr), "");
+  EXPECT_EQ(platform::WideToUtf8(L""), "");
+  EXPECT_EQ(platform::WideToUtf8(L"ROM Bootloader"), "ROM Bootloader");
+  EXPECT_EQ(platform::WideToUtf8(L"\u00E9\u4E2D"), "\xC3\xA9\xE4\xB8\xAD");
+  const wchar_t astral[] = {static_cast<wchar_t>(0x1F600), 0};
+  EXPECT_EQ(platform::WideToUtf8(astral), "\xF0\x9F\x98\x80");
+  const wchar_t invalid[] = {static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000), 0};
+  EXPECT_EQ(platform::WideToUtf8(invalid), "\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+// Each test gets its own lock directory, so parallel runs never meet.
+class NamedLockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/orvel-platform-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    setenv("TMPDIR", dir_.c_str(), 1);
+  }
+  void TearDown() override {
+    for (const std::string& file : created_) unlink(file.c_str());
+    rmdir(dir_.c_str());
+    unsetenv("TMPDIR");
+  }
+  std::string LockFile(const std::string& escapedName) {
+    const std::string path = dir_ + "/orvel-dfu-" + escapedName + ".lock";
+    created_.push_back(path);
+    return path;
+  }
+
+  std::string dir_;
+  std::vector<std::string> created_;
+};
+
+TEST_F(NamedLockTest, SameNameIsRefusedUntilReleased) {
+  NamedLock first;
+  NamedLock second;
+  EXPECT_EQ(first.TryAcquire("hidraw3"), NamedLock::Outcome::Acquired);
+  EXPECT_TRUE(first.held());
+  EXPECT_EQ(second.TryAcquire("hidraw3"), NamedLock::Outcome::HeldElsewhere);
+  EXPECT_FALSE(second.held());
+  first.Release();
+  EXPECT_FALSE(first.held());
+  EXPECT_EQ(second.TryAcquire("hidraw3"), NamedLock::Outcome::Acquired);
+
+  // The file stays and anyone may open it.
+  struct stat info {};
+  ASSERT_EQ(stat(LockFile("hidraw3").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0666u);
+}
+
+TEST_F(NamedLockTest, EscapedNamesStayDistinct) {
+  NamedLock slash;
+  NamedLock percent;
+  NamedLock plain;
+  EXPECT_EQ(slash.TryAcquire("a/b"), NamedLock::Outcome::Acquired);
+  EXPECT_EQ(percent.TryAcquire("a%2Fb"), NamedLock::Outcome::Acquired);
+  EXPECT_EQ(plain.TryAcquire("a_b"), NamedLock::Outcome::Acquired);
+  EXPECT_EQ(access(LockFile("a%2Fb").c_str(), F_OK), 0);
+  EXPECT_EQ(access(LockFile("a%252Fb").c_str(), F_OK), 0);
+  EXPECT_EQ(access(LockFile("a_b").c_str(), F_OK), 0);
+}
+
+TEST_F(NamedLockTest, TakingAnotherNameReleasesTheFirst) {
+  NamedLock lock;
+  NamedLock other;
+  EXPECT_EQ(lock.TryAcquire("hidraw0"), NamedLock::Outcome::Acquired);
+  EXPECT_EQ(lock.TryAcquire("hidraw1"), NamedLock::Outcome::Acquired);
+  EXPECT_EQ(other.TryAcquire("hidraw0"), NamedLock::Outcome::Acquired);
+  EXPECT_EQ(other.TryAcquire("hidraw1"), NamedLock::Outcome::HeldElsewhere);
+  LockFile("hidraw0");
+  LockFile("hidraw1");
+}
+
+TEST_F(NamedLockTest, OtherFailuresAreUnavailable) {
+  // A symbolic link where the lock file belongs is not followed.
+  const std::string link = LockFile("linked");
+  ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
+  NamedLock lock;
+  EXPECT_EQ(lock.TryAcquire("linked"), NamedLock::Outcome::Unavailable);
+  EXPECT_FALSE(lock.held());
+
+  setenv("TMPDIR", (dir_ + "/missing").c_str(), 1);
+  EXPECT_EQ(lock.TryAcquire("hidraw0"), NamedLock::Outcome::Unavailable);
+}
+
+// A child process takes the lock and holds it until the parent closes the
+// pipe; its exit must free the lock without any Release().
+TEST_F(NamedLockTest, LockHeldByAnotherProcessIsRefused) {
+  int toParent[2];
+  int toChild[2];
+  ASSERT_EQ(pipe(toParent), 0);
+  ASSERT_EQ(pipe(toChild), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(toParent[0]);
+    close(toChild[1]);
+    NamedLock held;
+    const char outcome = static_cast<char>(held.TryAcquire("hidraw7"));
+    if (write(toParent[1], &outcome, 1) != 1) _exit(2);
+    char ignored;
+    while (read(toChild[0], &ignored, 1) > 0) {
+    }
+    _exit(0);  // no Release(): the lock goes with the process
+  }
+  close(toParent[1]);
+  close(toChild[0]);
+  char outcome = -1;
+  ASSERT_EQ(read(toParent[0], &outcome, 1), 1);
+  EXPECT_EQ(outcome, static_cast<char>(NamedLock::Outcome::Acquired));
+
+  NamedLock mine;
+  EXPECT_EQ(mine.TryAcquire("hidraw7"), NamedLock::Outcome::HeldElsewhere);
+
+  close(toChild[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  close(toParent[0]);
+  EXPECT_EQ(mine.TryAcquire("hidraw7"), NamedLock::Outcome::Acquired);
+  LockFile("hidraw7");
+}
+
+}  // namespace
