@@ -1,0 +1,143 @@
+// A fixture for the connect and job tests: virtual bootloaders on the
+// in-process HID bus, the virtual clock, console text captured, the shared
+// state of the tool put back to its start-up values.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console/output.h"
+#include "console/ticks.h"
+#include "device/device_search.h"
+#include "device/hid_link.h"
+#include "options/dfu_options.h"
+#include "virtual_hid_bus.h"
+
+namespace job_test {
+
+// Device paths name the inter-process claim, and test programs run in
+// parallel: every process gets paths of its own.
+inline const std::string& ProcessToken() {
+  static const std::string token = std::to_string(std::random_device{}());
+  return token;
+}
+
+inline std::string DevicePath(int number) {
+  return "/dev/hidraw-job-" + ProcessToken() + "-" + std::to_string(number);
+}
+
+// What the default virtual device calls itself in the connect line.
+constexpr const char* kDefaultDescription = "Orvel ROM Bootloader(HID\\VID_1234&PID_C081&REV_0100)";
+
+inline std::vector<uint8_t> Pattern(uint32_t length, uint8_t seed) {
+  std::vector<uint8_t> bytes(length);
+  for (uint32_t i = 0; i < length; ++i) {
+    bytes[i] = static_cast<uint8_t>((i * 31u + seed) ^ (i >> 8));
+  }
+  return bytes;
+}
+
+// The updates of one per-step progress line over a program of `length`
+// bytes sent in 62-byte pieces: a new percentage only when it changes, then
+// the final 100% with its line end.
+inline std::string StepProgress(const std::string& prefix, uint32_t length) {
+  std::string text;
+  int32_t last = -1;
+  for (uint32_t done = 0; done < length;) {
+    done += std::min<uint32_t>(62, length - done);
+    const int32_t percent = static_cast<int32_t>(done * 100 / length);
+    if (percent == last) continue;
+    last = percent;
+    text += "\r" + prefix + std::to_string(percent) + "%";
+  }
+  return text + "\r" + prefix + "100%\n";
+}
+
+class SimJobTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    Bus().Reset();
+    SetTickSource(&clock);
+    SetConsoleOut(&console);
+    SetConsoleEncoding(ConsoleEncoding::Utf8);
+    UiLanguage = 1;
+    LogMode = true;
+    JobClock = 0;
+    StepClock = 0;
+    LastStepPercent = -1;
+    LastOverallPercent = 0;
+    theDfuSettings = DfuSettings{};
+    ClearProgramImageList();
+    theDeviceSearch = DeviceSearch{};
+    theDeviceSearch.product_id = 0xC081;
+  }
+
+  void TearDown() override {
+    theHidLink.Close();
+    ClearProgramImageList();
+    SetConsoleOut(nullptr);
+    SetTickSource(nullptr);
+    Bus().Reset();
+  }
+
+  static sim::VirtualHidBus& Bus() { return sim::VirtualHidBus::Instance(); }
+
+  static sim::VirtualDeviceSpec Spec(int number) {
+    sim::VirtualDeviceSpec spec;
+    spec.path = DevicePath(number);
+    return spec;
+  }
+
+  static int AddBootloader(int number = 0) { return Bus().AddDevice(Spec(number)); }
+
+  static sim::VirtualBootloader& Device(int index) { return Bus().device(index); }
+
+  // A loaded program placed as the option parser would leave it.
+  static void AddProgram(uint32_t start, const std::vector<uint8_t>& bytes) {
+    ProgramImage image;
+    image.start = start;
+    image.requested = start;
+    image.length = static_cast<uint32_t>(bytes.size());
+    image.bytes.reset(new uint8_t[bytes.size()]);
+    std::copy(bytes.begin(), bytes.end(), image.bytes.get());
+    theProgramImageList.areaEnd = kLargestProgramArea;
+    theProgramImageList.images.push_back(std::move(image));
+  }
+
+  static std::vector<std::string> Trace(int index) {
+    std::vector<std::string> lines;
+    for (const auto& request : Device(index).trace()) {
+      lines.push_back(sim::FormatTraceLine(index, request));
+    }
+    return lines;
+  }
+
+  static int CountRequests(int index, sim::RequestKind kind) {
+    int count = 0;
+    for (const auto& request : Device(index).trace()) {
+      if (request.kind == kind) ++count;
+    }
+    return count;
+  }
+
+  // The trace lines of one kind, in order.
+  static std::vector<std::string> TraceOf(int index, sim::RequestKind kind) {
+    std::vector<std::string> lines;
+    for (const auto& request : Device(index).trace()) {
+      if (request.kind == kind) lines.push_back(sim::FormatTraceLine(index, request));
+    }
+    return lines;
+  }
+
+  sim::VirtualClock clock;
+  std::ostringstream console;
+};
+
+}  // namespace job_test
