@@ -69,6 +69,7 @@ struct AddressBases {
 
 struct DataExtent {
   bool seen = false;
+  bool anyBytes = false;  // records of no bytes mark addresses but hold nothing
   uint32_t lowest = 0;
   uint64_t highest = 0;  // one past the last byte; may be 2^32
 };
@@ -97,6 +98,7 @@ bool ScanHexText(std::string_view text, DataExtent& extent) {
     if (!extent.seen || address < extent.lowest) extent.lowest = address;
     if (!extent.seen || end > extent.highest) extent.highest = end;
     extent.seen = true;
+    extent.anyBytes = extent.anyBytes || record.count != 0;
   }
   return anyLine;
 }
@@ -134,7 +136,7 @@ bool ProgramImage::LoadHex(const std::string& path) {
   if (!ScanHexText(hexText, extent)) {
     return false;
   }
-  if (!extent.seen || extent.highest == extent.lowest) {
+  if (!extent.anyBytes) {
     return true;  // no data bytes: an empty image, refused by the caller
   }
   // Bytes in front of the lowest data byte: up to the 256-byte boundary below

@@ -1,0 +1,321 @@
+#include "image/program_image.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "image_test_files.h"
+
+namespace {
+
+using image_test::CountingBytes;
+using image_test::DataLine;
+using image_test::kEndOfFileLine;
+using image_test::LinearBaseLine;
+using image_test::SegmentBaseLine;
+using image_test::TempDir;
+
+std::vector<uint8_t> ImageBytes(const ProgramImage& image) {
+  if (!image.bytes) return {};
+  return std::vector<uint8_t>(image.bytes.get(), image.bytes.get() + image.length);
+}
+
+std::vector<uint8_t> Fill(size_t count) {
+  return std::vector<uint8_t>(count, 0xFF);
+}
+
+std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::string Lines(const std::vector<std::string>& lines, const std::string& end = "\n") {
+  std::string text;
+  for (const std::string& line : lines) text += line + end;
+  return text;
+}
+
+// ---- raw binaries ----
+
+TEST(ImageBin, PlacedAtTheAddressWithFillDownToThePage) {
+  TempDir dir;
+  const std::vector<uint8_t> file = CountingBytes(300, 7);
+  const std::string path = dir.Write("app.bin", file);
+  const struct {
+    uint32_t address;
+    uint32_t start;
+    size_t fill;
+  } cases[] = {
+      {0xA000, 0xA000, 0},
+      {0xA010, 0xA000, 16},
+      {0xA0FF, 0xA000, 255},
+      {0, 0, 0},
+      {kAddressFromFile, 0xFFFFFF00, 255},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.address);
+    ProgramImage image;
+    ASSERT_TRUE(image.Load(c.address, path));
+    EXPECT_EQ(image.start, c.start);
+    EXPECT_EQ(image.requested, c.start);
+    EXPECT_EQ(image.EffectiveStart(), c.start);
+    EXPECT_EQ(image.length, file.size() + c.fill);
+    EXPECT_EQ(ImageBytes(image), Concat(Fill(c.fill), file));
+  }
+}
+
+TEST(ImageBin, RefusesMissingEmptyAndOversizedFiles) {
+  TempDir dir;
+  const std::string largest = dir.Write("largest.bin", std::vector<uint8_t>(kLargestProgramArea, 0x5A));
+  const std::string tooLarge = dir.Write("too_large.bin", std::vector<uint8_t>(kLargestProgramArea + 1, 0x5A));
+  ProgramImage image;
+  EXPECT_TRUE(image.Load(0, largest));
+  EXPECT_EQ(image.length, kLargestProgramArea);
+  // With fill in front the same file no longer fits.
+  EXPECT_FALSE(image.Load(0x10, largest));
+  EXPECT_FALSE(image.Load(0, tooLarge));
+  EXPECT_FALSE(image.Load(0, dir.Write("empty.bin", std::string())));
+  EXPECT_FALSE(image.Load(0, dir.File("missing.bin")));
+  EXPECT_FALSE(image.Load(0, dir.File("")));  // the directory itself
+}
+
+TEST(ImageBin, FourGigabyteFileIsRefusedWithoutReadingIt) {
+  TempDir dir;
+  const std::string path = dir.File("huge.bin");
+  dir.Write("huge.bin", std::string());
+  std::filesystem::resize_file(path, uint64_t{1} << 32);  // sparse on disk
+  ProgramImage image;
+  EXPECT_FALSE(image.Load(0, path));
+  EXPECT_EQ(image.bytes, nullptr);
+}
+
+TEST(ImageBin, ReleaseAndReloadStartFromEmpty) {
+  TempDir dir;
+  ProgramImage image;
+  ASSERT_TRUE(image.Load(0x2010, dir.Write("a.bin", CountingBytes(4))));
+  ASSERT_TRUE(image.Load(0x3000, dir.Write("b.bin", CountingBytes(2, 9))));
+  EXPECT_EQ(image.start, 0x3000u);
+  EXPECT_EQ(ImageBytes(image), CountingBytes(2, 9));
+  image.Release();
+  EXPECT_EQ(image.start, 0u);
+  EXPECT_EQ(image.requested, 0u);
+  EXPECT_EQ(image.length, 0u);
+  EXPECT_EQ(image.bytes, nullptr);
+}
+
+// ---- Intel HEX ----
+
+TEST(ImageHex, PlacementByFileAddressOrMovedToTheGivenOne) {
+  TempDir dir;
+  const std::string path = dir.Write(
+      "app.hex", Lines({DataLine(0x8004, {1, 2, 3, 4}), DataLine(0x8008, {5, 6}), kEndOfFileLine}));
+  const struct {
+    uint32_t address;
+    uint32_t start;
+    uint32_t requested;
+    uint32_t effective;
+    size_t fill;
+  } cases[] = {
+      {kAddressFromFile, 0x8000, kAddressFromFile, 0x8000, 4},
+      {0xA000, 0x8004, 0xA000, 0xA000, 0},
+      {0xA010, 0x7FF4, 0xA000, 0xA000, 16},
+      {0xA0F0, 0x7F14, 0xA000, 0xA000, 0xF0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.address);
+    ProgramImage image;
+    ASSERT_TRUE(image.Load(c.address, path));
+    EXPECT_EQ(image.start, c.start);
+    EXPECT_EQ(image.requested, c.requested);
+    EXPECT_EQ(image.EffectiveStart(), c.effective);
+    EXPECT_EQ(ImageBytes(image), Concat(Fill(c.fill), {1, 2, 3, 4, 5, 6}));
+  }
+}
+
+TEST(ImageHex, MovedFurtherThanItsLowestAddressWrapsOnlyTheStart) {
+  TempDir dir;
+  ProgramImage image;
+  ASSERT_TRUE(image.Load(0xA0F0, dir.Write("low.hex", Lines({DataLine(0x10, {1, 2})}))));
+  EXPECT_EQ(image.start, 0xFFFFFF20u);
+  EXPECT_EQ(image.requested, 0xA000u);
+  EXPECT_EQ(ImageBytes(image), Concat(Fill(0xF0), {1, 2}));
+}
+
+TEST(ImageHex, AddressBasesGapsAndOverlaps) {
+  TempDir dir;
+  const struct {
+    const char* why;
+    std::vector<std::string> lines;
+    uint32_t start;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"gap holds erased bytes",
+       {DataLine(0x100, {1, 2}), DataLine(0x105, {3})},
+       0x100, {1, 2, 0xFF, 0xFF, 0xFF, 3}},
+      {"records in any order",
+       {DataLine(0x105, {3}), DataLine(0x100, {1, 2})},
+       0x100, {1, 2, 0xFF, 0xFF, 0xFF, 3}},
+      {"later line wins",
+       {DataLine(0x100, {1, 2, 3}), DataLine(0x101, {9})},
+       0x100, {1, 9, 3}},
+      {"linear base",
+       {LinearBaseLine(0x0001), DataLine(0x0200, {7, 8})},
+       0x10200, {7, 8}},
+      {"segment and linear bases add up",
+       {SegmentBaseLine(0x1000), LinearBaseLine(0x0002), DataLine(0x0010, {4})},
+       0x30000, Concat(Fill(0x10), {4})},
+      {"bases change between records",
+       {DataLine(0x0000, {1}), LinearBaseLine(0x0000), SegmentBaseLine(0x0010), DataLine(0x0001, {2})},
+       0, Concat({1}, Concat(Fill(0x100), {2}))},
+      {"records after end of file still count",
+       {DataLine(0x100, {1}), kEndOfFileLine, DataLine(0x101, {2})},
+       0x100, {1, 2}},
+      {"ignored record types",
+       {image_test::HexLine(0x03, 0, {0, 0, 0, 0}), image_test::HexLine(0x05, 0, {0, 0, 0x80, 0}),
+        image_test::HexLine(0x09, 0, {}), DataLine(0x100, {5})},
+       0x100, {5}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    ProgramImage image;
+    ASSERT_TRUE(image.Load(kAddressFromFile, dir.Write("case.hex", Lines(c.lines))));
+    EXPECT_EQ(image.start, c.start);
+    EXPECT_EQ(ImageBytes(image), c.bytes);
+  }
+}
+
+TEST(ImageHex, LineEndsCaseAndBlankLines) {
+  TempDir dir;
+  const std::string lower = ":0201000001fefe";  // 0x100: 01 FE
+  const struct {
+    const char* why;
+    std::string text;
+  } cases[] = {
+      {"LF", lower + "\n" + kEndOfFileLine + "\n"},
+      {"CR LF", lower + "\r\n" + kEndOfFileLine + "\r\n"},
+      {"no final line end", lower + "\n" + kEndOfFileLine},
+      {"blank lines anywhere", "\n\r\n" + lower + "\n\n\r\n" + kEndOfFileLine + "\n\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    ProgramImage image;
+    ASSERT_TRUE(image.Load(kAddressFromFile, dir.Write("app.HEX", c.text)));
+    EXPECT_EQ(ImageBytes(image), (std::vector<uint8_t>{0x01, 0xFE}));
+  }
+}
+
+TEST(ImageHex, FilesWithoutDataBytesLoadEmpty) {
+  TempDir dir;
+  const std::vector<std::string> texts = {
+      Lines({kEndOfFileLine}),
+      Lines({DataLine(0x1234, {}), DataLine(0x2000, {}), kEndOfFileLine}),
+      Lines({LinearBaseLine(0x0800)}),
+  };
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    ProgramImage image;
+    ASSERT_TRUE(image.Load(0xA010, dir.Write("empty.hex", text)));
+    EXPECT_EQ(image.start, 0u);
+    EXPECT_EQ(image.length, 0u);
+    EXPECT_EQ(image.requested, 0xA010u);
+    EXPECT_EQ(image.bytes, nullptr);
+  }
+}
+
+TEST(ImageHex, RecordsOfNoBytesStillMarkTheExtent) {
+  TempDir dir;
+  ProgramImage image;
+  ASSERT_TRUE(image.Load(kAddressFromFile,
+                         dir.Write("mixed.hex", Lines({DataLine(0x100, {1}), DataLine(0x104, {})}))));
+  EXPECT_EQ(ImageBytes(image), (std::vector<uint8_t>{1, 0xFF, 0xFF, 0xFF}));
+}
+
+TEST(ImageHex, OneBadLineRejectsTheFile) {
+  TempDir dir;
+  const std::string good = DataLine(0x100, {1, 2});
+  const struct {
+    const char* why;
+    std::string text;
+  } cases[] = {
+      {"empty file", ""},
+      {"only line ends", "\n\r\n\n"},
+      {"byte-order mark", "\xEF\xBB\xBF" + Lines({good, kEndOfFileLine})},
+      {"blank before colon", Lines({" " + good})},
+      {"blank after checksum", Lines({good + " "})},
+      {"wrong checksum", Lines({good, ":00000001FE"})},
+      {"65 data bytes", Lines({DataLine(0, CountingBytes(65))})},
+      {"non-hex digit", Lines({good, ":0201000001ZZFC"})},
+      {"bad line after end of file", Lines({good, kEndOfFileLine, "junk"})},
+      {"segment record of 1 byte", Lines({image_test::HexLine(0x02, 0, {0x10}), good})},
+      {"linear record of 3 bytes", Lines({image_test::HexLine(0x04, 0, {0, 1, 0}), good})},
+      {"lone CR ends no line", good + "\r" + kEndOfFileLine + "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    ProgramImage image;
+    EXPECT_FALSE(image.Load(kAddressFromFile, dir.Write("bad.hex", c.text)));
+  }
+  ProgramImage image;
+  EXPECT_FALSE(image.Load(kAddressFromFile, dir.File("missing.hex")));
+}
+
+TEST(ImageHex, ExtentLimitsAndTheEndOfTheAddressSpace) {
+  TempDir dir;
+  const struct {
+    const char* why;
+    std::vector<std::string> lines;
+    bool loads;
+  } cases[] = {
+      {"data at 0 and at 0xFFFFFF00",
+       {DataLine(0, {1}), LinearBaseLine(0xFFFF), DataLine(0xFF00, {2})}, false},
+      {"record runs past 0xFFFFFFFF",
+       {LinearBaseLine(0xFFFF), DataLine(0xFFF0, CountingBytes(32))}, false},
+      {"record ends exactly at 0xFFFFFFFF",
+       {LinearBaseLine(0xFFFF), DataLine(0xFFF0, CountingBytes(16))}, true},
+      {"extent of the largest program area",
+       {DataLine(0, {1}), LinearBaseLine(0x000F), DataLine(0xEFFF, {2})}, true},
+      {"one byte more than the largest program area",
+       {DataLine(0, {1}), LinearBaseLine(0x000F), DataLine(0xF000, {2})}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    ProgramImage image;
+    EXPECT_EQ(image.Load(kAddressFromFile, dir.Write("edge.hex", Lines(c.lines))), c.loads);
+  }
+  ProgramImage image;
+  ASSERT_TRUE(image.Load(kAddressFromFile,
+                         dir.Write("top.hex", Lines({LinearBaseLine(0xFFFF), DataLine(0xFFF0, {0xAB})}))));
+  EXPECT_EQ(image.start, 0xFFFFFF00u);
+  EXPECT_EQ(ImageBytes(image), Concat(Fill(0xF0), {0xAB}));
+}
+
+TEST(ImageHex, HugeTextFileIsRefusedWithoutReadingIt) {
+  TempDir dir;
+  const std::string path = dir.Write("huge.hex", Lines({DataLine(0, {1})}));
+  std::filesystem::resize_file(path, uint64_t{1} << 32);
+  ProgramImage image;
+  EXPECT_FALSE(image.Load(kAddressFromFile, path));
+  EXPECT_EQ(image.bytes, nullptr);
+}
+
+TEST(ImageHex, FullFlashOfSixteenByteRecords) {
+  TempDir dir;
+  std::vector<uint8_t> expected(kLargestProgramArea);
+  std::string text;
+  for (uint32_t address = 0; address < kLargestProgramArea; address += 16) {
+    if (address % 0x10000 == 0) text += LinearBaseLine(static_cast<uint16_t>(address >> 16)) + "\r\n";
+    const std::vector<uint8_t> data = CountingBytes(16, static_cast<uint8_t>(address >> 8));
+    std::copy(data.begin(), data.end(), expected.begin() + address);
+    text += DataLine(static_cast<uint16_t>(address), data) + "\r\n";
+  }
+  text += kEndOfFileLine + "\r\n";
+  ProgramImage image;
+  ASSERT_TRUE(image.Load(kAddressFromFile, dir.Write("full.hex", text)));
+  EXPECT_EQ(image.start, 0u);
+  EXPECT_EQ(ImageBytes(image), expected);
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+#include "options/number_rule.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct Int32Case {
+  std::string text;
+  int base;
+  NumberError error;
+  int32_t value;  // meaningful when error is None
+};
+
+TEST(NumberRule, ConvertInt32FollowsTheOneRule) {
+  const Int32Case cases[] = {
+      {"0", 10, NumberError::None, 0},
+      {"42", 10, NumberError::None, 42},
+      {"1x", 10, NumberError::None, 1},
+      {"+5", 10, NumberError::None, 5},
+      {" 7", 10, NumberError::None, 7},
+      {"\t\n\v\f\r 8", 10, NumberError::None, 8},
+      {"-1", 10, NumberError::None, -1},
+      {"258", 10, NumberError::None, 258},
+      {"007", 10, NumberError::None, 7},
+      {"000000000000000000000000000012", 10, NumberError::None, 12},
+      {"2147483647", 10, NumberError::None, 2147483647},
+      {"-2147483648", 10, NumberError::None, -2147483647 - 1},
+      {"1a", 10, NumberError::None, 1},
+      {"0x10", 10, NumberError::None, 0},
+      {"", 10, NumberError::Invalid, 0},
+      {" ", 10, NumberError::Invalid, 0},
+      {"x", 10, NumberError::Invalid, 0},
+      {"-", 10, NumberError::Invalid, 0},
+      {"+-1", 10, NumberError::Invalid, 0},
+      {"- 1", 10, NumberError::Invalid, 0},
+      {"-s", 10, NumberError::Invalid, 0},
+      {"2147483648", 10, NumberError::OutOfRange, 0},
+      {"-2147483649", 10, NumberError::OutOfRange, 0},
+      {"99999999999999999999999999", 10, NumberError::OutOfRange, 0},
+      {"1000h", 16, NumberError::None, 0x1000},
+      {"A000", 16, NumberError::None, 0xA000},
+      {"a000", 16, NumberError::None, 0xA000},
+      {"0xA000", 16, NumberError::None, 0xA000},
+      {"0XA000", 16, NumberError::None, 0xA000},
+      {"-0x1", 16, NumberError::None, -1},
+      {"A000,app.bin", 16, NumberError::None, 0xA000},
+      {"0x", 16, NumberError::None, 0},
+      {"0xg", 16, NumberError::None, 0},
+      {"7FFFFFFF", 16, NumberError::None, 0x7FFFFFFF},
+      {"g", 16, NumberError::Invalid, 0},
+      {"x1", 16, NumberError::Invalid, 0},
+      {"FFFFFFFF", 16, NumberError::OutOfRange, 0},
+      {"80000000", 16, NumberError::OutOfRange, 0},
+  };
+  for (const Int32Case& c : cases) {
+    SCOPED_TRACE("'" + c.text + "' base " + std::to_string(c.base));
+    int32_t value = 12345;
+    EXPECT_EQ(ConvertInt32(c.text, c.base, value), c.error);
+    EXPECT_EQ(value, c.error == NumberError::None ? c.value : 12345);
+  }
+}
+
+struct AddressCase {
+  std::string text;
+  NumberError error;
+  uint32_t value;
+};
+
+TEST(NumberRule, ConvertAddressTakesTheWholeUnsignedRange) {
+  const AddressCase cases[] = {
+      {"0", NumberError::None, 0},
+      {"A000", NumberError::None, 0xA000},
+      {"1000h", NumberError::None, 0x1000},
+      {"FFFFFFFF", NumberError::None, 0xFFFFFFFF},
+      {"ffffffff", NumberError::None, 0xFFFFFFFF},
+      {"0xFFFFFFFF", NumberError::None, 0xFFFFFFFF},
+      {"80000000", NumberError::None, 0x80000000},
+      {"-1", NumberError::None, 0xFFFFFFFF},
+      {"-0x1", NumberError::None, 0xFFFFFFFF},
+      {"-80000000", NumberError::None, 0x80000000},
+      {"-0", NumberError::None, 0},
+      {" +10", NumberError::None, 0x10},
+      {"0x", NumberError::None, 0},
+      {"00000000000000000000FFFFFFFF", NumberError::None, 0xFFFFFFFF},
+      {"100000000", NumberError::OutOfRange, 0},
+      {"-80000001", NumberError::OutOfRange, 0},
+      {"FFFFFFFFFFFFFFFFFFFF", NumberError::OutOfRange, 0},
+      {"", NumberError::Invalid, 0},
+      {"zz", NumberError::Invalid, 0},
+      {"app.bin", NumberError::None, 0xA},
+  };
+  for (const AddressCase& c : cases) {
+    SCOPED_TRACE("'" + c.text + "'");
+    uint32_t value = 12345;
+    EXPECT_EQ(ConvertAddress(c.text, value), c.error);
+    EXPECT_EQ(value, c.error == NumberError::None ? c.value : 12345u);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,235 @@
+#include "options/dfu_options.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "image_test_files.h"
+
+namespace {
+
+using image_test::CountingBytes;
+using image_test::DataLine;
+using image_test::TempDir;
+
+struct Placed {
+  uint32_t start;
+  uint32_t length;
+  bool operator==(const Placed& other) const {
+    return start == other.start && length == other.length;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const Placed& placed) {
+  return out << std::hex << "{0x" << placed.start << ", 0x" << placed.length << "}";
+}
+
+class DfuOptions : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.Write("app.bin", CountingBytes(0x20));
+    dir_.Write("a1000.bin", CountingBytes(0x1000));
+    dir_.Write("a1001.bin", CountingBytes(0x1001));
+    dir_.Write("b.bin", CountingBytes(0x10));
+    dir_.Write("empty.bin", std::string());
+    dir_.Write("app.hex", DataLine(0x8004, {1, 2, 3, 4}) + "\n:00000001FF\n");
+    dir_.Write("nodata.hex", ":00000001FF\n");
+  }
+
+  // "@/name" in a word stands for the file name in the test's directory.
+  std::vector<std::string> Words(std::vector<std::string> words) const {
+    for (std::string& word : words) {
+      const size_t at = word.find("@/");
+      if (at != std::string::npos) word.replace(at, 2, dir_.File(""));
+    }
+    return words;
+  }
+
+  std::string PathOf(const std::string& name) const { return dir_.File(name); }
+
+  static std::vector<Placed> PlacedImages() {
+    std::vector<Placed> placed;
+    for (const ProgramImage& image : theProgramImageList.images) {
+      placed.push_back({image.EffectiveStart(), image.length});
+    }
+    return placed;
+  }
+
+  TempDir dir_;
+};
+
+struct AcceptedCase {
+  std::vector<std::string> words;
+  OptionNameCase nameCase;
+  uint8_t wait;
+  uint8_t flash_size;
+  uint8_t mode;
+  std::vector<std::pair<uint32_t, std::string>> entries;  // addr, file name
+  std::vector<Placed> images;
+};
+
+TEST_F(DfuOptions, AcceptedWordsGiveTheirSettingsAndPrograms) {
+  constexpr auto kExact = OptionNameCase::Exact;
+  constexpr auto kAnyCase = OptionNameCase::Insensitive;
+  const AcceptedCase cases[] = {
+      {{"-w", "1", "-p", "A000", "@/app.bin"}, kExact, 1, 1, 0, {{0xA000, "app.bin"}}, {{0xA000, 0x20}}},
+      {{"-p", "a000", "@/app.bin"}, kExact, 0, 1, 0, {{0xA000, "app.bin"}}, {{0xA000, 0x20}}},
+      {{"-p", "0xA000", "@/app.bin"}, kExact, 0, 1, 0, {{0xA000, "app.bin"}}, {{0xA000, 0x20}}},
+      {{"-p", "1000h", "@/app.bin"}, kExact, 0, 1, 0, {{0x1000, "app.bin"}}, {{0x1000, 0x20}}},
+      {{"-p", "0", "@/app.bin", "-w"}, kExact, 0, 1, 0, {{0, "app.bin"}}, {{0, 0x20}}},
+      {{"-w", "1", "-w", "0", "-p", "0", "@/app.bin"}, kExact, 0, 1, 0, {{0, "app.bin"}}, {{0, 0x20}}},
+      {{"-w", "256", "-p", "0", "@/app.bin"}, kExact, 0, 1, 0, {{0, "app.bin"}}, {{0, 0x20}}},
+      {{"-w", "7x", "-p", "0", "@/app.bin"}, kExact, 7, 1, 0, {{0, "app.bin"}}, {{0, 0x20}}},
+      {{"-s", "258", "-p", "0", "@/app.bin"}, kExact, 0, 2, 0, {{0, "app.bin"}}, {{0, 0x20}}},
+      {{"-s", "0", "-m", "257", "-p", "0", "@/app.bin"}, kExact, 0, 0, 1, {{0, "app.bin"}}, {{0, 0x20}}},
+      {{"x", "-p", "0", "@/app.bin"}, kExact, 0, 1, 0, {{0, "app.bin"}}, {{0, 0x20}}},
+      {{"dfu", "", "-p", "0", "@/app.bin"}, kExact, 0, 1, 0, {{0, "app.bin"}}, {{0, 0x20}}},
+      {{"-p", "0x10", "\"@/app.bin\""}, kExact, 0, 1, 0, {{0x10, "app.bin"}}, {{0, 0x30}}},
+      {{"-p", "0", "\"\"@/app.bin\"\"\""}, kExact, 0, 1, 0, {{0, "app.bin"}}, {{0, 0x20}}},
+      {{"-p", "0", "@/app.bin\""}, kExact, 0, 1, 0, {{0, "app.bin"}}, {{0, 0x20}}},
+      // Upper-case names are options only at the prompt.
+      {{"-W", "1", "-p", "0", "@/app.bin"}, kExact, 0, 1, 0, {{0, "app.bin"}}, {{0, 0x20}}},
+      {{"-W", "1", "-S", "2", "-M", "1", "-P", "0", "@/app.bin"}, kAnyCase, 1, 2, 1,
+       {{0, "app.bin"}}, {{0, 0x20}}},
+      // HEX placed by its own addresses, whichever way 0xFFFFFFFF is written.
+      {{"-p", "-1", "@/app.hex"}, kExact, 0, 1, 0, {{0xFFFFFFFF, "app.hex"}}, {{0x8000, 8}}},
+      {{"-p", "FFFFFFFF", "@/app.hex"}, kExact, 0, 1, 0, {{0xFFFFFFFF, "app.hex"}}, {{0x8000, 8}}},
+      {{"-p", "0xffffffff", "@/app.hex"}, kExact, 0, 1, 0, {{0xFFFFFFFF, "app.hex"}}, {{0x8000, 8}}},
+      {{"-p", "A010", "@/app.hex"}, kExact, 0, 1, 0, {{0xA010, "app.hex"}}, {{0xA000, 0x14}}},
+      // Sorted by address whatever the order of the options; touching is fine.
+      {{"-p", "0x1000", "@/b.bin", "-p", "0", "@/a1000.bin"}, kExact, 0, 1, 0,
+       {{0x1000, "b.bin"}, {0, "a1000.bin"}}, {{0, 0x1000}, {0x1000, 0x10}}},
+      {{"-p", "0x1010", "@/b.bin", "-p", "0", "@/a1000.bin"}, kExact, 0, 1, 0,
+       {{0x1010, "b.bin"}, {0, "a1000.bin"}}, {{0, 0x1000}, {0x1000, 0x20}}},
+      {{"-p", "3000", "@/b.bin", "-p", "1000", "@/b.bin", "-p", "2000", "@/app.bin"}, kExact, 0, 1, 0,
+       {{0x3000, "b.bin"}, {0x1000, "b.bin"}, {0x2000, "app.bin"}},
+       {{0x1000, 0x10}, {0x2000, 0x20}, {0x3000, 0x10}}},
+      // The program area by flash size.
+      {{"-s", "0", "-p", "3E000", "@/a1000.bin"}, kExact, 0, 0, 0, {{0x3E000, "a1000.bin"}}, {{0x3E000, 0x1000}}},
+      {{"-p", "7E000", "@/a1000.bin"}, kExact, 0, 1, 0, {{0x7E000, "a1000.bin"}}, {{0x7E000, 0x1000}}},
+      {{"-s", "2", "-p", "FE000", "@/a1000.bin"}, kExact, 0, 2, 0, {{0xFE000, "a1000.bin"}}, {{0xFE000, 0x1000}}},
+  };
+  for (const AcceptedCase& c : cases) {
+    const std::vector<std::string> words = Words(c.words);
+    std::string trace;
+    for (const std::string& word : c.words) trace += "'" + word + "' ";
+    SCOPED_TRACE(trace);
+    ASSERT_TRUE(ParseDfuOptions(words, c.nameCase));
+    EXPECT_EQ(theDfuSettings.vendor_id, 0x0000);
+    EXPECT_EQ(theDfuSettings.product_id, 0xC081);
+    EXPECT_EQ(theDfuSettings.interface_number, -1);
+    EXPECT_EQ(theDfuSettings.wait, c.wait);
+    EXPECT_EQ(theDfuSettings.flash_size, c.flash_size);
+    EXPECT_EQ(theDfuSettings.mode, c.mode);
+    std::vector<std::pair<uint32_t, std::string>> entries;
+    for (const ProgramEntry& entry : theDfuSettings.programs) entries.emplace_back(entry.addr, entry.pg_path);
+    std::vector<std::pair<uint32_t, std::string>> expected;
+    for (const auto& entry : c.entries) expected.emplace_back(entry.first, PathOf(entry.second));
+    EXPECT_EQ(entries, expected);
+    EXPECT_EQ(PlacedImages(), c.images);
+    EXPECT_EQ(theProgramImageList.count(), static_cast<int32_t>(c.images.size()));
+  }
+}
+
+TEST_F(DfuOptions, RejectedWords) {
+  const struct {
+    const char* why;
+    std::vector<std::string> words;
+  } cases[] = {
+      {"no words", {}},
+      {"one word", {"-p"}},
+      {"no program", {"-w", "1", "-s", "2"}},
+      {"no path", {"-p", "0"}},
+      {"address and path in one word", {"-p", "A000,app.bin"}},
+      {"path is the word -w", {"-p", "A000,app.bin", "-w", "1"}},
+      {"option as a value", {"-w", "-s", "1", "-p", "0", "@/app.bin"}},
+      {"empty value", {"-m", "", "-p", "0", "@/app.bin"}},
+      {"value out of range", {"-w", "2147483648", "-p", "0", "@/app.bin"}},
+      {"flash size 3", {"-s", "3", "-p", "0", "@/app.bin"}},
+      {"flash size -1", {"-s", "-1", "-p", "0", "@/app.bin"}},
+      {"mode 2", {"-m", "2", "-p", "0", "@/app.bin"}},
+      {"address no number", {"-p", "zz", "@/app.bin"}},
+      {"address above 32 bits", {"-p", "100000000", "@/app.hex"}},
+      {"empty path", {"-p", "0", ""}},
+      {"path of quotes only", {"-p", "0", "\"\"\""}},
+      {"upper-case option on the command line", {"-P", "0", "@/app.bin"}},
+      {"missing file", {"-p", "0", "@/missing.bin"}},
+      {"empty file", {"-p", "0", "@/empty.bin"}},
+      {"HEX file without data", {"-p", "-1", "@/nodata.hex"}},
+      {"raw file at 0xFFFFFFFF", {"-p", "-1", "@/app.bin"}},
+      {"one byte over flash size 0", {"-s", "0", "-p", "3E000", "@/a1001.bin"}},
+      {"start at the end of flash size 0", {"-s", "0", "-p", "3F000", "@/b.bin"}},
+      {"start at the end of flash size 1", {"-p", "7F000", "@/b.bin"}},
+      {"one byte over flash size 2", {"-s", "2", "-p", "FE000", "@/a1001.bin"}},
+      {"same start", {"-p", "0", "@/b.bin", "-p", "0", "@/a1000.bin"}},
+      {"same start after rounding", {"-p", "10", "@/b.bin", "-p", "0", "@/b.bin"}},
+      {"overlap, first option lower", {"-p", "0", "@/a1001.bin", "-p", "0x1000", "@/b.bin"}},
+      {"overlap, first option higher", {"-p", "0x1000", "@/b.bin", "-p", "0", "@/a1001.bin"}},
+      {"overlap with rounded start", {"-p", "0x1010", "@/b.bin", "-p", "0", "@/a1001.bin"}},
+      {"overlap with the successor only",
+       {"-p", "0", "@/b.bin", "-p", "0x2000", "@/b.bin", "-p", "0x1000", "@/a1001.bin"}},
+      {"a later program fails", {"-p", "0", "@/app.bin", "-p", "0x1000", "@/missing.bin"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_FALSE(ParseDfuOptions(Words(c.words)));
+  }
+}
+
+TEST_F(DfuOptions, EveryParseStartsFromTheDefaults) {
+  ASSERT_TRUE(ParseDfuOptions(Words({"-w", "1", "-s", "2", "-m", "1", "-p", "0", "@/app.bin"})));
+  ASSERT_TRUE(ParseDfuOptions(Words({"-p", "0x1000", "@/b.bin"})));
+  EXPECT_EQ(theDfuSettings.wait, 0);
+  EXPECT_EQ(theDfuSettings.flash_size, 1);
+  EXPECT_EQ(theDfuSettings.mode, 0);
+  ASSERT_EQ(theDfuSettings.programs.size(), 1u);
+  EXPECT_EQ(PlacedImages(), (std::vector<Placed>{{0x1000, 0x10}}));
+  EXPECT_EQ(theProgramImageList.areaEnd, 0x7F000u);
+  EXPECT_FALSE(ParseDfuOptions({}));
+  EXPECT_TRUE(theDfuSettings.programs.empty());
+}
+
+TEST_F(DfuOptions, LoadProgramsResultCodes) {
+  theDfuSettings.programs.clear();
+  theDfuSettings.flash_size = 2;
+  EXPECT_EQ(LoadPrograms(), -1);
+  EXPECT_EQ(theProgramImageList.areaEnd, 0xFF000u);
+  ASSERT_TRUE(AddProgramEntry(0, PathOf("app.bin")));
+  EXPECT_EQ(LoadPrograms(), 1);
+  EXPECT_EQ(theProgramImageList.count(), 1);
+  ASSERT_TRUE(AddProgramEntry(0x10, PathOf("b.bin")));
+  EXPECT_EQ(LoadPrograms(), -3);
+  ClearProgramImageList();
+  EXPECT_EQ(theProgramImageList.count(), 0);
+  EXPECT_EQ(theProgramImageList.areaEnd, 0xFF000u);
+}
+
+TEST_F(DfuOptions, PathLengthLimit) {
+  theDfuSettings.programs.clear();
+  EXPECT_TRUE(AddProgramEntry(0, std::string(511, 'a')));
+  EXPECT_FALSE(AddProgramEntry(0, std::string(512, 'a')));
+  // Quotes are removed before the length is measured.
+  EXPECT_TRUE(AddProgramEntry(0, "\"" + std::string(511, 'b') + "\""));
+  ASSERT_EQ(theDfuSettings.programs.size(), 2u);
+  EXPECT_EQ(theDfuSettings.programs[1].pg_path, std::string(511, 'b'));
+
+  // A real file whose path is exactly 511 bytes long loads; 512 is refused.
+  std::string dirPath = PathOf("");
+  while (dirPath.size() + 1 + 200 < 511 - 8) {
+    dirPath += std::string(200 - 1, 'd') + "/";
+  }
+  std::filesystem::create_directories(dirPath);
+  const std::string name511 = std::string(511 - dirPath.size(), 'f');
+  const std::string path511 = dirPath + name511;
+  ASSERT_EQ(path511.size(), 511u);
+  image_test::TempDir::WriteTo(path511, CountingBytes(4));
+  image_test::TempDir::WriteTo(path511 + "g", CountingBytes(4));
+  EXPECT_TRUE(ParseDfuOptions({"-p", "0", path511}));
+  EXPECT_FALSE(ParseDfuOptions({"-p", "0", path511 + "g"}));
+}
+
+}  // namespace
