@@ -1,0 +1,328 @@
+// HidLink over the virtual HID bus: report layout, reply assembly and time-outs,
+// failed reports, and the inter-process claim.
+#include "device/hid_link.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "console/ticks.h"
+#include "virtual_hid_bus.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Sequence(int32_t count, uint8_t first = 1) {
+  Bytes bytes(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; ++i) bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(first + i);
+  return bytes;
+}
+
+// A name no other test process uses, so parallel runs never share a claim.
+std::string UniqueSuffix(const std::string& tag) {
+  return tag + "-" + std::to_string(getpid());
+}
+
+// Claims become lock files in TMPDIR: give them a folder of their own and
+// take it away afterwards.
+class LockFolder : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    const char* tmp = std::getenv("TMPDIR");
+    if (tmp != nullptr) saved_ = tmp;
+    hadTmp_ = tmp != nullptr;
+    std::string pattern = std::string(hadTmp_ && !saved_.empty() ? saved_ : "/tmp") +
+                          "/hid-link-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    setenv("TMPDIR", folder_.c_str(), 1);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+    if (hadTmp_) {
+      setenv("TMPDIR", saved_.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+
+ private:
+  std::string saved_;
+  std::string folder_;
+  bool hadTmp_ = false;
+};
+
+const auto* const lockFolder = ::testing::AddGlobalTestEnvironment(new LockFolder);
+
+class HidLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bus().Reset();
+    SetTickSource(&clock);
+    theHidLink.Close();
+    theHidLink.collectionMode = false;
+  }
+  void TearDown() override {
+    theHidLink.Close();
+    theHidLink.collectionMode = false;
+    SetTickSource(nullptr);
+    bus().Reset();
+  }
+
+  static sim::VirtualHidBus& bus() { return sim::VirtualHidBus::Instance(); }
+
+  // Adds a bootloader that answers nothing by itself and opens it.
+  int OpenQuietDevice() {
+    sim::VirtualDeviceSpec spec;
+    spec.path = "/dev/hidraw-" + UniqueSuffix("link");
+    const int index = bus().AddDevice(spec);
+    bus().device(index).SetSilent(true);
+    EXPECT_TRUE(theHidLink.OpenDevice(spec.path.c_str()));
+    return index;
+  }
+
+  sim::VirtualClock clock;
+};
+
+struct WriteCase {
+  const char* name;
+  bool collectionMode;
+  int32_t length;
+  size_t reports;
+};
+
+TEST_F(HidLinkTest, WriteCutsDataIntoZeroFilledReports) {
+  const WriteCase cases[] = {
+      {"two bytes", false, 2, 1},        {"two bytes, collection", true, 2, 1},
+      {"one full report", false, 64, 1}, {"one byte over", false, 65, 2},
+      {"one byte over, collection", true, 65, 2}, {"three reports", false, 130, 3},
+  };
+  for (const WriteCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    bus().Reset();
+    OpenQuietDevice();
+    theHidLink.collectionMode = c.collectionMode;
+    const Bytes data = Sequence(c.length);
+
+    ASSERT_EQ(theHidLink.Write(data.data(), c.length), 1);
+
+    const auto& writes = bus().writes();
+    ASSERT_EQ(writes.size(), c.reports);
+    const size_t reportId = c.collectionMode ? 0 : 1;
+    for (size_t r = 0; r < writes.size(); ++r) {
+      Bytes expected(64 + reportId, 0);
+      for (size_t i = 0; i < 64 && r * 64 + i < data.size(); ++i) {
+        expected[reportId + i] = data[r * 64 + i];
+      }
+      EXPECT_EQ(writes[r].buffer, expected) << "report " << r;
+      if (r > 0) {
+        EXPECT_GE(writes[r].tick - writes[r - 1].tick, 1) << "report " << r;
+      }
+    }
+    theHidLink.Close();
+  }
+}
+
+TEST_F(HidLinkTest, WriteWithNothingToSendOrNoDeviceSendsNothing) {
+  const Bytes data = Sequence(4);
+  EXPECT_EQ(theHidLink.Write(data.data(), 4), 0);  // nothing open yet
+
+  OpenQuietDevice();
+  EXPECT_EQ(theHidLink.Write(data.data(), 0), 0);
+  EXPECT_EQ(theHidLink.Write(data.data(), -1), 0);
+  EXPECT_EQ(theHidLink.Write(nullptr, 4), 0);
+  EXPECT_TRUE(bus().writes().empty());
+  EXPECT_NE(theHidLink.device, nullptr);
+}
+
+TEST_F(HidLinkTest, ExchangeKeepsOnlyTheWantedBytesOfAReport) {
+  const int index = OpenQuietDevice();
+  bus().QueueInput(index, Sequence(64, 0x40), 0);
+  const Bytes request = {0x1A, 0x55};
+  uint8_t reply[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+
+  EXPECT_EQ(theHidLink.Exchange(request.data(), 2, reply, 2, 200), 1);
+
+  EXPECT_EQ(reply[0], 0x40);
+  EXPECT_EQ(reply[1], 0x41);
+  EXPECT_EQ(reply[2], 0xEE);  // nothing beyond the wanted count is written
+  EXPECT_EQ(bus().pendingInput(index), 0);  // the rest of the report is gone
+}
+
+TEST_F(HidLinkTest, ExchangeAssemblesALongReplyFromSeveralReports) {
+  const int index = OpenQuietDevice();
+  bus().QueueInput(index, Sequence(64, 0), 0);
+  bus().QueueInput(index, Sequence(64, 100), 30);
+  const Bytes request = {0x1A, 0x60};
+  Bytes reply(100, 0);
+
+  EXPECT_EQ(theHidLink.Exchange(request.data(), 2, reply.data(), 100, 1000), 1);
+
+  Bytes expected = Sequence(64, 0);
+  const Bytes second = Sequence(36, 100);
+  expected.insert(expected.end(), second.begin(), second.end());
+  EXPECT_EQ(reply, expected);
+  EXPECT_EQ(clock.Now(), 30);
+}
+
+TEST_F(HidLinkTest, ExchangeIgnoresShortReports) {
+  const int index = OpenQuietDevice();
+  bus().QueueInput(index, Bytes(4, 0x11), 0);
+  bus().QueueInput(index, Sequence(64, 0x20), 5);
+  const Bytes request = {0x1A, 0x61};
+  Bytes reply(10, 0);
+
+  EXPECT_EQ(theHidLink.Exchange(request.data(), 2, reply.data(), 10, 1000), 1);
+  EXPECT_EQ(reply, Sequence(10, 0x20));
+
+  // Only short reports: the reply is never complete.
+  bus().QueueInput(index, Bytes(3, 0x11), 0);
+  EXPECT_EQ(theHidLink.Exchange(request.data(), 2, reply.data(), 10, 1000), -1);
+}
+
+struct TimeoutCase {
+  const char* name;
+  int32_t requestLength;
+  int32_t timeoutMs;
+  int32_t shortReportAtMs;  // a report too short to count; negative: none
+};
+
+TEST_F(HidLinkTest, SilentDeviceTimesOutFromTheEndOfTheWrite) {
+  const TimeoutCase cases[] = {
+      {"probe", 2, 200, -1},
+      {"long request", 130, 1000, -1},  // three reports, 1 ms apart
+      {"short report on the way", 130, 1000, 300},
+      {"no wait", 2, 0, -1},
+  };
+  const int index = OpenQuietDevice();
+  clock.Sleep(5000);
+  for (const TimeoutCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes request = Sequence(c.requestLength);
+    if (c.shortReportAtMs >= 0) bus().QueueInput(index, Bytes(1, 0x11), c.shortReportAtMs);
+    uint8_t reply[2] = {};
+
+    EXPECT_EQ(theHidLink.Exchange(request.data(), c.requestLength, reply, 2, c.timeoutMs), -1);
+
+    const int32_t writeEnd = bus().writes().back().tick;
+    EXPECT_EQ(clock.Now(), writeEnd + c.timeoutMs);
+    EXPECT_NE(theHidLink.device, nullptr);  // a missing reply leaves the link open
+  }
+}
+
+TEST_F(HidLinkTest, ReplyArrivingAfterTheTimeoutIsReadByTheNextExchange) {
+  const int index = OpenQuietDevice();
+  bus().QueueInput(index, Sequence(64, 0x30), 500);
+  const Bytes request = {0x1A, 0x55};
+  uint8_t reply[2] = {};
+
+  EXPECT_EQ(theHidLink.Exchange(request.data(), 2, reply, 2, 200), -1);
+  EXPECT_EQ(theHidLink.Exchange(request.data(), 2, reply, 2, 1000), 1);
+  EXPECT_EQ(reply[0], 0x30);
+  EXPECT_EQ(clock.Now(), 500);
+}
+
+TEST_F(HidLinkTest, ExchangeWithoutReplyBufferSendsTheRequestOnly) {
+  const int index = OpenQuietDevice();
+  const Bytes request = {0x1A, 0x57, 0x01};
+  uint8_t reply[2] = {};
+
+  EXPECT_EQ(theHidLink.Exchange(request.data(), 3, nullptr, 2, 200), 0);
+  EXPECT_EQ(theHidLink.Exchange(request.data(), 3, reply, 0, 200), 0);
+  EXPECT_EQ(bus().writes().size(), 2u);
+  EXPECT_EQ(bus().device(index).trace().size(), 2u);
+  EXPECT_EQ(clock.Now(), 0);
+}
+
+TEST_F(HidLinkTest, FailedReportClosesTheLinkForEveryLaterCall) {
+  sim::VirtualDeviceSpec spec;
+  spec.path = "/dev/hidraw-" + UniqueSuffix("unplug");
+  const int index = bus().AddDevice(spec);
+  bus().device(index).AddFault({sim::RequestKind::Probe, 1, sim::FaultEffect::Unplug, 0});
+  ASSERT_TRUE(theHidLink.ClaimDevice(spec.path.c_str()));
+  ASSERT_TRUE(theHidLink.OpenDevice(spec.path.c_str()));
+  const Bytes probe = {0x1A, 0x55};
+  uint8_t reply[2] = {};
+
+  EXPECT_EQ(theHidLink.Exchange(probe.data(), 2, reply, 2, 200), 0);
+  EXPECT_EQ(theHidLink.device, nullptr);
+  EXPECT_FALSE(theHidLink.claim.held());
+
+  const size_t writesBefore = bus().writes().size();
+  const size_t traceBefore = bus().device(index).trace().size();
+  EXPECT_EQ(theHidLink.Exchange(probe.data(), 2, reply, 2, 200), 0);
+  EXPECT_EQ(theHidLink.Write(probe.data(), 2), 0);
+  EXPECT_EQ(bus().writes().size(), writesBefore);
+  EXPECT_EQ(bus().device(index).trace().size(), traceBefore);
+  EXPECT_EQ(clock.Now(), 0);  // no read was waited for
+}
+
+TEST_F(HidLinkTest, OpenDeviceReplacesTheOpenDeviceAndFailsOnUnknownPaths) {
+  sim::VirtualDeviceSpec spec;
+  spec.path = "/dev/hidraw-" + UniqueSuffix("open");
+  bus().AddDevice(spec);
+
+  EXPECT_TRUE(theHidLink.OpenDevice(spec.path.c_str()));
+  EXPECT_FALSE(theHidLink.OpenDevice("/dev/hidraw-nowhere"));
+  EXPECT_EQ(theHidLink.device, nullptr);
+  EXPECT_FALSE(theHidLink.OpenDevice(nullptr));
+}
+
+struct ClaimCase {
+  const char* name;
+  std::string path;
+  std::string claimName;  // what another holder of the same device would use
+  bool collectionMode;
+};
+
+TEST_F(HidLinkTest, ClaimNamesFollowTheHidPartOfThePath) {
+  const std::string id = UniqueSuffix("claim");
+  const ClaimCase cases[] = {
+      {"windows interface", "\\\\?\\hid#vid_1234&pid_c081#7&" + id + "&0&0000#{4d1e}",
+       "hid#vid_1234&pid_c081#7&" + id + "&0&0000#{4d1e}", false},
+      {"upper case HID, second collection", "\\\\?\\HID#VID_1234&PID_C081&MI_00&col02#" + id,
+       "HID#VID_1234&PID_C081&MI_00&col02#" + id, true},
+      {"backslashes dropped", "\\\\?\\HID\\VID_1234&PID_C081\\" + id,
+       "HIDVID_1234&PID_C081" + id, false},
+      {"hidraw node", "/dev/hidraw-" + id, "hidraw-" + id, false},
+      {"path without hid", "usb-1-2:1.0-" + id, "usb-1-2:1.0-" + id, false},
+  };
+  theHidLink.collectionMode = true;  // a plain path must clear an earlier true
+  for (const ClaimCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_TRUE(theHidLink.ClaimDevice(c.path.c_str()));
+    EXPECT_TRUE(theHidLink.claim.held());
+    EXPECT_EQ(theHidLink.collectionMode, c.collectionMode);
+
+    platform::NamedLock other;
+    EXPECT_EQ(other.TryAcquire(c.claimName), platform::NamedLock::Outcome::HeldElsewhere);
+    theHidLink.Close();
+    EXPECT_EQ(other.TryAcquire(c.claimName), platform::NamedLock::Outcome::Acquired);
+  }
+  EXPECT_FALSE(theHidLink.ClaimDevice(nullptr));
+}
+
+TEST_F(HidLinkTest, ClaimHeldElsewhereIsRefusedAfterReleasingTheOldOne) {
+  const std::string first = "/dev/hidraw-" + UniqueSuffix("first");
+  const std::string taken = "/dev/hidraw-" + UniqueSuffix("taken");
+  platform::NamedLock otherInstance;
+  ASSERT_EQ(otherInstance.TryAcquire("hidraw-" + UniqueSuffix("taken")),
+            platform::NamedLock::Outcome::Acquired);
+  ASSERT_TRUE(theHidLink.ClaimDevice(first.c_str()));
+
+  EXPECT_FALSE(theHidLink.ClaimDevice(taken.c_str()));
+  EXPECT_FALSE(theHidLink.claim.held());
+
+  platform::NamedLock probe;
+  EXPECT_EQ(probe.TryAcquire("hidraw-" + UniqueSuffix("first")),
+            platform::NamedLock::Outcome::Acquired);
+}
+
+}  // namespace
