@@ -64,7 +64,9 @@ class SimJobTest : public testing::Test {
  protected:
   void SetUp() override {
     Bus().Reset();
+    clock = sim::VirtualClock();
     SetTickSource(&clock);
+    console.str("");
     SetConsoleOut(&console);
     SetConsoleEncoding(ConsoleEncoding::Utf8);
     UiLanguage = 1;
