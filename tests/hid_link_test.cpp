@@ -264,17 +264,6 @@ TEST_F(HidLinkTest, FailedReportClosesTheLinkForEveryLaterCall) {
   EXPECT_EQ(clock.Now(), 0);  // no read was waited for
 }
 
-TEST_F(HidLinkTest, OpenDeviceReplacesTheOpenDeviceAndFailsOnUnknownPaths) {
-  sim::VirtualDeviceSpec spec;
-  spec.path = "/dev/hidraw-" + UniqueSuffix("open");
-  bus().AddDevice(spec);
-
-  EXPECT_TRUE(theHidLink.OpenDevice(spec.path.c_str()));
-  EXPECT_FALSE(theHidLink.OpenDevice("/dev/hidraw-nowhere"));
-  EXPECT_EQ(theHidLink.device, nullptr);
-  EXPECT_FALSE(theHidLink.OpenDevice(nullptr));
-}
-
 struct ClaimCase {
   const char* name;
   std::string path;

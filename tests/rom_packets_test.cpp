@@ -264,23 +264,6 @@ TEST_F(RomPacketTest, ReadTakesCountPlusTwoBytesAndChecksTheHeader) {
   }
 }
 
-TEST_F(RomPacketTest, ReadOutsideOneToSixtyTwoSendsNothing) {
-  uint8_t out[64] = {};
-  EXPECT_FALSE(RomRead(0, 0, out));
-  EXPECT_FALSE(RomRead(0, 63, out));
-  EXPECT_FALSE(RomRead(0, 4, nullptr));
-  EXPECT_TRUE(bus().writes().empty());
-}
-
-TEST_F(RomPacketTest, ReadReturnsTheFlashBytes) {
-  const Bytes stored = Sequence(62, 0x33);
-  std::copy(stored.begin(), stored.end(), device().flash().begin() + 0x7EFC2);
-  Bytes out(62, 0);
-
-  EXPECT_TRUE(RomRead(0x7EFC2, 62, out.data()));
-  EXPECT_EQ(out, stored);
-}
-
 TEST_F(RomPacketTest, RestartWritesOnePacketAndReadsNothing) {
   RomRestart();
   RomRestart();
