@@ -56,6 +56,10 @@ class VirtualBootloader {
   // flashSize: 256 KiB, 512 KiB or 1 MiB.
   explicit VirtualBootloader(uint32_t flashSize = 1u << 20);
 
+  // Every report is traced, except those after an unplug (they never reach
+  // the chip). Requests outside the flash, a data packet with no download in
+  // progress and unknown commands get no reply and change nothing; so does
+  // everything once the chip is silent or has restarted (1A 57 01).
   HandleResult HandleReport(const Report& report);
   // The same, filling `result` in place so that a caller on a hot path can
   // reuse its reply storage.

@@ -25,10 +25,10 @@ int VirtualHidBus::AddDevice(const VirtualDeviceSpec& spec) {
   return static_cast<int>(devices_.size()) - 1;
 }
 
-VirtualBootloader& VirtualHidBus::device(int index) { return *devices_.at(index)->model; }
+VirtualBootloader& VirtualHidBus::device(int index) { return *devices_[index]->model; }
 
 const VirtualDeviceSpec& VirtualHidBus::spec(int index) const {
-  return devices_.at(index)->spec;
+  return devices_[index]->spec;
 }
 
 int VirtualHidBus::enumerations() const { return enumerations_; }

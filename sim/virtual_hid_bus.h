@@ -67,6 +67,7 @@ class VirtualHidBus {
   void Reset();
   // Returns the device's index.
   int AddDevice(const VirtualDeviceSpec& spec);
+  // index: one that AddDevice returned since the last Reset.
   VirtualBootloader& device(int index);
   const VirtualDeviceSpec& spec(int index) const;
   int deviceCount() const { return static_cast<int>(devices_.size()); }
@@ -92,7 +93,10 @@ class VirtualHidBus {
   void NoteClosed(int index);
   // hid_write: report ID handling, the model, the record. Bytes written or -1.
   int Write(int index, const uint8_t* data, size_t length);
-  // hid_read_timeout: one report, 0 on time-out, -1 once unplugged.
+  // hid_read_timeout: one report, cut to `length`; 0 when none is ready within
+  // `milliseconds` (the clock then has moved on by exactly that); -1 once
+  // unplugged. A negative time waits for the next queued report; with nothing
+  // queued it returns 0 at once, since nothing can arrive without a write.
   int Read(int index, uint8_t* data, size_t length, int32_t milliseconds);
 
  private:
