@@ -1,0 +1,127 @@
+// The built tool as a user runs it: standard input fed, standard output and
+// the exit status checked, the locale given through the environment.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app_help_text.h"
+#include "platform/platform.h"
+
+namespace {
+
+using app_test::kChineseHelp;
+using app_test::kEnglishHelp;
+using app_test::kVersionLine;
+
+struct ProcessResult {
+  int status = -1;
+  std::string output;
+};
+
+// Runs the tool with the arguments, the input as its standard input and
+// nothing in its environment but the given variables.
+ProcessResult RunTool(const std::vector<std::string>& args, const std::string& input,
+                      const std::vector<std::string>& environment) {
+  ProcessResult result;
+  char inputPath[] = "/tmp/orvel-app-input-XXXXXX";
+  const int inputFd = mkstemp(inputPath);
+  if (inputFd < 0) return result;
+  unlink(inputPath);
+  if (write(inputFd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) return result;
+  lseek(inputFd, 0, SEEK_SET);
+
+  int output[2];
+  if (pipe(output) != 0) return result;
+  std::vector<char*> argv;
+  std::string exe = ORVEL_DFU_EXE;
+  argv.push_back(&exe[0]);
+  std::vector<std::string> argsCopy = args;
+  for (std::string& arg : argsCopy) argv.push_back(&arg[0]);
+  argv.push_back(nullptr);
+  std::vector<std::string> envCopy = environment;
+  std::vector<char*> envp;
+  for (std::string& variable : envCopy) envp.push_back(&variable[0]);
+  envp.push_back(nullptr);
+
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(inputFd, STDIN_FILENO);
+    dup2(output[1], STDOUT_FILENO);
+    close(output[0]);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(inputFd);
+  close(output[1]);
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(output[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, static_cast<size_t>(got));
+  close(output[0]);
+  int status = 0;
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  return result;
+}
+
+TEST(AppProcessTest, ShellRunsAndEndsWithStatusZero) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string input;
+    std::string lang;
+    std::string expected;
+  };
+  const std::string en = std::string(kVersionLine) + kEnglishHelp;
+  const std::vector<Case> cases = {
+      {"exit", {}, "exit\n", "LANG=en_US.UTF-8", en + ">> "},
+      {"end of input", {}, "", "LANG=en_US.UTF-8", en + ">> "},
+      {"commands", {}, "v\r\nhelp\nexit\n", "LANG=C", en + ">> " + kVersionLine + ">> " + kEnglishHelp + ">> "},
+      {"command line does not parse", {"-P", "0", "app.bin"}, "EXIT\n", "LANG=en_US.UTF-8", en + ">> "},
+      {"taiwan gets english", {}, "exit\n", "LANG=zh_TW.UTF-8", en + ">> "},
+      {"no locale", {}, "exit\n", "HOME=/", en + ">> "},
+      {"chinese utf-8", {}, "dfu\nexit\n", "LANG=zh_CN.UTF-8",
+       std::string(kVersionLine) + kChineseHelp + ">> >> ：参数错误！\n>> "},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult result = RunTool(c.args, c.input, {c.lang});
+    EXPECT_EQ(result.status, 0) << c.name;
+    EXPECT_EQ(result.output, c.expected) << c.name;
+  }
+}
+
+TEST(AppProcessTest, GbkLocaleGetsGbkBytes) {
+  const ProcessResult result = RunTool({}, "dfu\nlanguage 1\nhelp\n", {"LANG=zh_CN.GBK"});
+  EXPECT_EQ(result.status, 0);
+  const std::string chinese = std::string(kVersionLine) + platform::Utf8ToGbk(kChineseHelp);
+  EXPECT_EQ(result.output.substr(0, chinese.size()), chinese);
+  EXPECT_NE(result.output.find(std::string("=\n") + app_test::kGbkSupportCommands + "\n"), std::string::npos);
+  EXPECT_NE(result.output.find(">> >> \xA3\xBA\xB2\xCE\xCA\xFD\xB4\xED\xCE\xF3\xA3\xA1\n"), std::string::npos);
+  EXPECT_NE(result.output.find(std::string("\n") + app_test::kGbkEnglishCommandFormat + "\n"), std::string::npos);
+  EXPECT_EQ(result.output.find("\xEF\xBC\x9A"), std::string::npos);  // no UTF-8 full-width colon
+}
+
+// No bootloader is attached where the tests run: a one-shot job that does
+// not wait fails after one attempt.
+TEST(AppProcessTest, OneShotJobWithoutDeviceFails) {
+  char dir[] = "/tmp/orvel-app-process-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string program = std::string(dir) + "/app.bin";
+  std::ofstream(program, std::ios::binary) << std::string(300, '\x5A');
+
+  const ProcessResult result = RunTool({"-p", "A000", program}, "help\n", {"LANG=en_US.UTF-8"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.output.find("Orvel ROM DFU"), std::string::npos) << result.output;
+  EXPECT_TRUE(std::regex_search(result.output, std::regex(">> DFU failed! \\([0-9]+\\.[0-9]{3}s\\)\n$")))
+      << result.output;
+
+  unlink(program.c_str());
+  rmdir(dir);
+}
+
+}  // namespace

@@ -1,0 +1,312 @@
+// The entry and the shell, run in-process: start-up language, one-shot or
+// shell, every shell command, and jobs on a virtual bootloader.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app_help_text.h"
+#include "console/console.h"
+#include "console/output.h"
+#include "console/ticks.h"
+#include "device/hid_link.h"
+#include "options/dfu_options.h"
+#include "platform/platform.h"
+#include "virtual_hid_bus.h"
+
+namespace {
+
+using app_test::kChineseHelp;
+using app_test::kEnglishHelp;
+using app_test::kVersionLine;
+
+const std::string kPrompt = ">> ";
+
+void UseLocale(const char* lang) {
+  unsetenv("LC_ALL");
+  unsetenv("LC_MESSAGES");
+  unsetenv("LANGUAGE");
+  setenv("LANG", lang, 1);
+}
+
+std::string Banner(const char* help) { return std::string(kVersionLine) + help; }
+
+TEST(SplitWordsTest, OnlySingleSpacesSeparate) {
+  struct Case {
+    std::string line;
+    std::vector<std::string> words;
+  };
+  const std::vector<Case> cases = {
+      {"dfu -w 1", {"dfu", "-w", "1"}},
+      {"dfu  -w 1", {"dfu", "", "-w", "1"}},
+      {" help", {"", "help"}},
+      {"help ", {"help"}},
+      {"help  ", {"help", ""}},
+      {"", {}},
+      {" ", {""}},
+      {"a\tb c", {"a\tb", "c"}},
+      {"language 0 1", {"language", "0", "1"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SplitWords(c.line), c.words) << "'" << c.line << "'";
+}
+
+TEST(LanguageChoiceTest, IsoNameAndUiNameGiveLanguage) {
+  struct Case {
+    bool isoKnown;
+    const char* iso639;
+    bool uiKnown;
+    const char* uiName;
+    int32_t language;
+  };
+  const std::vector<Case> cases = {
+      {true, "zh", true, "zh-CN", 0},  {true, "ZH", true, "zh-CN", 0},  {true, "Zh", false, "", 0},
+      {true, "zh", true, "zh-TW", 1},  {true, "zh", true, "zh-cn", 1},  {true, "zh", true, "zh-CN ", 1},
+      {true, "en", true, "zh-CN", 1},  {true, "en", false, "", 1},      {true, "zhx", true, "zh-CN", 1},
+      {true, "z", true, "zh-CN", 1},   {true, "", true, "zh-CN", 1},    {false, "", true, "zh-CN", 0},
+      {false, "", true, "en-US", 1},   {false, "", false, "", 0},
+  };
+  for (const Case& c : cases) {
+    const bool chinese = IsChineseLanguageName(c.isoKnown, c.iso639);
+    EXPECT_EQ(ChooseUiLanguage(chinese, c.uiKnown, c.uiName), c.language)
+        << c.isoKnown << " '" << c.iso639 << "' " << c.uiKnown << " '" << c.uiName << "'";
+  }
+}
+
+TEST(LanguageChoiceTest, StartupFollowsTheEnvironment) {
+  struct Case {
+    const char* lang;
+    const char* language;
+    int32_t expected;
+  };
+  const std::vector<Case> cases = {
+      {"zh_CN.UTF-8", nullptr, 0}, {"zh_CN.GBK", nullptr, 0},        {"zh_TW.UTF-8", nullptr, 1},
+      {"en_US.UTF-8", nullptr, 1}, {"C", nullptr, 1},                {"zh_CN.UTF-8", "zh_TW:zh_CN", 1},
+      {"en_US.UTF-8", "zh_CN", 1}, {"zh_CN.UTF-8", "zh_CN:en_US", 0},
+  };
+  for (const Case& c : cases) {
+    UseLocale(c.lang);
+    if (c.language != nullptr) setenv("LANGUAGE", c.language, 1);
+    EXPECT_EQ(StartupUiLanguage(), c.expected) << c.lang;
+    EXPECT_EQ(IsChineseLocale(), std::string(c.lang).rfind("zh", 0) == 0) << c.lang;
+  }
+}
+
+TEST(VersionTest, VersionLine) { EXPECT_EQ(VersionString() + "\n", kVersionLine); }
+
+class ShellTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetConsoleOut(&out_);
+    SetTickSource(&clock_);
+    SetConsoleEncoding(ConsoleEncoding::Utf8);
+    sim::VirtualHidBus::Instance().Reset();
+    UseLocale("en_US.UTF-8");
+    // As at process start: earlier tests' jobs left their clocks behind.
+    JobClock = 0;
+    StepClock = 0;
+    LastStepPercent = -1;
+    LastOverallPercent = 0;
+  }
+  void TearDown() override {
+    theHidLink.Close();
+    ClearProgramImageList();
+    sim::VirtualHidBus::Instance().Reset();
+    SetConsoleOut(nullptr);
+    SetTickSource(nullptr);
+    SetConsoleEncoding(ConsoleEncoding::Utf8);
+    unsetenv("LANG");
+  }
+  int Run(const std::vector<std::string>& words, const std::string& input) {
+    out_.str("");
+    std::istringstream in(input);
+    return RunOrvelDfu(words, in);
+  }
+
+  std::ostringstream out_;
+  sim::VirtualClock clock_;
+};
+
+TEST_F(ShellTest, CommandsAtThePrompt) {
+  const std::string en = Banner(kEnglishHelp);
+  const std::string zh = Banner(kChineseHelp);
+  const std::string p = kPrompt;
+  const std::string error = ">> : Parameter error!\n";
+  struct Case {
+    const char* name;
+    const char* lang;
+    std::string input;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"exit", "en_US.UTF-8", "exit\n", en + p},
+      {"exit any case", "en_US.UTF-8", "EXIT\nhelp\n", en + p},
+      {"exit without line end", "en_US.UTF-8", "eXiT", en + p},
+      {"exit with CRLF", "en_US.UTF-8", "exit\r\nhelp\n", en + p},
+      {"exit only alone", "en_US.UTF-8", "exit \n exit\nexit now\n", en + p + p + p + p},
+      {"end of input", "en_US.UTF-8", "", en + p},
+      {"version", "en_US.UTF-8", "v\nV\nv 2\n", en + p + kVersionLine + p + kVersionLine + p + kVersionLine + p},
+      {"help", "en_US.UTF-8", "help me\nHELP \nhelp\r\n", en + p + kEnglishHelp + p + kEnglishHelp + p + kEnglishHelp + p},
+      {"nothing happens", "en_US.UTF-8", "\n help\n  \n\thelp\nhelpme\nversion\nlanguages 0\n",
+       en + p + p + p + p + p + p + p + p},
+      {"chinese start", "zh_CN.UTF-8", "help\n", zh + p + kChineseHelp + p},
+      {"language 0", "en_US.UTF-8", "language 0\nhelp\n", en + p + p + kChineseHelp + p},
+      {"language extra words", "en_US.UTF-8", "Language 0 1\nhelp\n", en + p + p + kChineseHelp + p},
+      {"language 7", "zh_CN.UTF-8", "language 7\nhelp\n", zh + p + p + kEnglishHelp + p},
+      {"language empty second word", "zh_CN.UTF-8", "language  -1x\nlanguage\nhelp\n", zh + p + p + p + kChineseHelp + p},
+      {"language +3x", "zh_CN.UTF-8", "language +3x\nhelp\n", zh + p + p + kEnglishHelp + p},
+      {"language bad numbers", "zh_CN.UTF-8", "language x\nlanguage 99999999999\nlanguage -\nhelp\n",
+       zh + p + p + p + p + kChineseHelp + p},
+      {"dfu alone", "en_US.UTF-8", "dfu\nDFU\n", en + p + error + p + error + p},
+      {"dfu chinese", "zh_CN.UTF-8", "dfu\n", zh + p + ">> ：参数错误！\n" + p},
+      {"log 0 silences", "en_US.UTF-8", "log 0\ndfu\nlog 1\ndfu\n", en + p + p + p + p + error + p},
+      {"log bad numbers", "en_US.UTF-8", "log x\ndfu\nlog 0\nlog\nlog 3000000000\ndfu\n",
+       en + p + p + error + p + p + p + p + p},
+      {"dfu bad options", "en_US.UTF-8", "dfu -w 2 -p 0 a.bin\ndfu -p\ndfu -s x -p 0 a.bin\n",
+       en + p + error + p + error + p + error + p},
+  };
+  for (const Case& c : cases) {
+    UseLocale(c.lang);
+    EXPECT_EQ(Run({}, c.input), 0) << c.name;
+    EXPECT_EQ(out_.str(), c.expected) << c.name;
+  }
+}
+
+TEST_F(ShellTest, ShellSetsLogModeOn) {
+  EXPECT_EQ(Run({}, "exit\n"), 0);
+  EXPECT_TRUE(LogMode);
+  EXPECT_EQ(Run({}, "log 0\n"), 0);
+  EXPECT_FALSE(LogMode);
+}
+
+TEST_F(ShellTest, HelpInGbk) {
+  SetConsoleEncoding(ConsoleEncoding::Gbk);
+  UseLocale("zh_CN.GBK");
+  EXPECT_EQ(Run({}, "exit\n"), 0);
+  EXPECT_EQ(out_.str(), kVersionLine + platform::Utf8ToGbk(kChineseHelp) + kPrompt);
+  EXPECT_NE(out_.str().find(std::string("\n") + app_test::kGbkSupportCommands + "\n"), std::string::npos);
+
+  EXPECT_EQ(Run({}, "language 1\nhelp\ndfu\n"), 0);
+  const std::string text = out_.str();
+  EXPECT_NE(text.find(std::string("\n") + app_test::kGbkEnglishCommandFormat + "\n"), std::string::npos);
+  EXPECT_NE(text.find(">> : Parameter error!\n"), std::string::npos);
+
+  EXPECT_EQ(Run({}, "dfu\n"), 0);
+  EXPECT_NE(out_.str().find(">> \xA3\xBA\xB2\xCE\xCA\xFD\xB4\xED\xCE\xF3\xA3\xA1\n"), std::string::npos);
+}
+
+TEST_F(ShellTest, CommandLineThatDoesNotParseOpensTheShell) {
+  const std::vector<std::vector<std::string>> commandLines = {
+      {}, {"-P", "0", "app.bin"}, {"-w"}, {"dfu"}, {"-w", "x", "-p", "0", "app.bin"}, {"language", "0"},
+  };
+  for (const auto& words : commandLines) {
+    EXPECT_EQ(Run(words, "v\nexit\n"), 0);
+    EXPECT_EQ(out_.str(), Banner(kEnglishHelp) + kPrompt + kVersionLine + kPrompt);
+  }
+}
+
+TEST_F(ShellTest, PathsTypedAtThePromptKeepTheirCase) {
+  EXPECT_EQ(Run({}, "dfu -P 0 /No/Such/App.BIN\nexit\n"), 0);
+  EXPECT_NE(out_.str().find(">> : Parameter error!\n"), std::string::npos);
+  ASSERT_EQ(theDfuSettings.programs.size(), 1u);
+  EXPECT_EQ(theDfuSettings.programs[0].pg_path, "/No/Such/App.BIN");
+}
+
+// Jobs on a virtual bootloader: a program file in a directory of its own,
+// a device path no parallel test shares.
+class ShellJobTest : public ShellTest {
+ protected:
+  void SetUp() override {
+    ShellTest::SetUp();
+    char pattern[] = "/tmp/orvel-app-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    program_ = dir_ + "/App.BIN";
+    for (int i = 0; i < 1000; ++i) bytes_.push_back(static_cast<char>(i * 7 + 3));
+    std::ofstream(program_, std::ios::binary).write(bytes_.data(), static_cast<std::streamsize>(bytes_.size()));
+  }
+  void TearDown() override {
+    unlink(program_.c_str());
+    rmdir(dir_.c_str());
+    ShellTest::TearDown();
+  }
+  int AddBootloader() {
+    sim::VirtualDeviceSpec spec;
+    spec.path = "/dev/hidraw-app-test-" + std::to_string(getpid());
+    return sim::VirtualHidBus::Instance().AddDevice(spec);
+  }
+  bool FlashHoldsProgramAt(int device, uint32_t address) {
+    const std::vector<uint8_t>& flash = sim::VirtualHidBus::Instance().device(device).flash();
+    return std::equal(bytes_.begin(), bytes_.end(), flash.begin() + address,
+                      [](char expected, uint8_t actual) { return static_cast<uint8_t>(expected) == actual; });
+  }
+
+  std::string dir_;
+  std::string program_;
+  std::vector<char> bytes_;
+};
+
+bool EndsWithVerdict(const std::string& text, const std::string& verdict) {
+  const std::regex pattern(">> " + verdict + " \\([0-9]+\\.[0-9]{3}s\\)\n$");
+  return std::regex_search(text, pattern);
+}
+
+TEST_F(ShellJobTest, OneShotJobRunsWithoutBannerAndLogModeOff) {
+  const int device = AddBootloader();
+  EXPECT_EQ(Run({"-p", "A000", program_}, "exit\n"), 1);
+  const std::string text = out_.str();
+  EXPECT_FALSE(LogMode);
+  EXPECT_EQ(text.find("Orvel ROM DFU"), std::string::npos);
+  EXPECT_EQ(text.find(kPrompt + kPrompt), std::string::npos);
+  EXPECT_EQ(text.rfind("\r>>: 0%", 0), 0u) << text;
+  EXPECT_TRUE(EndsWithVerdict(text, "DFU success!")) << text;
+  EXPECT_TRUE(FlashHoldsProgramAt(device, 0xA000));
+  EXPECT_TRUE(sim::VirtualHidBus::Instance().device(device).restarted());
+  EXPECT_EQ(theHidLink.device, nullptr);
+  EXPECT_FALSE(theHidLink.claim.held());
+}
+
+TEST_F(ShellJobTest, LeadingDfuWordIsSkippedOnTheCommandLine) {
+  const int device = AddBootloader();
+  EXPECT_EQ(Run({"dfu", "-p", "0", program_}, ""), 1);
+  EXPECT_TRUE(EndsWithVerdict(out_.str(), "DFU success!")) << out_.str();
+  EXPECT_TRUE(FlashHoldsProgramAt(device, 0));
+}
+
+TEST_F(ShellJobTest, JobFromThePromptEndsTheShell) {
+  const int device = AddBootloader();
+  EXPECT_EQ(Run({}, "Dfu -W 0 -P 1000 " + program_ + "\nhelp\n"), 1);
+  const std::string text = out_.str();
+  EXPECT_TRUE(EndsWithVerdict(text, "DFU success!")) << text;
+  // Log mode: step messages, and no prompt and no help after the job.
+  EXPECT_NE(text.find(">> : Successful execution!"), std::string::npos);
+  EXPECT_EQ(text.find(kEnglishHelp), text.rfind(kEnglishHelp));
+  EXPECT_TRUE(FlashHoldsProgramAt(device, 0x1000));
+  EXPECT_EQ(theHidLink.device, nullptr);
+}
+
+TEST_F(ShellJobTest, FailedJobsGiveStatusZero) {
+  // No device and no waiting: the job fails at once.
+  EXPECT_EQ(Run({"-p", "0", program_}, ""), 0);
+  EXPECT_TRUE(EndsWithVerdict(out_.str(), "DFU failed!")) << out_.str();
+
+  UseLocale("zh_CN.UTF-8");
+  EXPECT_EQ(Run({}, "log 0\ndfu -p 0 " + program_ + "\n"), 0);
+  EXPECT_TRUE(EndsWithVerdict(out_.str(), "DFU 失败！")) << out_.str();
+  EXPECT_EQ(out_.str().rfind(Banner(kChineseHelp) + kPrompt + kPrompt, 0), 0u);
+}
+
+TEST_F(ShellJobTest, ChineseVerdictOnSuccess) {
+  UseLocale("zh_CN.UTF-8");
+  AddBootloader();
+  EXPECT_EQ(Run({"-p", "0", program_}, ""), 1);
+  EXPECT_TRUE(EndsWithVerdict(out_.str(), "DFU 成功！")) << out_.str();
+}
+
+}  // namespace
