@@ -1,0 +1,80 @@
+#include "child_process.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace orvel_sim {
+
+namespace {
+
+constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
+
+bool HasName(const std::string& entry, const std::string& name) {
+  return entry.compare(0, name.size() + 1, name + "=") == 0;
+}
+
+// An environment entry's value, or "" when it is not set.
+std::string ValueOf(const std::vector<std::string>& environment, const std::string& name) {
+  for (const std::string& entry : environment) {
+    if (HasName(entry, name)) return entry.substr(name.size() + 1);
+  }
+  return "";
+}
+
+void SetValue(std::vector<std::string>& environment, const std::string& name,
+              const std::string& value) {
+  for (std::string& entry : environment) {
+    if (HasName(entry, name)) {
+      entry = name + "=" + value;
+      return;
+    }
+  }
+  environment.push_back(name + "=" + value);
+}
+
+}  // namespace
+
+std::vector<std::string> ChildEnvironment(char** inherited, const std::string& testbedDir) {
+  std::vector<std::string> environment;
+  for (char** entry = inherited; entry && *entry; ++entry) environment.emplace_back(*entry);
+  const std::string preload = ValueOf(environment, "LD_PRELOAD");
+  SetValue(environment, "LD_PRELOAD",
+           preload.empty() ? kPreloadLibrary : std::string(kPreloadLibrary) + ":" + preload);
+  SetValue(environment, "UMOCKDEV_DIR", testbedDir);
+  // A sanitizer runtime would refuse to start behind the preload library.
+  const std::string asan = ValueOf(environment, "ASAN_OPTIONS");
+  if (asan.find("verify_asan_link_order") == std::string::npos) {
+    SetValue(environment, "ASAN_OPTIONS",
+             asan.empty() ? "verify_asan_link_order=0" : asan + ":verify_asan_link_order=0");
+  }
+  return environment;
+}
+
+pid_t StartChild(const std::vector<std::string>& command, const std::vector<std::string>& environment,
+                 int& failureStatus, std::string& error) {
+  std::vector<char*> argv;
+  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
+  envp.push_back(nullptr);
+  pid_t child = -1;
+  const int failure = posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), envp.data());
+  if (failure != 0) {
+    failureStatus = failure == ENOENT ? 127 : 126;
+    error = "cannot run '" + command[0] + "': " + std::strerror(failure);
+    return -1;
+  }
+  return child;
+}
+
+int ExitStatusOf(int waitStatus) {
+  if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
+  if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
+  return 125;
+}
+
+}  // namespace orvel_sim

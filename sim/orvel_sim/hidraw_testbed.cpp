@@ -1,0 +1,179 @@
+#include "hidraw_testbed.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "report_descriptor.h"
+
+namespace orvel_sim {
+
+namespace {
+
+// Each node hangs off its own port of one root hub: 1-1, 1-2, ...
+std::string UsbDevicePath(int index) {
+  const std::string port = "1-" + std::to_string(index + 1);
+  return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + port;
+}
+
+std::string InterfacePath(int index) {
+  return UsbDevicePath(index) + "/1-" + std::to_string(index + 1) + ":1.0";
+}
+
+std::string HidName(int index, const UsbIdentity& identity) {
+  char name[32];
+  std::snprintf(name, sizeof name, "0003:%04X:%04X.%04X", identity.vendorId,
+                identity.productId, static_cast<unsigned>(index + 1));
+  return name;
+}
+
+std::string HidPath(int index, const UsbIdentity& identity) {
+  return InterfacePath(index) + "/" + HidName(index, identity);
+}
+
+std::string HidrawPath(int index, const UsbIdentity& identity) {
+  return HidPath(index, identity) + "/hidraw/hidraw" + std::to_string(index);
+}
+
+std::string Hex4(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04x", value & 0xFFFFu);
+  return text;
+}
+
+std::string HexBytes(const uint8_t* bytes, size_t count) {
+  std::string text;
+  char pair[4];
+  for (size_t i = 0; i < count; ++i) {
+    std::snprintf(pair, sizeof pair, "%02X", bytes[i]);
+    text += pair;
+  }
+  return text;
+}
+
+// Text form paths carry no /sys prefix.
+std::string WithoutSys(const std::string& path) { return path.substr(4); }
+
+std::string TakeString(gchar* text) {
+  std::string copy = text ? text : "";
+  g_free(text);
+  return copy;
+}
+
+}  // namespace
+
+std::string DescribeNode(int index, const UsbIdentity& identity) {
+  const std::string number = std::to_string(index + 1);
+  const std::string serial = "OV" + Hex4(static_cast<unsigned>(index));
+  std::string text;
+  text += "P: " + WithoutSys(UsbDevicePath(index)) + "\n";
+  text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n";
+  text += "E: BUSNUM=001\nE: DEVNUM=" + std::string(3 - std::min<size_t>(3, number.size()), '0') +
+          number + "\n";
+  text += "A: idVendor=" + Hex4(identity.vendorId) + "\n";
+  text += "A: idProduct=" + Hex4(identity.productId) + "\n";
+  text += "A: bcdDevice=" + Hex4(identity.release) + "\n";
+  text += "A: manufacturer=" + identity.manufacturer + "\n";
+  text += "A: product=" + identity.product + "\n";
+  text += "A: serial=" + serial + "\n";
+  text += "A: busnum=1\nA: devnum=" + number + "\nA: speed=12\n\n";
+
+  text += "P: " + WithoutSys(InterfacePath(index)) + "\n";
+  text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n";
+  text += "A: bInterfaceNumber=" + Hex4(static_cast<unsigned>(identity.interfaceNumber)).substr(2) +
+          "\n";
+  text += "A: bInterfaceClass=03\n\n";
+
+  text += "P: " + WithoutSys(HidPath(index, identity)) + "\n";
+  text += "E: SUBSYSTEM=hid\n";
+  text += "E: HID_ID=0003:0000" + Hex4(identity.vendorId) + ":0000" + Hex4(identity.productId) +
+          "\n";
+  text += "E: HID_NAME=" + identity.manufacturer + " " + identity.product + "\n";
+  text += "E: HID_UNIQ=" + serial + "\n";
+  text += "E: HID_PHYS=usb-0000:00:14.0-" + number + "/input0\n";
+  text += "H: report_descriptor=" + HexBytes(kReportDescriptor, sizeof kReportDescriptor) + "\n\n";
+
+  text += "P: " + WithoutSys(HidrawPath(index, identity)) + "\n";
+  text += "N: hidraw" + std::to_string(index) + "\n";
+  text += "E: SUBSYSTEM=hidraw\n";
+  text += "E: DEVNAME=" + HidrawTestbed::DevNode(index) + "\n";
+  text += "L: device=../../../" + HidName(index, identity) + "\n\n";
+  return text;
+}
+
+HidrawTestbed::~HidrawTestbed() {
+  if (testbed_) g_object_unref(testbed_);
+}
+
+bool HidrawTestbed::Create(std::string& error) {
+  testbed_ = umockdev_testbed_new();
+  if (!testbed_) {
+    error = "cannot create the umockdev testbed";
+    return false;
+  }
+  rootDir_ = TakeString(umockdev_testbed_get_root_dir(testbed_));
+  return true;
+}
+
+std::string HidrawTestbed::DevNode(int index) { return "/dev/hidraw" + std::to_string(index); }
+
+bool HidrawTestbed::AddNode(int index, const UsbIdentity& identity, UMockdevIoctlBase* handler,
+                            int& masterFd, std::string& error) {
+  GError* failure = nullptr;
+  const std::string description = DescribeNode(index, identity);
+  if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &failure)) {
+    error = std::string("cannot add a hidraw device: ") + failure->message;
+    g_error_free(failure);
+    return false;
+  }
+  const std::string node = DevNode(index);
+  masterFd = umockdev_testbed_get_dev_fd(testbed_, node.c_str());
+  const char* slaveName = masterFd >= 0 ? ptsname(masterFd) : nullptr;
+  struct stat slave {};
+  if (!slaveName || stat(slaveName, &slave) != 0) {
+    error = "the emulated " + node + " has no pseudo-terminal";
+    return false;
+  }
+  // hidapi finds a handle's device by its real device number: point
+  // MAJOR/MINOR and /sys/dev/char at the pseudo-terminal behind the node.
+  const unsigned major_number = major(slave.st_rdev);
+  const unsigned minor_number = minor(slave.st_rdev);
+  const std::string numbers = std::to_string(major_number) + ":" + std::to_string(minor_number);
+  const std::string hidraw = HidrawPath(index, identity);
+  umockdev_testbed_set_property_int(testbed_, hidraw.c_str(), "MAJOR", static_cast<int>(major_number));
+  umockdev_testbed_set_property_int(testbed_, hidraw.c_str(), "MINOR", static_cast<int>(minor_number));
+  umockdev_testbed_set_attribute(testbed_, hidraw.c_str(), "dev", numbers.c_str());
+  const std::string charDir = rootDir_ + "/sys/dev/char";
+  g_mkdir_with_parents(charDir.c_str(), 0755);
+  const std::string link = charDir + "/" + numbers;
+  unlink(link.c_str());
+  if (symlink(("../../devices" + hidraw.substr(12)).c_str(), link.c_str()) != 0) {
+    error = "cannot link " + link;
+    return false;
+  }
+  if (!umockdev_testbed_attach_ioctl(testbed_, node.c_str(), handler, &failure)) {
+    error = "cannot emulate " + node + ": " + failure->message;
+    g_error_free(failure);
+    return false;
+  }
+  nodes_[index] = identity;
+  return true;
+}
+
+void HidrawTestbed::RemoveNode(int index) {
+  const auto node = nodes_.find(index);
+  if (node == nodes_.end()) return;
+  const UsbIdentity identity = node->second;
+  nodes_.erase(node);
+  // Leaf first, so that no class link or device node is left behind.
+  umockdev_testbed_remove_device(testbed_, HidrawPath(index, identity).c_str());
+  umockdev_testbed_remove_device(testbed_, HidPath(index, identity).c_str());
+  umockdev_testbed_remove_device(testbed_, InterfacePath(index).c_str());
+  umockdev_testbed_remove_device(testbed_, UsbDevicePath(index).c_str());
+}
+
+}  // namespace orvel_sim

@@ -1,0 +1,53 @@
+// A umockdev testbed holding emulated hidraw nodes, each with the parent hid,
+// USB interface and USB device that hidapi's hidraw backend expects to find.
+#pragma once
+
+#include <umockdev.h>
+
+#include <map>
+#include <string>
+
+namespace orvel_sim {
+
+struct UsbIdentity {
+  uint16_t vendorId = 0x1234;
+  uint16_t productId = 0xC081;
+  uint16_t release = 0x0100;
+  int interfaceNumber = 0;
+  std::string manufacturer = "Orvel";
+  std::string product = "ROM Bootloader";
+};
+
+class HidrawTestbed {
+ public:
+  HidrawTestbed() = default;
+  HidrawTestbed(const HidrawTestbed&) = delete;
+  HidrawTestbed& operator=(const HidrawTestbed&) = delete;
+  // Removes the testbed's directory.
+  ~HidrawTestbed();
+
+  bool Create(std::string& error);
+  // The directory that UMOCKDEV_DIR must name for a client.
+  std::string RootDir() const { return rootDir_; }
+
+  // Adds node number `index` (/dev/hidraw<index>) and its ancestors, and
+  // routes the client's ioctls, reads and writes on it to `handler`.
+  // masterFd: the test side of the node's pseudo-terminal.
+  bool AddNode(int index, const UsbIdentity& identity, UMockdevIoctlBase* handler,
+               int& masterFd, std::string& error);
+  // The node and its ancestors leave the bus. Clients that hold the node
+  // open keep their handle.
+  void RemoveNode(int index);
+
+  static std::string DevNode(int index);
+
+ private:
+  UMockdevTestbed* testbed_ = nullptr;
+  std::string rootDir_;
+  std::map<int, UsbIdentity> nodes_;  // the nodes on the bus
+};
+
+// The umockdev text form of the four sysfs devices behind node `index`.
+std::string DescribeNode(int index, const UsbIdentity& identity);
+
+}  // namespace orvel_sim

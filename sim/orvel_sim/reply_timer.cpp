@@ -1,0 +1,51 @@
+#include "reply_timer.h"
+
+namespace orvel_sim {
+
+void ReplyTimer::Start() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  stopping_ = false;
+  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+}
+
+void ReplyTimer::Stop() {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    stopping_ = true;
+    actions_.clear();
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void ReplyTimer::PostAt(SimClock::time_point due, std::function<void()> action) {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (stopping_) return;
+    actions_.emplace(std::make_pair(due, posted_++), std::move(action));
+  }
+  wake_.notify_all();
+}
+
+void ReplyTimer::Run() {
+  std::unique_lock<std::mutex> hold(mutex_);
+  while (!stopping_) {
+    if (actions_.empty()) {
+      wake_.wait(hold);
+      continue;
+    }
+    const auto first = actions_.begin();
+    if (SimClock::now() < first->first.first) {
+      wake_.wait_until(hold, first->first.first);
+      continue;
+    }
+    std::function<void()> action = std::move(first->second);
+    actions_.erase(first);
+    // The action takes the devices' lock; never hold ours meanwhile.
+    hold.unlock();
+    action();
+    hold.lock();
+  }
+}
+
+}  // namespace orvel_sim
