@@ -24,9 +24,7 @@ namespace {
 
 constexpr uint32_t kProgramLength = 0xFF000;  // the whole 1020 KB program area
 
-uint8_t PatternByte(uint32_t offset) {
-  return static_cast<uint8_t>((offset * 7u) ^ (offset >> 8));
-}
+uint8_t PatternByte(uint32_t offset) { return static_cast<uint8_t>((offset * 7u) ^ (offset >> 8)); }
 
 bool LoadBenchProgram() {
   ClearProgramImageList();
@@ -117,11 +115,11 @@ int main(int argc, char** argv) {
       return 1;
     }
     Report("run %d: %d exchanges in %.3f s, %.2f us per exchange\n", run, result.exchanges,
-                result.seconds, result.seconds * 1e6 / result.exchanges);
+           result.seconds, result.seconds * 1e6 / result.exchanges);
     if (run == 1 || result.seconds < best) best = result.seconds;
     exchanges = result.exchanges;
   }
-  Report("best: 1020 KB job (mode 0), %d exchanges, %.3f s, %.2f us per exchange\n",
-              exchanges, best, best * 1e6 / exchanges);
+  Report("best: 1020 KB job (mode 0), %d exchanges, %.3f s, %.2f us per exchange\n", exchanges,
+         best, best * 1e6 / exchanges);
   return 0;
 }

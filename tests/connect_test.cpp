@@ -44,8 +44,9 @@ TEST_F(ConnectTest, SilentFirstCandidateIsReleasedAndTheSecondConnects) {
   const int good = Bus().AddDevice(second);
 
   ASSERT_EQ(ConnectDevice(false), 1);
-  EXPECT_EQ(console.str(),
-            ">> : Query connected device: \"Orvel Second Loader(HID\\VID_1234&PID_C081&REV_0100)\"\n");
+  EXPECT_EQ(
+      console.str(),
+      ">> : Query connected device: \"Orvel Second Loader(HID\\VID_1234&PID_C081&REV_0100)\"\n");
   EXPECT_EQ(Trace(silent), std::vector<std::string>{"dev0 probe"});
   EXPECT_EQ(Trace(good), std::vector<std::string>{"dev1 probe"});
   EXPECT_GE(clock.Now(), 600 + 200);  // the first probe waited out its time
@@ -72,12 +73,14 @@ TEST_F(ConnectTest, RejectedCandidatesLeaveNothingOpenAndPrintNothing) {
   const auto noFault = [](sim::VirtualBootloader&) {};
   const std::vector<RejectedCandidate> cases = {
       {"silent", std::nullopt, [](auto& device) { device.SetSilent(true); }, {"dev0 probe"}},
-      {"echo 1A 00", std::nullopt,
+      {"echo 1A 00",
+       std::nullopt,
        [](auto& device) {
          device.AddFault({sim::RequestKind::Probe, 1, sim::FaultEffect::Wrong, 0});
        },
        {"dev0 probe"}},
-      {"echo too late", std::nullopt,
+      {"echo too late",
+       std::nullopt,
        [](auto& device) {
          device.AddFault({sim::RequestKind::Probe, 1, sim::FaultEffect::Delay, 250});
        },

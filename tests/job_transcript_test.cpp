@@ -36,17 +36,24 @@ struct Texts {
   const char* success;
 };
 
-const Texts kEnglish = {
-    "Enter DFU",           "Querying USB device connections", ": Query connected device: ",
-    "Erase Device Flash",  ": Erase the Flash area",          "Download program",
-    ": Download",          ">> : Download progress: ",        "Verify",
-    ": Read Verify",       ">> : Verify progress: ",          "Restart the device",
-    ": Successful execution!"};
+const Texts kEnglish = {"Enter DFU",
+                        "Querying USB device connections",
+                        ": Query connected device: ",
+                        "Erase Device Flash",
+                        ": Erase the Flash area",
+                        "Download program",
+                        ": Download",
+                        ">> : Download progress: ",
+                        "Verify",
+                        ": Read Verify",
+                        ">> : Verify progress: ",
+                        "Restart the device",
+                        ": Successful execution!"};
 
-const Texts kChinese = {"进入 DFU",         "查询 USB 设备连接", "：查询连接到设备：",
-                        "擦除设备 Flash",   "：擦除 Flash 区域", "下载程序",
-                        "：下载",           ">> ：下载进度: ",   "校验",
-                        "：读取校验",       ">> ：校验进度: ",   "重启设备",
+const Texts kChinese = {"进入 DFU",       "查询 USB 设备连接", "：查询连接到设备：",
+                        "擦除设备 Flash", "：擦除 Flash 区域", "下载程序",
+                        "：下载",         ">> ：下载进度: ",   "校验",
+                        "：读取校验",     ">> ：校验进度: ",   "重启设备",
                         "：执行成功！"};
 
 // Step and job times of the erase, download, verify and restart results.
@@ -91,9 +98,15 @@ using JobTranscriptTest = SimJobTest;
 
 TEST_F(JobTranscriptTest, OneProgramWithReadBackPrintsEveryStep) {
   const std::vector<TranscriptCase> cases = {
-      {"English, slow device", 1, &kEnglish, true,
+      {"English, slow device",
+       1,
+       &kEnglish,
+       true,
        {"1.500s, 1.500s", "0.250s, 1.750s", "0.125s, 1.875s", "0.000s, 1.875s"}},
-      {"Chinese", 0, &kChinese, false,
+      {"Chinese",
+       0,
+       &kChinese,
+       false,
        {"0.000s, 0.000s", "0.000s, 0.000s", "0.000s, 0.000s", "0.000s, 0.000s"}},
   };
   const std::vector<uint8_t> program = Pattern(kLength, 0x3C);

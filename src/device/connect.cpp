@@ -72,9 +72,8 @@ int32_t ConnectDevice(bool wait) {
 
 void PrintConnectMessage(bool wait, const std::string& description) {
   if (!LogMode) return;
-  const std::string lead = wait ? Localized(": Wait to connect to the device: \"",
-                                            "：等待连接到设备：\"")
-                                : Localized(": Query connected device: \"",
-                                            "：查询连接到设备：\"");
+  const std::string lead =
+      wait ? Localized(": Wait to connect to the device: \"", "：等待连接到设备：\"")
+           : Localized(": Query connected device: \"", "：查询连接到设备：\"");
   PrintStatusLine(false, false, false, lead + description + "\"");
 }

@@ -1,0 +1,318 @@
+// The DFU job on virtual bootloaders: erase regions, the overall progress
+// line, every way a job can fail, and whole runs from the command line and
+// the shell with raw and HEX programs.
+#include "dfu/dfu_job.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/app.h"
+#include "image_test_files.h"
+#include "job_fixture.h"
+
+namespace {
+
+using job_test::Pattern;
+using job_test::SimJobTest;
+
+constexpr uint32_t kSector = 4096;
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The verdict line as the language the run chose writes it.
+std::string Verdict(bool success, const std::string& seconds) {
+  const std::string text =
+      success ? Localized("DFU success!", "DFU 成功！") : Localized("DFU failed!", "DFU 失败！");
+  return ">> " + text + " (" + seconds + "s)\n";
+}
+
+using Span = std::pair<uint32_t, uint32_t>;  // start, length
+
+struct EraseCase {
+  const char* name;
+  std::vector<Span> programs;
+  std::vector<Span> regions;
+  std::vector<std::string> eraseTrace;
+};
+
+using DfuJobTest = SimJobTest;
+
+TEST_F(DfuJobTest, NeighbouringProgramsShareAnEraseAndUntouchedSectorsSurvive) {
+  const std::vector<EraseCase> cases = {
+      {"one program", {{0xA000, 0x1F40}}, {{0xA000, 0x1F40}}, {"dev0 erase 0x0000A000 2"}},
+      {"a whole sector between, the first ending on a boundary",
+       {{0x0000, 0x2000}, {0x3000, 0x100}},
+       {{0x0000, 0x2000}, {0x3000, 0x100}},
+       {"dev0 erase 0x00000000 2", "dev0 erase 0x00003000 1"}},
+      {"a whole sector between, the first ending inside one",
+       {{0x0000, 0x1800}, {0x3000, 0x100}},
+       {{0x0000, 0x1800}, {0x3000, 0x100}},
+       {"dev0 erase 0x00000000 2", "dev0 erase 0x00003000 1"}},
+      {"the next sector",
+       {{0x0000, 0x1800}, {0x2000, 0x100}},
+       {{0x0000, 0x2100}},
+       {"dev0 erase 0x00000000 3"}},
+      {"back to back",
+       {{0x0000, 0x2000}, {0x2000, 0x1000}},
+       {{0x0000, 0x3000}},
+       {"dev0 erase 0x00000000 3"}},
+      {"one sector shared",
+       {{0x1000, 0x100}, {0x1200, 0x100}},
+       {{0x1000, 0x300}},
+       {"dev0 erase 0x00001000 1"}},
+      {"a start inside a sector",
+       {{0x1F00, 0x200}, {0x3000, 0x10}},
+       {{0x1F00, 0x1110}},
+       {"dev0 erase 0x00001F00 3"}},
+      {"three, the last far away",
+       {{0x0000, 0x100}, {0x1000, 0x100}, {0x10000, 0x100}},
+       {{0x0000, 0x1100}, {0x10000, 0x100}},
+       {"dev0 erase 0x00000000 2", "dev0 erase 0x00010000 1"}},
+  };
+  for (const EraseCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    LogMode = false;
+    theDfuSettings.mode = 1;
+    const int index = AddBootloader();
+    std::vector<uint8_t>& flash = Device(index).flash();
+    std::fill(flash.begin(), flash.end(), 0x5A);  // old contents
+    std::vector<uint8_t> expected(flash.size(), 0x5A);
+    for (const Span& program : c.programs) {
+      const uint32_t first = program.first / kSector;
+      const uint32_t last = (program.first + program.second - 1) / kSector;
+      std::fill(expected.begin() + first * kSector, expected.begin() + (last + 1) * kSector, 0xFF);
+    }
+    uint8_t seed = 1;
+    for (const Span& program : c.programs) {
+      const std::vector<uint8_t> bytes = Pattern(program.second, seed++);
+      AddProgram(program.first, bytes);
+      std::copy(bytes.begin(), bytes.end(), expected.begin() + program.first);
+    }
+
+    std::vector<Span> planned;
+    for (const EraseRegion& region : PlanEraseRegions())
+      planned.emplace_back(region.start, region.length);
+    EXPECT_EQ(planned, c.regions);
+
+    ASSERT_TRUE(RunDfuJob());
+    EXPECT_EQ(TraceOf(index, sim::RequestKind::Erase), c.eraseTrace);
+    // Programs in place, the rest of their sectors erased, every sector no
+    // program touches as it was.
+    EXPECT_TRUE(flash == expected);
+  }
+}
+
+struct OverallCase {
+  const char* name;
+  uint8_t mode;
+  std::string line;
+  int reads;
+};
+
+TEST_F(DfuJobTest, LogModeOffShowsOneOverallLine) {
+  const std::vector<OverallCase> cases = {
+      {"download and read back", 0,
+       "\r>>: 0%\r>>: 12%\r>>: 24%\r>>: 36%\r>>: 48%\r>>: 50%"
+       "\r>>: 62%\r>>: 74%\r>>: 86%\r>>: 98%\r>>: 100%\r>>: 100%\n",
+       5},
+      {"download only", 1, "\r>>: 0%\r>>: 24%\r>>: 48%\r>>: 72%\r>>: 96%\r>>: 100%\r>>: 100%\n", 0},
+  };
+  for (const OverallCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    LogMode = false;
+    theDfuSettings.mode = c.mode;
+    const int index = AddBootloader();
+    const std::vector<uint8_t> program = Pattern(256, 9);
+    AddProgram(0x1000, program);
+
+    ASSERT_TRUE(RunDfuJob());
+    EXPECT_EQ(console.str(), c.line);
+    EXPECT_EQ(CountRequests(index, sim::RequestKind::Read), c.reads);
+    EXPECT_EQ(CountRequests(index, sim::RequestKind::Data), 5);
+    EXPECT_EQ(CountRequests(index, sim::RequestKind::Restart), 3);
+    EXPECT_TRUE(std::equal(program.begin(), program.end(), Device(index).flash().begin() + 0x1000));
+  }
+}
+
+struct FailureCase {
+  const char* name;
+  bool attached;
+  std::optional<sim::Fault> fault;
+  std::string quietEnd;    // LogMode off, run from the command line, before the verdict
+  const char* jobSeconds;  // in the verdict
+  std::string loggedEnd;   // LogMode on
+};
+
+// One program of 0x1F40 bytes at 0xA000: 130 packets each way; the 65th
+// data packet ends at 4030 bytes, the 3rd read at 186. Without a device the
+// job clock never starts: the verdict counts one attempt (400 + 200 ms).
+TEST_F(DfuJobTest, EveryFailureEndsTheJobWithoutARestart) {
+  using sim::FaultEffect;
+  using sim::RequestKind;
+  const std::string eraseArea = ">> : Erase the Flash area (0x0000A000 - 0x00001F40 )";
+  const std::string failed = ">> : Execution failed! (";
+  const std::string download = "\r>> : Download progress: ";
+  const std::string verify = "\r>> : Verify progress: ";
+  const std::vector<FailureCase> cases = {
+      {"no device", false, std::nullopt, "", "0.600",
+       ">> Enter DFU\n>> Querying USB device connections\n>>: No connected device found!\n"},
+      {"erase echo wrong", true, sim::Fault{RequestKind::Erase, 1, FaultEffect::Wrong, 0}, "",
+       "0.000", eraseArea + failed + "0.000s, 0.000s)\n"},
+      {"erase time-out", true, sim::Fault{RequestKind::Erase, 1, FaultEffect::Silent, 0}, "",
+       "4.000", eraseArea + failed + "4.000s, 4.000s)\n"},
+      {"start echo wrong", true, sim::Fault{RequestKind::Start, 1, FaultEffect::Wrong, 0},
+       "\r>>: 0%", "0.000",
+       ">> : Download (0x0000A000 - 0x00001F40 )\n" + failed + "0.000s, 0.000s)\n"},
+      {"data acknowledgement wrong", true, sim::Fault{RequestKind::Data, 65, FaultEffect::Wrong, 0},
+       "\r>>: 25%\r>>: 25%\n", "0.000",
+       download + "50%" + download + "50%\n" + failed + "0.000s, 0.000s)\n"},
+      {"data time-out", true, sim::Fault{RequestKind::Data, 65, FaultEffect::Silent, 0},
+       "\r>>: 25%\r>>: 25%\n", "1.000",
+       download + "50%" + download + "50%\n" + failed + "1.000s, 1.000s)\n"},
+      {"device unplugged", true, sim::Fault{RequestKind::Data, 65, FaultEffect::Unplug, 0},
+       "\r>>: 25%\r>>: 25%\n", "0.000",
+       download + "50%" + download + "50%\n" + failed + "0.000s, 0.000s)\n"},
+      {"read reply wrong", true, sim::Fault{RequestKind::Read, 1, FaultEffect::Wrong, 0},
+       "\r>>: 50%\r>>: 50%\n", "0.000",
+       verify + "0%" + verify + "0%\n" + failed + "0.000s, 0.000s)\n"},
+      {"read data differ", true, sim::Fault{RequestKind::Read, 3, FaultEffect::Flip, 0},
+       "\r>>: 51%\r>>: 51%\n", "0.000",
+       verify + "2%" + verify + "2%\n" + failed + "0.000s, 0.000s)\n"},
+      {"read time-out", true, sim::Fault{RequestKind::Read, 1, FaultEffect::Silent, 0},
+       "\r>>: 50%\r>>: 50%\n", "1.000",
+       verify + "0%" + verify + "0%\n" + failed + "1.000s, 1.000s)\n"},
+  };
+  image_test::TempDir dir;
+  const std::string path = dir.Write("app.bin", Pattern(0x1F40, 7));
+  const std::vector<std::string> words = {"-p", "a000", path};
+
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const bool logged : {false, true}) {
+      TearDown();
+      SetUp();
+      int index = -1;
+      if (c.attached) {
+        index = AddBootloader();
+        if (c.fault) Device(index).AddFault(*c.fault);
+      }
+      if (logged) {
+        ASSERT_TRUE(ParseDfuOptions(words));
+        LogMode = true;
+        EXPECT_FALSE(RunDfuJob());
+        EXPECT_TRUE(EndsWith(console.str(), c.loggedEnd)) << console.str();
+      } else {
+        std::istringstream noInput;
+        EXPECT_EQ(RunOrvelDfu(words, noInput), 0);
+        EXPECT_TRUE(EndsWith(console.str(), c.quietEnd + Verdict(false, c.jobSeconds)))
+            << console.str();
+        EXPECT_EQ(theHidLink.device, nullptr);  // closed after the verdict
+      }
+      if (index >= 0) {
+        EXPECT_EQ(CountRequests(index, sim::RequestKind::Restart), 0);
+        EXPECT_FALSE(Device(index).restarted());
+      }
+    }
+  }
+}
+
+// Three programs: raw at 0, HEX at its own address 0x12000, raw at 0x30080
+// (moved down to 0x30000 behind 0x80 bytes of 0xFF filler).
+class DfuJobEndToEndTest : public DfuJobTest {
+ protected:
+  void WritePrograms() {
+    raw1 = Pattern(0x1234, 1);
+    hex = Pattern(0x300, 2);
+    raw2 = Pattern(0x777, 3);
+    raw1Path = dir.Write("first.bin", raw1);
+    raw2Path = dir.Write("second.bin", raw2);
+    std::string text = image_test::LinearBaseLine(0x0001) + "\n";
+    for (uint16_t offset = 0; offset < hex.size(); offset += 16) {
+      const std::vector<uint8_t> record(hex.begin() + offset, hex.begin() + offset + 16);
+      text += image_test::DataLine(static_cast<uint16_t>(0x2000 + offset), record) + "\n";
+    }
+    hexPath = dir.Write("middle.hex", text + image_test::kEndOfFileLine + "\n");
+  }
+
+  std::vector<uint8_t> ExpectedFlash() const {
+    std::vector<uint8_t> flash(1u << 20, 0xFF);
+    std::copy(raw1.begin(), raw1.end(), flash.begin());
+    std::copy(hex.begin(), hex.end(), flash.begin() + 0x12000);
+    std::copy(raw2.begin(), raw2.end(), flash.begin() + 0x30080);
+    return flash;
+  }
+
+  void ExpectPacketsOf(int index) {
+    EXPECT_EQ(TraceOf(index, sim::RequestKind::Erase),
+              (std::vector<std::string>{"dev0 erase 0x00000000 2", "dev0 erase 0x00012000 1",
+                                        "dev0 erase 0x00030000 1"}));
+    EXPECT_EQ(TraceOf(index, sim::RequestKind::Start),
+              (std::vector<std::string>{"dev0 start 0x00000000 0x00001234",
+                                        "dev0 start 0x00012000 0x00000300",
+                                        "dev0 start 0x00030000 0x000007F7"}));
+    EXPECT_EQ(CountRequests(index, sim::RequestKind::Restart), 3);
+    EXPECT_TRUE(Device(index).flash() == ExpectedFlash());
+  }
+
+  image_test::TempDir dir;
+  std::vector<uint8_t> raw1, hex, raw2;
+  std::string raw1Path, hexPath, raw2Path;
+};
+
+TEST_F(DfuJobEndToEndTest, RawAndHexProgramsFromTheCommandLine) {
+  WritePrograms();
+  const int index = AddBootloader();
+  std::istringstream noInput;
+  const std::vector<std::string> words = {"dfu",   "-w", "1",      "-s",    "1",
+                                          "-p",    "0",  raw1Path, "-p",    "ffffffff",
+                                          hexPath, "-p", "30080",  raw2Path};
+
+  EXPECT_EQ(RunOrvelDfu(words, noInput), 1);
+  const std::string out = console.str();
+  EXPECT_EQ(out.rfind("\r>>: 0%", 0), 0u) << out;
+  EXPECT_TRUE(EndsWith(out, "\r>>: 100%\r>>: 100%\n" + Verdict(true, "0.000"))) << out;
+  EXPECT_EQ(out.find(">> Enter DFU"), std::string::npos);  // LogMode off
+  ExpectPacketsOf(index);
+}
+
+TEST_F(DfuJobEndToEndTest, RawAndHexProgramsFromTheShell) {
+  WritePrograms();
+  const int index = AddBootloader();
+  std::istringstream input("language 1\ndfu -p 0 " + raw1Path + " -p FFFFFFFF " + hexPath +
+                           " -p 30080 " + raw2Path + "\nv\n");
+
+  EXPECT_EQ(RunOrvelDfu({}, input), 1);
+  const std::string out = console.str();
+  // Each program gets its own download and read-back message, in address order.
+  const std::vector<std::string> messages = {">> : Download (0x00000000 - 0x00001234 )\n",
+                                             ">> : Download (0x00012000 - 0x00000300 )\n",
+                                             ">> : Download (0x00030000 - 0x000007F7 )\n",
+                                             ">> : Read Verify (0x00000000 - 0x00001234 )\n",
+                                             ">> : Read Verify (0x00012000 - 0x00000300 )\n",
+                                             ">> : Read Verify (0x00030000 - 0x000007F7 )\n"};
+  size_t from = 0;
+  for (const std::string& message : messages) {
+    from = out.find(message, from);
+    ASSERT_NE(from, std::string::npos) << message << out;
+  }
+  // The job ends the process: the next line of input is never read.
+  EXPECT_TRUE(EndsWith(out, Verdict(true, "0.000"))) << out;
+  EXPECT_EQ(out.find(VersionString(), 1), std::string::npos);
+  ExpectPacketsOf(index);
+}
+
+}  // namespace
