@@ -1,6 +1,7 @@
 #include "console/output.h"
 
 #include <iostream>
+#include <functional>
 #include <map>
 
 #include "platform/platform.h"

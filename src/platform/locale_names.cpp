@@ -1,5 +1,7 @@
 #include "platform/locale_names.h"
 
+#include <initializer_list>
+
 namespace platform {
 
 namespace {

@@ -1,5 +1,8 @@
 // Windows: locale and console code page from the Win32 API, locks as named
 // mutexes, device-tree rescans through the configuration manager.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601  // LCIDToLocaleName and GetTickCount64 need Vista or later
+#endif
 #include <windows.h>
 #include <cfgmgr32.h>
 
