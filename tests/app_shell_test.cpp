@@ -272,13 +272,6 @@ TEST_F(ShellJobTest, OneShotJobRunsWithoutBannerAndLogModeOff) {
   EXPECT_FALSE(theHidLink.claim.held());
 }
 
-TEST_F(ShellJobTest, LeadingDfuWordIsSkippedOnTheCommandLine) {
-  const int device = AddBootloader();
-  EXPECT_EQ(Run({"dfu", "-p", "0", program_}, ""), 1);
-  EXPECT_TRUE(EndsWithVerdict(out_.str(), "DFU success!")) << out_.str();
-  EXPECT_TRUE(FlashHoldsProgramAt(device, 0));
-}
-
 TEST_F(ShellJobTest, JobFromThePromptEndsTheShell) {
   const int device = AddBootloader();
   EXPECT_EQ(Run({}, "Dfu -W 0 -P 1000 " + program_ + "\nhelp\n"), 1);
@@ -300,13 +293,6 @@ TEST_F(ShellJobTest, FailedJobsGiveStatusZero) {
   EXPECT_EQ(Run({}, "log 0\ndfu -p 0 " + program_ + "\n"), 0);
   EXPECT_TRUE(EndsWithVerdict(out_.str(), "DFU 失败！")) << out_.str();
   EXPECT_EQ(out_.str().rfind(Banner(kChineseHelp) + kPrompt + kPrompt, 0), 0u);
-}
-
-TEST_F(ShellJobTest, ChineseVerdictOnSuccess) {
-  UseLocale("zh_CN.UTF-8");
-  AddBootloader();
-  EXPECT_EQ(Run({"-p", "0", program_}, ""), 1);
-  EXPECT_TRUE(EndsWithVerdict(out_.str(), "DFU 成功！")) << out_.str();
 }
 
 }  // namespace

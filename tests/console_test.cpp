@@ -239,19 +239,4 @@ TEST_F(ConsoleTest, LocalizedPicksLanguageThenEncoding) {
   EXPECT_EQ(ToConsoleEncoding("：参数错误！"), "：参数错误！");
 }
 
-TEST_F(ConsoleTest, TicksFollowTheTickSource) {
-  EXPECT_EQ(NowTicks(), 0);
-  SleepTicks(400);
-  SleepTicks(-5);
-  EXPECT_EQ(NowTicks(), 400);
-  SetTickSource(nullptr);
-  // The system clock counts from process start: not negative, and not
-  // already days ahead.
-  const int32_t now = NowTicks();
-  EXPECT_GE(now, 0);
-  EXPECT_LT(now, 24 * 3600 * 1000);
-  SleepTicks(0);
-  EXPECT_GE(NowTicks(), now);
-}
-
 }  // namespace

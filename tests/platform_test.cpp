@@ -28,29 +28,6 @@ void SetOrUnset(const char* name, const char* value) {
   }
 }
 
-TEST(LocaleNamesTest, SplitsLocaleValues) {
-  struct Case {
-    const char* locale;
-    const char* language;
-    const char* territory;
-    const char* codeset;
-  };
-  const std::vector<Case> cases = {
-      {"zh_CN.UTF-8", "zh", "CN", "UTF-8"},
-      {"zh_TW.Big5@stroke", "zh", "TW", "Big5"},
-      {"de_DE@euro", "de", "DE", ""},
-      {"en", "en", "", ""},
-      {"C.UTF-8", "C", "", "UTF-8"},
-      {"", "", "", ""},
-  };
-  for (const Case& c : cases) {
-    const platform::LocaleParts parts = platform::SplitLocaleName(c.locale);
-    EXPECT_EQ(parts.language, c.language) << c.locale;
-    EXPECT_EQ(parts.territory, c.territory) << c.locale;
-    EXPECT_EQ(parts.codeset, c.codeset) << c.locale;
-  }
-}
-
 TEST(LocaleNamesTest, LanguageAndUiNameFromLocaleValues) {
   struct Case {
     const char* languageList;
