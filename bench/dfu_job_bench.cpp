@@ -69,8 +69,8 @@ RunResult RunOnce() {
   RunResult result;
   sim::VirtualHidBus& bus = sim::VirtualHidBus::Instance();
   bus.Reset();
-  sim::VirtualDeviceSpec spec;
-  const int index = bus.AddDevice(spec);
+  sim::VirtualDeviceSpec loader;
+  const int index = bus.AddDevice(loader);
   sim::VirtualClock clock;
   SetTickSource(&clock);
   std::ostringstream console;

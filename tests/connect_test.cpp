@@ -39,7 +39,7 @@ TEST_F(ConnectTest, QueryWithNothingAttachedGivesUpAfterOneQuietAttempt) {
 TEST_F(ConnectTest, SilentFirstCandidateIsReleasedAndTheSecondConnects) {
   const int silent = AddBootloader(0);
   Device(silent).SetSilent(true);
-  sim::VirtualDeviceSpec second = Spec(1);
+  sim::VirtualDeviceSpec second = LoaderAt(1);
   second.product = L"Second Loader";
   const int good = Bus().AddDevice(second);
 
@@ -91,9 +91,9 @@ TEST_F(ConnectTest, RejectedCandidatesLeaveNothingOpenAndPrintNothing) {
     SCOPED_TRACE(c.name);
     Bus().Reset();
     console.str("");
-    sim::VirtualDeviceSpec spec = Spec(0);
-    if (c.path) spec.path = *c.path;
-    const int index = Bus().AddDevice(spec);
+    sim::VirtualDeviceSpec loader = LoaderAt(0);
+    if (c.path) loader.path = *c.path;
+    const int index = Bus().AddDevice(loader);
     c.misbehave(Device(index));
 
     EXPECT_EQ(ConnectDevice(false), 0);
@@ -129,9 +129,9 @@ TEST_F(ConnectTest, ReportsQueuedAfterTheProbeEchoNeverReachTheFirstCommand) {
 }
 
 TEST_F(ConnectTest, WaitModeConnectsOnceTheDeviceAppears) {
-  sim::VirtualDeviceSpec spec = Spec(0);
-  spec.appearAfterEnumerations = 2;
-  const int index = Bus().AddDevice(spec);
+  sim::VirtualDeviceSpec loader = LoaderAt(0);
+  loader.appearAfterEnumerations = 2;
+  const int index = Bus().AddDevice(loader);
 
   EXPECT_EQ(ConnectDevice(true), 1);
   EXPECT_EQ(Bus().enumerations(), 3);

@@ -91,13 +91,13 @@ class SimJobTest : public testing::Test {
 
   static sim::VirtualHidBus& Bus() { return sim::VirtualHidBus::Instance(); }
 
-  static sim::VirtualDeviceSpec Spec(int number) {
-    sim::VirtualDeviceSpec spec;
-    spec.path = DevicePath(number);
-    return spec;
+  static sim::VirtualDeviceSpec LoaderAt(int number) {
+    sim::VirtualDeviceSpec loader;
+    loader.path = DevicePath(number);
+    return loader;
   }
 
-  static int AddBootloader(int number = 0) { return Bus().AddDevice(Spec(number)); }
+  static int AddBootloader(int number = 0) { return Bus().AddDevice(LoaderAt(number)); }
 
   static sim::VirtualBootloader& Device(int index) { return Bus().device(index); }
 
