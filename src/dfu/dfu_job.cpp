@@ -55,13 +55,20 @@ bool EraseOneRegion(const EraseRegion& region) {
   return erased;
 }
 
-// Overall progress of the whole job, shown only with LogMode off.
-struct OverallCount {
-  int32_t total = 0;
-  int32_t done = 0;
-};
+using StepDisplay = void (*)(int32_t total, int32_t done, bool final);
 
-bool DownloadProgram(const ProgramImage& image, OverallCount& overall) {
+// How far one program's download or read-back has come: on the program's own
+// line with LogMode on, on the job's overall line with it off.
+void ShowPassProgress(StepDisplay display, int32_t length, int32_t programDone, int32_t total,
+                      int32_t overallDone, bool final) {
+  if (LogMode) {
+    display(length, programDone, final);
+  } else {
+    ShowOverallProgress(total, overallDone, final);
+  }
+}
+
+bool DownloadProgram(const ProgramImage& image, int32_t total, int32_t& done) {
   const uint32_t start = image.EffectiveStart();
   const uint32_t length = image.length;
   PrintDownloadArea(start, length);
@@ -75,20 +82,13 @@ bool DownloadProgram(const ProgramImage& image, OverallCount& overall) {
   while (offset < length) {
     const int32_t count = ChunkSize(length, offset);
     offset += static_cast<uint32_t>(count);
+    done += count;
     // Progress moves before the packet goes out, so a failing packet is
     // counted in the final figure.
-    if (LogMode) {
-      ShowDownloadProgress(shownLength, static_cast<int32_t>(offset), false);
-    } else {
-      overall.done += count;
-      ShowOverallProgress(overall.total, overall.done, false);
-    }
+    const int32_t shownDone = static_cast<int32_t>(offset);
+    ShowPassProgress(ShowDownloadProgress, shownLength, shownDone, total, done, false);
     if (!RomDownloadData(image.bytes.get() + offset - count, count)) {
-      if (LogMode) {
-        ShowDownloadProgress(shownLength, static_cast<int32_t>(offset), true);
-      } else {
-        ShowOverallProgress(overall.total, overall.done, true);
-      }
+      ShowPassProgress(ShowDownloadProgress, shownLength, shownDone, total, done, true);
       PrintStepResult(false);
       return false;
     }
@@ -150,15 +150,12 @@ bool EraseStep() {
 
 bool DownloadStep() {
   PrintHeading("Download program", "下载程序");
-  OverallCount overall;
-  if (!LogMode) {
-    overall.total = TotalProgramBytes();
-    // The read-back pass counts the same bytes again.
-    if (theDfuSettings.mode == 0) overall.total *= 2;
-    ShowOverallProgress(overall.total, 0, false);
-  }
+  // The read-back pass counts the same bytes again.
+  const int32_t total = TotalProgramBytes() * (theDfuSettings.mode == 0 ? 2 : 1);
+  int32_t done = 0;
+  if (!LogMode) ShowOverallProgress(total, done, false);
   for (const ProgramImage& image : theProgramImageList.images) {
-    if (!DownloadProgram(image, overall)) return false;
+    if (!DownloadProgram(image, total, done)) return false;
   }
   PrintStepResult(true);
   return true;
@@ -191,20 +188,12 @@ bool VerifyProgram(const uint8_t* expected, uint32_t start, uint32_t length, int
   while (offset < length) {
     const int32_t count = ChunkSize(length, offset);
     const int32_t shownDone = static_cast<int32_t>(offset) + count;
-    if (LogMode) {
-      ShowVerifyProgress(shownLength, shownDone, false);
-    } else {
-      done += count;
-      ShowOverallProgress(total, done, false);
-    }
+    done += count;
+    ShowPassProgress(ShowVerifyProgress, shownLength, shownDone, total, done, false);
     const bool same = RomRead(start + offset, count, readBack) &&
                       std::memcmp(readBack, expected + offset, static_cast<size_t>(count)) == 0;
     if (!same) {
-      if (LogMode) {
-        ShowVerifyProgress(shownLength, shownDone, true);
-      } else {
-        ShowOverallProgress(total, done, true);
-      }
+      ShowPassProgress(ShowVerifyProgress, shownLength, shownDone, total, done, true);
       return false;
     }
     offset += static_cast<uint32_t>(count);
