@@ -141,13 +141,6 @@ TEST_F(ConnectTest, WaitModeConnectsOnceTheDeviceAppears) {
   EXPECT_NE(theHidLink.device, nullptr);
 }
 
-TEST_F(ConnectTest, LogModeOffConnectsWithoutALine) {
-  AddBootloader(0);
-  LogMode = false;
-  EXPECT_EQ(ConnectDevice(false), 1);
-  EXPECT_EQ(console.str(), "");
-}
-
 struct ConnectLine {
   bool wait;
   int32_t language;
