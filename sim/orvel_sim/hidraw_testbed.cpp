@@ -90,8 +90,9 @@ std::string DescribeNode(int index, const UsbIdentity& identity) {
 
   text += "P: " + WithoutSys(HidPath(index, identity)) + "\n";
   text += "E: SUBSYSTEM=hid\n";
-  text += "E: HID_ID=0003:0000" + Hex4(identity.vendorId) + ":0000" + Hex4(identity.productId) +
-          "\n";
+  char hidId[40];  // upper case, as the kernel writes it
+  std::snprintf(hidId, sizeof hidId, "0003:%08X:%08X", identity.vendorId, identity.productId);
+  text += "E: HID_ID=" + std::string(hidId) + "\n";
   text += "E: HID_NAME=" + identity.manufacturer + " " + identity.product + "\n";
   text += "E: HID_UNIQ=" + serial + "\n";
   text += "E: HID_PHYS=usb-0000:00:14.0-" + number + "/input0\n";

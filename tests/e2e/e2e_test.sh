@@ -1,0 +1,274 @@
+#!/usr/bin/env bash
+# End-to-end cases: the real orvel-dfu, linked with the real hidapi, flashing
+# virtual bootloaders that orvel-sim puts on emulated hidraw nodes.
+#   e2e_test.sh CASE      (ORVEL_SIM, ORVEL_DFU, SAMPLES_DIR and E2E_DATA_DIR set)
+# Each case works in a directory of its own and prints "1 passed, 0 failed"
+# or the first difference it finds.
+set -uo pipefail
+
+: "${ORVEL_SIM:?}" "${ORVEL_DFU:?}" "${SAMPLES_DIR:?}" "${E2E_DATA_DIR:?}"
+export LC_ALL=C.UTF-8 LANG=C.UTF-8
+unset LANGUAGE LC_MESSAGES
+
+case_name=${1:?case name}
+work=$(mktemp -d "${TMPDIR:-/tmp}/orvel-e2e-XXXXXXXX") || exit 1
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+cp "$SAMPLES_DIR/blinky.bin" "$SAMPLES_DIR/blinky.hex" .
+
+readonly BLINKY_ADDR=0x8000
+readonly BLINKY_LEN=$(wc -c < blinky.bin)
+readonly DESCRIPTION='Orvel ROM Bootloader(HID\VID_1234&PID_C081&REV_0100)'
+
+fail() {
+  echo "FAIL [$case_name]: $*"
+  echo "0 passed, 1 failed"
+  exit 1
+}
+
+expect_status() {  # expected actual what
+  [ "$1" = "$2" ] || fail "$3: exit status $2, expected $1"
+}
+
+# Elapsed times differ from run to run.
+mask_times() { sed -E 's/[0-9]+\.[0-9]{3}s/T.TTTs/g'; }
+
+expect_text() {  # expected-file actual-file what
+  if ! cmp -s "$1" "$2"; then
+    echo "--- expected ($3)"; od -c "$1" | head -40
+    echo "--- actual"; od -c "$2" | head -40
+    diff <(tr '\r' '\n' < "$1") <(tr '\r' '\n' < "$2") | head -20
+    fail "$3 differs"
+  fi
+}
+
+# Flash of SIZE bytes, erased, with FILE placed at ADDR (more pairs may follow).
+make_flash() {  # size [addr file]...
+  local size=$1; shift
+  head -c "$size" /dev/zero | tr '\0' '\377' > expected.flash
+  while [ $# -ge 2 ]; do
+    dd if="$2" of=expected.flash bs=1 seek=$(($1)) conv=notrunc status=none
+    shift 2
+  done
+}
+
+# The 62-byte DownloadData payloads of FILE as trace lines, FF-filled.
+data_lines() {  # dev file
+  od -An -v -tx1 -w62 "$2" | tr -d ' \n' | tr 'a-f' 'A-F' | fold -w 124 |
+    awk -v dev="$1" '{ while (length($0) < 124) $0 = $0 "FF"; print "dev" dev " data " $0 }'
+}
+
+read_lines() {  # dev addr length
+  awk -v dev="$1" -v a=$(($2)) -v l=$(($3)) 'BEGIN {
+    for (o = 0; o < l; o += 62) printf "dev%d read 0x%08X %d\n", dev, a + o, (l - o > 62 ? 62 : l - o) }'
+}
+
+# What the one-shot overall progress line shows for programs of the given
+# lengths, mode 0. FAIL_KIND (data or read) and FAIL_AT (the failing packet,
+# counting from 1) end it early, as a failed packet does.
+overall_progress() {  # "len..." [fail_kind fail_at]
+  awk -v lens="$1" -v fail="${2:-}" -v failat="${3:-0}" '
+    function show(t, d, final,   p) {
+      p = int(d * 100 / t); if (p > 100) p = 100
+      if (!final && p > 0 && p == last) return
+      last = p; printf "\r>>: %d%%", p; if (final) printf "\n"
+    }
+    BEGIN {
+      n = split(lens, L, " "); S = 0; for (i = 1; i <= n; i++) S += L[i]
+      T = 2 * S; last = 0; show(T, 0, 0); D = 0; k = 0
+      for (i = 1; i <= n; i++) for (off = 0; off < L[i]; ) {
+        c = L[i] - off; if (c > 62) c = 62; off += c; D += c; k++; show(T, D, 0)
+        if (fail == "data" && k == failat) { show(T, D, 1); exit }
+      }
+      show(T, S, 0); D = S; k = 0
+      for (i = 1; i <= n; i++) for (off = 0; off < L[i]; off += c) {
+        c = L[i] - off; if (c > 62) c = 62; D += c; k++; show(T, D, 0)
+        if (fail == "read" && k == failat) { show(T, D, 1); exit }
+      }
+      show(100, 100, 1)
+    }'
+}
+
+# A per-program progress line of the shell's log mode.
+step_progress() {  # prefix length
+  awk -v prefix="$1" -v l="$2" '
+    function show(d, final,   p) {
+      p = int(d * 100 / l); if (p > 100) p = 100
+      if (!final && p >= 0 && p == last) return
+      last = p; printf "\r%s%d%%", prefix, p; if (final) printf "\n"
+    }
+    BEGIN { last = -1; for (off = 0; off < l; ) { c = l - off; if (c > 62) c = 62; off += c; show(off, 0) }
+            show(l, 1) }'
+}
+
+hex8() { printf '0x%08X' $(($1)); }
+
+# ---------------------------------------------------------------------------
+
+case_oneshot() {
+  "$ORVEL_SIM" --flash chip.flash --trace trace.txt -- "$ORVEL_DFU" -p 8000 blinky.bin > out.txt
+  expect_status 1 $? "one-shot job"
+  { overall_progress "$BLINKY_LEN"; echo ">> DFU success! (T.TTTs)"; } > expected.out
+  mask_times < out.txt > actual.out
+  expect_text expected.out actual.out "console output"
+
+  make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+  expect_text expected.flash chip.flash "flash after the job"
+
+  {
+    echo "dev0 probe"
+    echo "dev0 erase $(hex8 $BLINKY_ADDR) 2"
+    echo "dev0 start $(hex8 $BLINKY_ADDR) $(hex8 "$BLINKY_LEN")"
+    data_lines 0 blinky.bin
+    read_lines 0 $BLINKY_ADDR "$BLINKY_LEN"
+    printf 'dev0 restart\ndev0 restart\ndev0 restart\n'
+  } > expected.trace
+  expect_text expected.trace trace.txt "trace"
+}
+
+case_shell_log() {
+  # A relative path: the shell lower-cases what is typed at its prompt.
+  printf 'dfu -p 8000 blinky.bin\n' |
+    "$ORVEL_SIM" --trace trace.txt -- "$ORVEL_DFU" > out.txt
+  expect_status 1 $? "job typed at the prompt"
+  local span="($(hex8 $BLINKY_ADDR) - $(hex8 "$BLINKY_LEN") )"
+  local ok=">> : Successful execution! (T.TTTs, T.TTTs)"
+  {
+    echo "Orvel ROM DFU V0.0.1"
+    cat "$E2E_DATA_DIR/help_en.txt"
+    printf '>> '
+    echo ">> Enter DFU"
+    echo ">> Querying USB device connections"
+    echo ">> : Query connected device: \"$DESCRIPTION\""
+    echo ">> Erase Device Flash"
+    echo ">> : Erase the Flash area $span$ok"
+    echo ">> Download program"
+    echo ">> : Download $span"
+    step_progress ">> : Download progress: " "$BLINKY_LEN"
+    echo "$ok"
+    echo ">> Verify"
+    echo ">> : Read Verify $span"
+    step_progress ">> : Verify progress: " "$BLINKY_LEN"
+    echo "$ok"
+    echo ">> Restart the device"
+    echo "$ok"
+    echo ">> DFU success! (T.TTTs)"
+  } > expected.out
+  mask_times < out.txt > actual.out
+  expect_text expected.out actual.out "shell transcript"
+  [ "$(grep -c restart trace.txt)" = 3 ] || fail "three restarts expected"
+}
+
+case_several_programs() {
+  # A HEX file placed by its own addresses, a raw copy further up, and a small
+  # raw program whose address is not on a 256-byte boundary.
+  head -c 100 blinky.bin > small.bin
+  "$ORVEL_SIM" --size 512K --flash chip.flash --trace trace.txt -- \
+    "$ORVEL_DFU" -s 1 -p 30010 small.bin -p FFFFFFFF blinky.hex -p 20000 blinky.bin > out.txt
+  expect_status 1 $? "three programs"
+  head -c 16 /dev/zero | tr '\0' '\377' > filler.bin
+  cat filler.bin small.bin > small_placed.bin
+  { overall_progress "$BLINKY_LEN $BLINKY_LEN 116"; echo ">> DFU success! (T.TTTs)"; } > expected.out
+  mask_times < out.txt > actual.out
+  expect_text expected.out actual.out "console output"
+  make_flash $((512 << 10)) $BLINKY_ADDR blinky.bin 0x20000 blinky.bin 0x30000 small_placed.bin
+  expect_text expected.flash chip.flash "flash after the job"
+  printf '%s\n' "dev0 erase 0x00008000 2" "dev0 erase 0x00020000 2" "dev0 erase 0x00030000 1" \
+    "dev0 start 0x00008000 0x00001C40" "dev0 start 0x00020000 0x00001C40" \
+    "dev0 start 0x00030000 0x00000074" > expected.trace
+  grep -E ' (erase|start) ' trace.txt > actual.trace
+  expect_text expected.trace actual.trace "erase and start requests"
+}
+
+case_wait_late() {
+  "$ORVEL_SIM" --appear-after 1500 --flash chip.flash --trace trace.txt -- \
+    "$ORVEL_DFU" -w 1 -p 8000 blinky.bin > out.txt
+  expect_status 1 $? "wait for a device attached late"
+  tail -n 1 out.txt | mask_times | grep -qx '>> DFU success! (T.TTTs)' || fail "no success line"
+  make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+  expect_text expected.flash chip.flash "flash after the job"
+}
+
+case_two_processes() {
+  # The first job to claim the device is slowed down by a late reply; the
+  # other process looks once meanwhile, finds the device claimed and leaves it.
+  "$ORVEL_SIM" --fault 0:data:1:delay=900 --flash chip.flash --trace trace.txt -- \
+    sh -c "'$ORVEL_DFU' -w 0 -p 8000 blinky.bin > a.out & '$ORVEL_DFU' -w 0 -p 8000 blinky.bin > b.out & wait"
+  expect_status 0 $? "shell running both"
+  local verdicts
+  verdicts=$(cat a.out b.out | tr '\r' '\n' | grep -E '^>> DFU' | mask_times | sort | tr '\n' '|')
+  [ "$verdicts" = ">> DFU failed! (T.TTTs)|>> DFU success! (T.TTTs)|" ] ||
+    fail "one success and one failure expected, got: $verdicts"
+  [ "$(grep -c probe trace.txt)" = 1 ] || fail "the device was probed more than once"
+  make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+  expect_text expected.flash chip.flash "flash after the job"
+}
+
+case_silent_first() {
+  "$ORVEL_SIM" --devices 2 --silent 0 --trace trace.txt -- "$ORVEL_DFU" -p 8000 blinky.bin > out.txt
+  expect_status 1 $? "silent device beside a good one"
+  grep '^dev0 ' trace.txt > dev0.trace
+  printf 'dev0 probe\n' > expected0.trace
+  expect_text expected0.trace dev0.trace "requests to the silent device"
+  [ "$(sed -n 2p trace.txt)" = "dev1 probe" ] || fail "the second device was not probed next"
+  [ "$(grep -c '^dev1 restart' trace.txt)" = 3 ] || fail "the second device was not flashed"
+}
+
+case_unplug() {
+  "$ORVEL_SIM" --fault 0:data:10:unplug --trace trace.txt -- "$ORVEL_DFU" -p 8000 blinky.bin > out.txt
+  expect_status 0 $? "device unplugged during the download"
+  { overall_progress "$BLINKY_LEN" data 10; echo ">> DFU failed! (T.TTTs)"; } > expected.out
+  mask_times < out.txt > actual.out
+  expect_text expected.out actual.out "console output"
+  [ "$(grep -c ' data ' trace.txt)" = 10 ] || fail "the download did not stop at packet 10"
+  ! grep -q restart trace.txt || fail "a restart was sent after a failure"
+}
+
+case_flip() {
+  "$ORVEL_SIM" --fault 0:read:3:flip --flash chip.flash --trace trace.txt -- \
+    "$ORVEL_DFU" -p 8000 blinky.bin > out.txt
+  expect_status 0 $? "one bit flipped on the way back"
+  { overall_progress "$BLINKY_LEN" read 3; echo ">> DFU failed! (T.TTTs)"; } > expected.out
+  mask_times < out.txt > actual.out
+  expect_text expected.out actual.out "console output"
+  [ "$(grep -c ' read ' trace.txt)" = 3 ] || fail "verification did not stop at read 3"
+  ! grep -q restart trace.txt || fail "a restart was sent after a failure"
+  # The flash itself is right: only the reply was spoiled.
+  make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+  expect_text expected.flash chip.flash "flash after the job"
+}
+
+case_no_device() {
+  "$ORVEL_SIM" --devices 0 -- "$ORVEL_DFU" -p 8000 blinky.bin > out.txt
+  expect_status 0 $? "no device"
+  echo ">> DFU failed! (T.TTTs)" > expected.out
+  mask_times < out.txt > actual.out
+  expect_text expected.out actual.out "console output"
+}
+
+case_sim_command_line() {
+  "$ORVEL_SIM" --help > help.txt
+  expect_status 0 $? "--help"
+  head -n 1 help.txt | grep -q '^Usage: orvel-sim ' || fail "no usage line"
+  local bad
+  for bad in "--devices 10" "--size 2M" "--fault 0:erase:0:silent" "--fault 0:write:1:silent" \
+             "--fault 1:data:1:flip" "--fault 0:data:1:delay=x" "--silent 1" "--noise -1" \
+             "--latency" "--frobnicate"; do
+    # shellcheck disable=SC2086
+    "$ORVEL_SIM" $bad -- true 2> err.txt
+    expect_status 125 $? "orvel-sim $bad"
+    grep -q '^orvel-sim: ' err.txt || fail "no error message for $bad"
+  done
+  "$ORVEL_SIM" -- true 2> err.txt; expect_status 0 $? "command status 0"
+  "$ORVEL_SIM" -- sh -c 'exit 7'; expect_status 7 $? "command status 7"
+  "$ORVEL_SIM" -- sh -c 'kill -TERM $$'; expect_status 143 $? "command killed by SIGTERM"
+  "$ORVEL_SIM" -- ./no-such-command 2> err.txt; expect_status 127 $? "missing command"
+  # The testbed is what the command sees as /sys: the device is there.
+  "$ORVEL_SIM" --devices 2 -- sh -c 'cat /sys/class/hidraw/hidraw1/device/uevent' > uevent.txt
+  grep -qx 'HID_ID=0003:00001234:0000C081' uevent.txt || fail "hidraw1 has no USB HID parent"
+}
+
+fn="case_${case_name}"
+declare -F "$fn" > /dev/null || { echo "unknown case $case_name"; exit 2; }
+"$fn"
+echo "1 passed, 0 failed"
