@@ -95,6 +95,9 @@ int32_t HidLink::Exchange(const uint8_t* request, int32_t requestLength, uint8_t
     }
     // A short report is no part of the reply; its bytes get overwritten.
     if (got == wanted) received += wanted;
+    // A failing read returns at once; pause before the next try instead of
+    // spinning a core until the deadline.
+    if (got < 0) SleepTicks(1);
     const int32_t elapsed = NowTicks() - start;
     if (elapsed >= timeoutMs) return received >= replyLength ? 1 : -1;
     timeLeft = timeoutMs - elapsed;
