@@ -35,8 +35,10 @@ void ReplyTimer::Run() {
       continue;
     }
     const auto first = actions_.begin();
-    if (SimClock::now() < first->first.first) {
-      wake_.wait_until(hold, first->first.first);
+    // A copy: Stop() may drop the action while we wait.
+    const SimClock::time_point due = first->first.first;
+    if (SimClock::now() < due) {
+      wake_.wait_until(hold, due);
       continue;
     }
     std::function<void()> action = std::move(first->second);
