@@ -69,7 +69,7 @@ RunResult RunOnce() {
   RunResult result;
   sim::VirtualHidBus& bus = sim::VirtualHidBus::Instance();
   bus.Reset();
-  sim::VirtualDeviceSpec loader;
+  sim::VirtualDeviceSetup loader;
   const int index = bus.AddDevice(loader);
   sim::VirtualClock clock;
   SetTickSource(&clock);

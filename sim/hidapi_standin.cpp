@@ -48,19 +48,19 @@ void FreeEntry(hid_device_info* entry) {
   delete entry;
 }
 
-hid_device_info* NewEntry(const sim::VirtualDeviceSpec& spec) {
+hid_device_info* NewEntry(const sim::VirtualDeviceSetup& setup) {
   hid_device_info* entry = new (std::nothrow) hid_device_info{};
   if (entry == nullptr) return nullptr;
-  entry->path = CopyText(spec.path);
-  entry->vendor_id = spec.vendorId;
-  entry->product_id = spec.productId;
+  entry->path = CopyText(setup.path);
+  entry->vendor_id = setup.vendorId;
+  entry->product_id = setup.productId;
   entry->serial_number = nullptr;
-  entry->release_number = spec.release;
-  entry->manufacturer_string = CopyWide(spec.manufacturer);
-  entry->product_string = CopyWide(spec.product);
+  entry->release_number = setup.release;
+  entry->manufacturer_string = CopyWide(setup.manufacturer);
+  entry->product_string = CopyWide(setup.product);
   entry->usage_page = 0xFF00;  // vendor-defined, as a bootloader's interface is
   entry->usage = 0x0001;
-  entry->interface_number = spec.interfaceNumber;
+  entry->interface_number = setup.interfaceNumber;
   entry->next = nullptr;
   entry->bus_type = HID_API_BUS_USB;
   if (entry->path == nullptr || entry->manufacturer_string == nullptr ||
@@ -71,10 +71,10 @@ hid_device_info* NewEntry(const sim::VirtualDeviceSpec& spec) {
   return entry;
 }
 
-bool Matches(const sim::VirtualDeviceSpec& spec, unsigned short vendorId,
+bool Matches(const sim::VirtualDeviceSetup& setup, unsigned short vendorId,
              unsigned short productId) {
-  return (vendorId == 0 || vendorId == spec.vendorId) &&
-         (productId == 0 || productId == spec.productId);
+  return (vendorId == 0 || vendorId == setup.vendorId) &&
+         (productId == 0 || productId == setup.productId);
 }
 
 int CopyString(const std::wstring& text, wchar_t* out, size_t maxlen) {
@@ -99,8 +99,8 @@ struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short
   hid_device_info* head = nullptr;
   hid_device_info** tail = &head;
   for (int i = 0; i < bus.deviceCount(); ++i) {
-    if (!bus.OnBus(i) || !Matches(bus.spec(i), vendor_id, product_id)) continue;
-    hid_device_info* entry = NewEntry(bus.spec(i));
+    if (!bus.OnBus(i) || !Matches(bus.setup(i), vendor_id, product_id)) continue;
+    hid_device_info* entry = NewEntry(bus.setup(i));
     if (entry == nullptr) continue;
     *tail = entry;
     tail = &entry->next;
@@ -140,8 +140,8 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open(unsigned short vendor_id,
   if (serial_number != nullptr) return nullptr;
   sim::VirtualHidBus& bus = Bus();
   for (int i = 0; i < bus.deviceCount(); ++i) {
-    if (bus.OnBus(i) && Matches(bus.spec(i), vendor_id, product_id)) {
-      return hid_open_path(bus.spec(i).path.c_str());
+    if (bus.OnBus(i) && Matches(bus.setup(i), vendor_id, product_id)) {
+      return hid_open_path(bus.setup(i).path.c_str());
     }
   }
   lastError = L"No such device";
@@ -198,14 +198,14 @@ int HID_API_EXPORT_CALL hid_get_manufacturer_string(hid_device* dev, wchar_t* st
                                                     size_t maxlen) {
   const int index = DeviceOf(dev);
   if (index < 0) return -1;
-  return CopyString(Bus().spec(index).manufacturer, string, maxlen);
+  return CopyString(Bus().setup(index).manufacturer, string, maxlen);
 }
 
 int HID_API_EXPORT_CALL hid_get_product_string(hid_device* dev, wchar_t* string,
                                                size_t maxlen) {
   const int index = DeviceOf(dev);
   if (index < 0) return -1;
-  return CopyString(Bus().spec(index).product, string, maxlen);
+  return CopyString(Bus().setup(index).product, string, maxlen);
 }
 
 int HID_API_EXPORT_CALL hid_get_serial_number_string(hid_device* dev, wchar_t* string,

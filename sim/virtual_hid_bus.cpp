@@ -17,18 +17,18 @@ void VirtualHidBus::Reset() {
   ++generation_;
 }
 
-int VirtualHidBus::AddDevice(const VirtualDeviceSpec& spec) {
+int VirtualHidBus::AddDevice(const VirtualDeviceSetup& setup) {
   auto slot = std::make_unique<Slot>();
-  slot->spec = spec;
-  slot->model = std::make_unique<VirtualBootloader>(spec.flashSize);
+  slot->setup = setup;
+  slot->model = std::make_unique<VirtualBootloader>(setup.flashSize);
   devices_.push_back(std::move(slot));
   return static_cast<int>(devices_.size()) - 1;
 }
 
 VirtualBootloader& VirtualHidBus::device(int index) { return *devices_[index]->model; }
 
-const VirtualDeviceSpec& VirtualHidBus::spec(int index) const {
-  return devices_[index]->spec;
+const VirtualDeviceSetup& VirtualHidBus::setup(int index) const {
+  return devices_[index]->setup;
 }
 
 int VirtualHidBus::enumerations() const { return enumerations_; }
@@ -53,14 +53,14 @@ bool VirtualHidBus::OnBus(int index) const {
   if (!ValidIndex(index)) return false;
   const Slot& slot = *devices_[index];
   return !slot.model->unplugged() && !slot.model->restarted() &&
-         enumerations_ >= slot.spec.appearAfterEnumerations;
+         enumerations_ >= slot.setup.appearAfterEnumerations;
 }
 
 int VirtualHidBus::FindOpenable(const char* path) const {
   if (path == nullptr) return -1;
   for (size_t i = 0; i < devices_.size(); ++i) {
     const int index = static_cast<int>(i);
-    if (devices_[i]->spec.path == path && OnBus(index)) return index;
+    if (devices_[i]->setup.path == path && OnBus(index)) return index;
   }
   return -1;
 }

@@ -28,7 +28,7 @@ class VirtualClock : public TickSource {
   int32_t now_ = 0;
 };
 
-struct VirtualDeviceSpec {
+struct VirtualDeviceSetup {
   std::string path = "/dev/hidraw0";
   uint16_t vendorId = 0x1234;
   uint16_t productId = 0xC081;
@@ -66,10 +66,10 @@ class VirtualHidBus {
   // Handles opened before a Reset fail every call afterwards.
   void Reset();
   // Returns the device's index.
-  int AddDevice(const VirtualDeviceSpec& spec);
+  int AddDevice(const VirtualDeviceSetup& setup);
   // index: one that AddDevice returned since the last Reset.
   VirtualBootloader& device(int index);
-  const VirtualDeviceSpec& spec(int index) const;
+  const VirtualDeviceSetup& setup(int index) const;
   int deviceCount() const { return static_cast<int>(devices_.size()); }
 
   int enumerations() const;
@@ -101,7 +101,7 @@ class VirtualHidBus {
 
  private:
   struct Slot {
-    VirtualDeviceSpec spec;
+    VirtualDeviceSetup setup;
     std::unique_ptr<VirtualBootloader> model;
     std::deque<QueuedInput> input;
     int openHandles = 0;

@@ -237,9 +237,9 @@ class ShellJobTest : public ShellTest {
     ShellTest::TearDown();
   }
   int AddBootloader() {
-    sim::VirtualDeviceSpec spec;
-    spec.path = "/dev/hidraw-app-test-" + std::to_string(getpid());
-    return sim::VirtualHidBus::Instance().AddDevice(spec);
+    sim::VirtualDeviceSetup setup;
+    setup.path = "/dev/hidraw-app-test-" + std::to_string(getpid());
+    return sim::VirtualHidBus::Instance().AddDevice(setup);
   }
   bool FlashHoldsProgramAt(int device, uint32_t address) {
     const std::vector<uint8_t>& flash = sim::VirtualHidBus::Instance().device(device).flash();

@@ -39,7 +39,7 @@ TEST_F(ConnectTest, QueryWithNothingAttachedGivesUpAfterOneQuietAttempt) {
 TEST_F(ConnectTest, SilentFirstCandidateIsReleasedAndTheSecondConnects) {
   const int silent = AddBootloader(0);
   Device(silent).SetSilent(true);
-  sim::VirtualDeviceSpec second = LoaderAt(1);
+  sim::VirtualDeviceSetup second = LoaderAt(1);
   second.product = L"Second Loader";
   const int good = Bus().AddDevice(second);
 
@@ -91,7 +91,7 @@ TEST_F(ConnectTest, RejectedCandidatesLeaveNothingOpenAndPrintNothing) {
     SCOPED_TRACE(c.name);
     Bus().Reset();
     console.str("");
-    sim::VirtualDeviceSpec loader = LoaderAt(0);
+    sim::VirtualDeviceSetup loader = LoaderAt(0);
     if (c.path) loader.path = *c.path;
     const int index = Bus().AddDevice(loader);
     c.misbehave(Device(index));
@@ -129,7 +129,7 @@ TEST_F(ConnectTest, ReportsQueuedAfterTheProbeEchoNeverReachTheFirstCommand) {
 }
 
 TEST_F(ConnectTest, WaitModeConnectsOnceTheDeviceAppears) {
-  sim::VirtualDeviceSpec loader = LoaderAt(0);
+  sim::VirtualDeviceSetup loader = LoaderAt(0);
   loader.appearAfterEnumerations = 2;
   const int index = Bus().AddDevice(loader);
 

@@ -113,13 +113,13 @@ class EnumerateDevicesTest : public ::testing::Test {
 
   static void AddDevice(const std::string& path, uint16_t productId, int interfaceNumber,
                         const std::wstring& manufacturer, const std::wstring& product) {
-    sim::VirtualDeviceSpec spec;
-    spec.path = path;
-    spec.productId = productId;
-    spec.interfaceNumber = interfaceNumber;
-    spec.manufacturer = manufacturer;
-    spec.product = product;
-    bus().AddDevice(spec);
+    sim::VirtualDeviceSetup setup;
+    setup.path = path;
+    setup.productId = productId;
+    setup.interfaceNumber = interfaceNumber;
+    setup.manufacturer = manufacturer;
+    setup.product = product;
+    bus().AddDevice(setup);
   }
 
   static std::vector<std::string> Listed() {

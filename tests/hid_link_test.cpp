@@ -80,11 +80,11 @@ class HidLinkTest : public ::testing::Test {
 
   // Adds a bootloader that answers nothing by itself and opens it.
   int OpenQuietDevice() {
-    sim::VirtualDeviceSpec spec;
-    spec.path = "/dev/hidraw-" + UniqueSuffix("link");
-    const int index = bus().AddDevice(spec);
+    sim::VirtualDeviceSetup setup;
+    setup.path = "/dev/hidraw-" + UniqueSuffix("link");
+    const int index = bus().AddDevice(setup);
     bus().device(index).SetSilent(true);
-    EXPECT_TRUE(theHidLink.OpenDevice(spec.path.c_str()));
+    EXPECT_TRUE(theHidLink.OpenDevice(setup.path.c_str()));
     return index;
   }
 
@@ -242,12 +242,12 @@ TEST_F(HidLinkTest, ExchangeWithoutReplyBufferSendsTheRequestOnly) {
 }
 
 TEST_F(HidLinkTest, FailedReportClosesTheLinkForEveryLaterCall) {
-  sim::VirtualDeviceSpec spec;
-  spec.path = "/dev/hidraw-" + UniqueSuffix("unplug");
-  const int index = bus().AddDevice(spec);
+  sim::VirtualDeviceSetup setup;
+  setup.path = "/dev/hidraw-" + UniqueSuffix("unplug");
+  const int index = bus().AddDevice(setup);
   bus().device(index).AddFault({sim::RequestKind::Probe, 1, sim::FaultEffect::Unplug, 0});
-  ASSERT_TRUE(theHidLink.ClaimDevice(spec.path.c_str()));
-  ASSERT_TRUE(theHidLink.OpenDevice(spec.path.c_str()));
+  ASSERT_TRUE(theHidLink.ClaimDevice(setup.path.c_str()));
+  ASSERT_TRUE(theHidLink.OpenDevice(setup.path.c_str()));
   const Bytes probe = {0x1A, 0x55};
   uint8_t reply[2] = {};
 

@@ -91,8 +91,8 @@ class SimJobTest : public testing::Test {
 
   static sim::VirtualHidBus& Bus() { return sim::VirtualHidBus::Instance(); }
 
-  static sim::VirtualDeviceSpec LoaderAt(int number) {
-    sim::VirtualDeviceSpec loader;
+  static sim::VirtualDeviceSetup LoaderAt(int number) {
+    sim::VirtualDeviceSetup loader;
     loader.path = DevicePath(number);
     return loader;
   }

@@ -93,10 +93,10 @@ class RomPacketTest : public ::testing::Test {
   void StartOnFreshDevice() {
     theHidLink.Close();
     bus().Reset();
-    sim::VirtualDeviceSpec spec;
-    spec.path = "/dev/hidraw-rom-" + std::to_string(getpid());
-    index = bus().AddDevice(spec);
-    ASSERT_TRUE(theHidLink.OpenDevice(spec.path.c_str()));
+    sim::VirtualDeviceSetup setup;
+    setup.path = "/dev/hidraw-rom-" + std::to_string(getpid());
+    index = bus().AddDevice(setup);
+    ASSERT_TRUE(theHidLink.OpenDevice(setup.path.c_str()));
   }
   void TearDown() override {
     theHidLink.Close();

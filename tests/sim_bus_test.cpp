@@ -70,13 +70,13 @@ class SimBusTest : public ::testing::Test {
   std::vector<hid_device*> open_;
 };
 
-sim::VirtualDeviceSpec Spec(const std::string& path, uint16_t vendor = 0x1234,
+sim::VirtualDeviceSetup Device(const std::string& path, uint16_t vendor = 0x1234,
                             uint16_t product = 0xC081) {
-  sim::VirtualDeviceSpec spec;
-  spec.path = path;
-  spec.vendorId = vendor;
-  spec.productId = product;
-  return spec;
+  sim::VirtualDeviceSetup setup;
+  setup.path = path;
+  setup.vendorId = vendor;
+  setup.productId = product;
+  return setup;
 }
 
 TEST_F(SimBusTest, LeadingReportIdZeroIsNotPartOfTheReport) {
@@ -101,7 +101,7 @@ TEST_F(SimBusTest, LeadingReportIdZeroIsNotPartOfTheReport) {
   };
   for (const IdCase& c : cases) {
     bus().Reset();
-    const int index = bus().AddDevice(Spec("/dev/hidraw0"));
+    const int index = bus().AddDevice(Device("/dev/hidraw0"));
     hid_device* dev = Open("/dev/hidraw0");
     ASSERT_NE(dev, nullptr) << c.name;
     EXPECT_EQ(Write(dev, c.buffer), static_cast<int>(c.buffer.size())) << c.name;
@@ -121,7 +121,7 @@ TEST_F(SimBusTest, LeadingReportIdZeroIsNotPartOfTheReport) {
 }
 
 TEST_F(SimBusTest, EachReadReturnsOneReportCutToTheCountAsked) {
-  const int index = bus().AddDevice(Spec("/dev/hidraw0"));
+  const int index = bus().AddDevice(Device("/dev/hidraw0"));
   bus().device(index).SetNoise(2);
   hid_device* dev = Open("/dev/hidraw0");
   ASSERT_NE(dev, nullptr);
@@ -141,7 +141,7 @@ TEST_F(SimBusTest, EachReadReturnsOneReportCutToTheCountAsked) {
 }
 
 TEST_F(SimBusTest, ShortInjectedReportReadsShort) {
-  const int index = bus().AddDevice(Spec("/dev/hidraw0"));
+  const int index = bus().AddDevice(Device("/dev/hidraw0"));
   hid_device* dev = Open("/dev/hidraw0");
   ASSERT_NE(dev, nullptr);
   bus().QueueInput(index, {1, 2, 3, 4, 5});
@@ -151,7 +151,7 @@ TEST_F(SimBusTest, ShortInjectedReportReadsShort) {
 }
 
 TEST_F(SimBusTest, TimeOutReturnsZeroAfterExactlyTheTimeOnTheVirtualClock) {
-  bus().AddDevice(Spec("/dev/hidraw0"));
+  bus().AddDevice(Device("/dev/hidraw0"));
   hid_device* dev = Open("/dev/hidraw0");
   ASSERT_NE(dev, nullptr);
   uint8_t buffer[64];
@@ -166,7 +166,7 @@ TEST_F(SimBusTest, TimeOutReturnsZeroAfterExactlyTheTimeOnTheVirtualClock) {
 }
 
 TEST_F(SimBusTest, DelayedReplyIsReadAtItsReadyTime) {
-  const int index = bus().AddDevice(Spec("/dev/hidraw0"));
+  const int index = bus().AddDevice(Device("/dev/hidraw0"));
   bus().device(index).AddFault({sim::RequestKind::Probe, 1, sim::FaultEffect::Delay, 300});
   hid_device* dev = Open("/dev/hidraw0");
   ASSERT_NE(dev, nullptr);
@@ -190,7 +190,7 @@ TEST_F(SimBusTest, DelayedReplyIsReadAtItsReadyTime) {
 }
 
 TEST_F(SimBusTest, UnpluggedDeviceFailsWritesAndReadsAndLeavesTheBus) {
-  const int index = bus().AddDevice(Spec("/dev/hidraw0"));
+  const int index = bus().AddDevice(Device("/dev/hidraw0"));
   bus().device(index).AddFault({sim::RequestKind::Probe, 2, sim::FaultEffect::Unplug, 0});
   hid_device* dev = Open("/dev/hidraw0");
   ASSERT_NE(dev, nullptr);
@@ -205,9 +205,9 @@ TEST_F(SimBusTest, UnpluggedDeviceFailsWritesAndReadsAndLeavesTheBus) {
 }
 
 TEST_F(SimBusTest, EnumerationFiltersByIdsAndKeepsTheOrderAdded) {
-  bus().AddDevice(Spec("/dev/hidraw2", 0x1234, 0xC081));
-  bus().AddDevice(Spec("/dev/hidraw0", 0x5678, 0xC081));
-  bus().AddDevice(Spec("/dev/hidraw1", 0x1234, 0x0001));
+  bus().AddDevice(Device("/dev/hidraw2", 0x1234, 0xC081));
+  bus().AddDevice(Device("/dev/hidraw0", 0x5678, 0xC081));
+  bus().AddDevice(Device("/dev/hidraw1", 0x1234, 0x0001));
   struct FilterCase {
     unsigned short vendor;
     unsigned short product;
@@ -227,12 +227,12 @@ TEST_F(SimBusTest, EnumerationFiltersByIdsAndKeepsTheOrderAdded) {
 }
 
 TEST_F(SimBusTest, EnumerationEntryCarriesTheDeviceIdentity) {
-  sim::VirtualDeviceSpec spec = Spec("/dev/hidraw7", 0xABCD, 0xC081);
-  spec.release = 0x0102;
-  spec.interfaceNumber = 3;
-  spec.manufacturer = L"Maker";
-  spec.product = L"Loader";
-  bus().AddDevice(spec);
+  sim::VirtualDeviceSetup setup = Device("/dev/hidraw7", 0xABCD, 0xC081);
+  setup.release = 0x0102;
+  setup.interfaceNumber = 3;
+  setup.manufacturer = L"Maker";
+  setup.product = L"Loader";
+  bus().AddDevice(setup);
   hid_device_info* list = hid_enumerate(0, 0xC081);
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(list->next, nullptr);
@@ -248,9 +248,9 @@ TEST_F(SimBusTest, EnumerationEntryCarriesTheDeviceIdentity) {
 }
 
 TEST_F(SimBusTest, DeviceAppearsAfterItsEnumerations) {
-  sim::VirtualDeviceSpec late = Spec("/dev/hidraw1");
+  sim::VirtualDeviceSetup late = Device("/dev/hidraw1");
   late.appearAfterEnumerations = 2;
-  bus().AddDevice(Spec("/dev/hidraw0"));
+  bus().AddDevice(Device("/dev/hidraw0"));
   bus().AddDevice(late);
   EXPECT_EQ(Open("/dev/hidraw1"), nullptr) << "not there yet";
   EXPECT_EQ(Listed(), (std::vector<std::string>{"/dev/hidraw0"}));
@@ -260,7 +260,7 @@ TEST_F(SimBusTest, DeviceAppearsAfterItsEnumerations) {
 }
 
 TEST_F(SimBusTest, RestartedDeviceLeavesTheBusButItsOpenHandleStillWrites) {
-  const int index = bus().AddDevice(Spec("/dev/hidraw0"));
+  const int index = bus().AddDevice(Device("/dev/hidraw0"));
   hid_device* dev = Open("/dev/hidraw0");
   ASSERT_NE(dev, nullptr);
   const Bytes restart = {0x00, 0x1A, 0x57, 0x01};
@@ -272,7 +272,7 @@ TEST_F(SimBusTest, RestartedDeviceLeavesTheBusButItsOpenHandleStillWrites) {
 }
 
 TEST_F(SimBusTest, ClosingTheLastHandleDropsUnreadInput) {
-  const int index = bus().AddDevice(Spec("/dev/hidraw0"));
+  const int index = bus().AddDevice(Device("/dev/hidraw0"));
   hid_device* first = Open("/dev/hidraw0");
   hid_device* second = Open("/dev/hidraw0");
   ASSERT_NE(first, nullptr);
@@ -285,11 +285,11 @@ TEST_F(SimBusTest, ClosingTheLastHandleDropsUnreadInput) {
 }
 
 TEST_F(SimBusTest, HandlesFromBeforeAResetFail) {
-  bus().AddDevice(Spec("/dev/hidraw0"));
+  bus().AddDevice(Device("/dev/hidraw0"));
   hid_device* dev = Open("/dev/hidraw0");
   ASSERT_NE(dev, nullptr);
   bus().Reset();
-  bus().AddDevice(Spec("/dev/hidraw0"));
+  bus().AddDevice(Device("/dev/hidraw0"));
   uint8_t buffer[64];
   EXPECT_EQ(Write(dev, ProbeBuffer()), -1);
   EXPECT_EQ(hid_read_timeout(dev, buffer, 64, 0), -1);
