@@ -36,11 +36,13 @@ void WritePercentLine(const std::string& prefix, int32_t percent, bool final) {
 
 // Download and verify share one last-shown value; a negative percentage is
 // never taken as "already shown".
-void ShowStepProgress(const std::string& prefix, int32_t total, int32_t done, bool final) {
+// The prefix is only looked up when a line is written: most packets write none.
+void ShowStepProgress(std::string_view english, std::string_view chinese, int32_t total,
+                      int32_t done, bool final) {
   const int32_t percent = PercentOf(total, done);
   if (!final && percent >= 0 && percent == LastStepPercent) return;
   LastStepPercent = percent;
-  WritePercentLine(prefix, percent, final);
+  WritePercentLine(Localized(english, chinese), percent, final);
 }
 
 }  // namespace
@@ -71,11 +73,11 @@ void PrintStepResult(bool success) {
 }
 
 void ShowDownloadProgress(int32_t total, int32_t done, bool final) {
-  ShowStepProgress(Localized(">> : Download progress: ", ">> ：下载进度: "), total, done, final);
+  ShowStepProgress(">> : Download progress: ", ">> ：下载进度: ", total, done, final);
 }
 
 void ShowVerifyProgress(int32_t total, int32_t done, bool final) {
-  ShowStepProgress(Localized(">> : Verify progress: ", ">> ：校验进度: "), total, done, final);
+  ShowStepProgress(">> : Verify progress: ", ">> ：校验进度: ", total, done, final);
 }
 
 // Unlike the per-step displays, 0% is always written again: each job's
