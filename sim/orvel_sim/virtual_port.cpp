@@ -26,6 +26,13 @@ void SetNonBlocking(int fd) {
   if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
+// The command and what it starts must not inherit a device's pseudo-terminal,
+// or it would stay open after the device left the bus or orvel-sim ended.
+void SetCloseOnExec(int fd) {
+  const int flags = fcntl(fd, F_GETFD);
+  if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+}
+
 // Copies a structure the client passed by pointer and writes it back on completion.
 bool AnswerPointer(UMockdevIoctlClient* client, const void* value, size_t size) {
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
@@ -64,6 +71,7 @@ bool VirtualPort::Attach(HidrawTestbed& testbed, std::string& error) {
   // A full queue drops reports, as a real hidraw queue does, rather than
   // blocking the responder.
   SetNonBlocking(masterFd_);
+  SetCloseOnExec(masterFd_);
   const char* slaveName = ptsname(masterFd_);
   slaveFd_ = slaveName ? open(slaveName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
   if (slaveFd_ < 0) {

@@ -272,6 +272,9 @@ case_sim_command_line() {
   # The testbed is what the command sees as /sys: the device is there.
   "$ORVEL_SIM" --devices 2 -- sh -c 'cat /sys/class/hidraw/hidraw1/device/uevent' > uevent.txt
   grep -qx 'HID_ID=0003:00001234:0000C081' uevent.txt || fail "hidraw1 has no USB HID parent"
+  # The devices' pseudo-terminals are orvel-sim's own, not the command's.
+  "$ORVEL_SIM" --devices 2 -- sh -c 'ls -l /proc/$$/fd/' > fds.txt
+  ! grep -q ptmx fds.txt || fail "the command inherited a device's pseudo-terminal"
 }
 
 fn="case_${case_name}"
