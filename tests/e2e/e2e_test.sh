@@ -106,13 +106,16 @@ hex8() { printf '0x%08X' $(($1)); }
 # ---------------------------------------------------------------------------
 
 case_oneshot() {
+  # A flash file shorter than the flash, with bytes outside the erased sectors.
+  printf 'ORVEL' > seed.bin
+  cp seed.bin chip.flash
   "$ORVEL_SIM" --flash chip.flash --trace trace.txt -- "$ORVEL_DFU" -p 8000 blinky.bin > out.txt
   expect_status 1 $? "one-shot job"
   { overall_progress "$BLINKY_LEN"; echo ">> DFU success! (T.TTTs)"; } > expected.out
   mask_times < out.txt > actual.out
   expect_text expected.out actual.out "console output"
 
-  make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+  make_flash $((1 << 20)) 0 seed.bin $BLINKY_ADDR blinky.bin
   expect_text expected.flash chip.flash "flash after the job"
 
   {
@@ -244,6 +247,15 @@ case_flip() {
   expect_text expected.flash chip.flash "flash after the job"
 }
 
+case_latency() {
+  # Every reply held back 300 ms: the probe's answer comes too late.
+  "$ORVEL_SIM" --latency 300000 --trace trace.txt -- "$ORVEL_DFU" -p 8000 blinky.bin > out.txt
+  expect_status 0 $? "replies later than the probe allows"
+  mask_times < out.txt | grep -qx '>> DFU failed! (T.TTTs)' || fail "no failure line"
+  printf 'dev0 probe\n' > expected.trace
+  expect_text expected.trace trace.txt "trace"
+}
+
 case_no_device() {
   "$ORVEL_SIM" --devices 0 -- "$ORVEL_DFU" -p 8000 blinky.bin > out.txt
   expect_status 0 $? "no device"
@@ -269,6 +281,13 @@ case_sim_command_line() {
   "$ORVEL_SIM" -- sh -c 'exit 7'; expect_status 7 $? "command status 7"
   "$ORVEL_SIM" -- sh -c 'kill -TERM $$'; expect_status 143 $? "command killed by SIGTERM"
   "$ORVEL_SIM" -- ./no-such-command 2> err.txt; expect_status 127 $? "missing command"
+  # A signal to orvel-sim reaches the command; a killed command leaves nothing behind.
+  mkdir simtmp
+  TMPDIR=$work/simtmp "$ORVEL_SIM" -- sh -c 'trap "exit 9" TERM; kill -TERM $PPID
+    i=0; while [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done; exit 1'
+  expect_status 9 $? "SIGTERM forwarded to the command"
+  TMPDIR=$work/simtmp "$ORVEL_SIM" -- sh -c 'kill -KILL $$'; expect_status 137 $? "command killed"
+  [ -z "$(ls -A simtmp)" ] || fail "orvel-sim left $(ls -A simtmp) behind"
   # The testbed is what the command sees as /sys: the device is there.
   "$ORVEL_SIM" --devices 2 -- sh -c 'cat /sys/class/hidraw/hidraw1/device/uevent' > uevent.txt
   grep -qx 'HID_ID=0003:00001234:0000C081' uevent.txt || fail "hidraw1 has no USB HID parent"
