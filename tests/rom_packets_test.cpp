@@ -139,6 +139,9 @@ TEST_F(RomPacketTest, JudgesRepliesAndWaitsTheCommandsTime) {
       {"probe", [] { return RomProbe(); }, sim::RequestKind::Probe, 200},
       {"erase one sector", [] { return RomErase(0x2000, 1); }, sim::RequestKind::Erase, 2000},
       {"erase 63 sectors", [] { return RomErase(0, 0x3F000); }, sim::RequestKind::Erase, 126000},
+      // 0x1000 bytes from 0x1800 touch two sectors: two sectors' time.
+      {"erase across a sector boundary", [] { return RomErase(0x1800, 0x1000); },
+       sim::RequestKind::Erase, 4000},
       {"download start", [] { return RomDownloadStart(0xA000, 0x1F40); },
        sim::RequestKind::Start, 1000},
       {"download data", [&] { return RomDownloadData(data, 62); }, sim::RequestKind::Data, 1000},
