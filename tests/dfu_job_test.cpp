@@ -148,6 +148,14 @@ TEST_F(DfuJobTest, LogModeOffShowsOneOverallLine) {
   }
 }
 
+TEST_F(DfuJobTest, NoDeviceLineInChinese) {
+  UiLanguage = 0;
+  AddProgram(0xA000, Pattern(0x100, 1));
+
+  EXPECT_FALSE(RunDfuJob());
+  EXPECT_EQ(console.str(), ">> 进入 DFU\n>> 查询 USB 设备连接\n>>：未查询到可连接设备！\n");
+}
+
 struct FailureCase {
   const char* name;
   bool attached;
