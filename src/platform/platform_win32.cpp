@@ -90,8 +90,11 @@ NamedLock::Outcome NamedLock::TryAcquire(const std::string& name) {
   const std::string mutexName = "orvel-dfu-" + EscapeLockName(name);
   HANDLE mutex = CreateMutexA(nullptr, TRUE, mutexName.c_str());
   if (mutex == nullptr) {
-    // A different kind of object by that name also means someone else has it.
-    return GetLastError() == ERROR_INVALID_HANDLE ? Outcome::HeldElsewhere : Outcome::Unavailable;
+    // The name exists already: as a different kind of object, or as a mutex
+    // whose creator (another user, an elevated instance) denies us access.
+    const DWORD error = GetLastError();
+    return error == ERROR_INVALID_HANDLE || error == ERROR_ACCESS_DENIED ? Outcome::HeldElsewhere
+                                                                         : Outcome::Unavailable;
   }
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(mutex);
