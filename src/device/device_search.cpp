@@ -17,16 +17,6 @@ namespace {
 // Descriptions follow the HID hardware-ID form, whose parts are kept short.
 constexpr size_t kDescriptionLimit = 256;
 
-size_t FindIgnoringCase(std::string_view text, std::string_view word) {
-  const auto same = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
-  };
-  const auto at = std::search(text.begin(), text.end(), word.begin(), word.end(), same);
-  return at == text.end() ? std::string_view::npos
-                          : static_cast<size_t>(at - text.begin());
-}
-
 // marker plus the two characters that follow it in the path, as they stand.
 void AppendPathMarker(std::string& out, std::string_view path, std::string_view marker) {
   const size_t at = FindIgnoringCase(path, marker);
@@ -40,6 +30,16 @@ std::string ConsoleText(const wchar_t* wide) {
 }
 
 }  // namespace
+
+size_t FindIgnoringCase(std::string_view text, std::string_view word) {
+  const auto same = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  };
+  const auto at = std::search(text.begin(), text.end(), word.begin(), word.end(), same);
+  return at == text.end() ? std::string_view::npos
+                          : static_cast<size_t>(at - text.begin());
+}
 
 std::string FormatDeviceDescription(const hid_device_info& info) {
   std::string out;

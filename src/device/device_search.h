@@ -3,9 +3,11 @@
 
 #include <hidapi.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 constexpr int32_t RescanSettleMs = 200;
@@ -28,3 +30,7 @@ extern DeviceSearch theDeviceSearch;
 int32_t EnumerateDevices();
 void RequestDeviceRescan(int32_t delayMs);
 std::string FormatDeviceDescription(const hid_device_info& info);
+
+// Where word first occurs in text, letters compared without regard to case;
+// npos when it does not.
+size_t FindIgnoringCase(std::string_view text, std::string_view word);

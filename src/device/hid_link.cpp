@@ -2,12 +2,12 @@
 #include "device/hid_link.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "console/ticks.h"
+#include "device/device_search.h"
 
 HidLink theHidLink;
 
@@ -20,16 +20,6 @@ constexpr int32_t kReportGapMs = 1;
 void WaitForReportGap() {
   const int32_t start = NowTicks();
   while (NowTicks() - start < kReportGapMs) SleepTicks(1);
-}
-
-size_t FindIgnoringCase(std::string_view text, std::string_view word) {
-  const auto same = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
-  };
-  const auto at = std::search(text.begin(), text.end(), word.begin(), word.end(), same);
-  return at == text.end() ? std::string_view::npos
-                          : static_cast<size_t>(at - text.begin());
 }
 
 // Windows paths carry the HID bus name ("\\?\hid#vid_...") and hidraw paths
