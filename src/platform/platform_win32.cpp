@@ -87,7 +87,9 @@ void RequestDeviceTreeRescan() {
 
 NamedLock::Outcome NamedLock::TryAcquire(const std::string& name) {
   Release();
-  const std::string mutexName = "orvel-dfu-" + EscapeLockName(name);
+  // One namespace for all sessions: a device is shared by every user of the
+  // machine, as the lock files in the temp directory are on POSIX.
+  const std::string mutexName = "Global\\orvel-dfu-" + EscapeLockName(name);
   HANDLE mutex = CreateMutexA(nullptr, TRUE, mutexName.c_str());
   if (mutex == nullptr) {
     // The name exists already: as a different kind of object, or as a mutex
