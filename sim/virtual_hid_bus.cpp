@@ -5,9 +5,11 @@
 
 namespace sim {
 
+// Never destroyed: the tool's own globals (the open link among them) are torn
+// down at exit after function-local statics, and may still close a device.
 VirtualHidBus& VirtualHidBus::Instance() {
-  static VirtualHidBus bus;
-  return bus;
+  static VirtualHidBus* const bus = new VirtualHidBus;
+  return *bus;
 }
 
 void VirtualHidBus::Reset() {
