@@ -35,8 +35,6 @@ void SetConsoleOut(std::ostream* stream) { redirectedOut = stream; }
 
 void SetConsoleEncoding(ConsoleEncoding encoding) { consoleEncoding = encoding; }
 
-ConsoleEncoding CurrentConsoleEncoding() { return consoleEncoding; }
-
 std::string ToConsoleEncoding(std::string_view utf8) {
   if (consoleEncoding == ConsoleEncoding::Utf8 || IsPlainAscii(utf8)) return std::string(utf8);
   auto found = gbkCache.find(utf8);

@@ -17,7 +17,6 @@ void SetConsoleOut(std::ostream* stream);
 
 enum class ConsoleEncoding { Utf8, Gbk };
 void SetConsoleEncoding(ConsoleEncoding encoding);
-ConsoleEncoding CurrentConsoleEncoding();
 
 // A UTF-8 text as bytes for the console's encoding.
 std::string ToConsoleEncoding(std::string_view utf8);
