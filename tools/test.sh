@@ -20,4 +20,9 @@ fi
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build_dir" "${cmake_args[@]}"
 cmake --build "$build_dir" -j "$jobs"
+# The end-to-end tests need orvel-sim; never let a missing libumockdev skip them quietly.
+if [ "$(uname -s)" = Linux ] && [ ! -x "$build_dir/orvel-sim" ]; then
+  echo "tools/test.sh: orvel-sim was not built (is libumockdev-dev installed?)" >&2
+  exit 1
+fi
 ctest --test-dir "$build_dir" --output-on-failure -j "$jobs"
