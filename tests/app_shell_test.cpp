@@ -16,6 +16,7 @@
 #include "console/console.h"
 #include "console/output.h"
 #include "console/ticks.h"
+#include "console_capture.h"
 #include "device/hid_link.h"
 #include "options/dfu_options.h"
 #include "platform/platform.h"
@@ -103,24 +104,15 @@ TEST(VersionTest, VersionLine) { EXPECT_EQ(VersionString() + "\n", kVersionLine)
 class ShellTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetConsoleOut(&out_);
-    SetTickSource(&clock_);
-    SetConsoleEncoding(ConsoleEncoding::Utf8);
+    CaptureConsole(out_, clock_);
     sim::VirtualHidBus::Instance().Reset();
     UseLocale("en_US.UTF-8");
-    // As at process start: earlier tests' jobs left their clocks behind.
-    JobClock = 0;
-    StepClock = 0;
-    LastStepPercent = -1;
-    LastOverallPercent = 0;
   }
   void TearDown() override {
     theHidLink.Close();
     ClearProgramImageList();
     sim::VirtualHidBus::Instance().Reset();
-    SetConsoleOut(nullptr);
-    SetTickSource(nullptr);
-    SetConsoleEncoding(ConsoleEncoding::Utf8);
+    ReleaseConsole();
     unsetenv("LANG");
   }
   int Run(const std::vector<std::string>& words, const std::string& input) {

@@ -9,6 +9,7 @@
 #include "console/console.h"
 #include "console/output.h"
 #include "console/ticks.h"
+#include "console_capture.h"
 #include "virtual_hid_bus.h"
 
 namespace {
@@ -16,21 +17,11 @@ namespace {
 class ConsoleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetConsoleOut(&out_);
-    SetTickSource(&clock_);
-    SetConsoleEncoding(ConsoleEncoding::Utf8);
+    CaptureConsole(out_, clock_);
     UiLanguage = 1;
     LogMode = true;
-    JobClock = 0;
-    StepClock = 0;
-    LastStepPercent = -1;
-    LastOverallPercent = 0;
   }
-  void TearDown() override {
-    SetConsoleOut(nullptr);
-    SetTickSource(nullptr);
-    SetConsoleEncoding(ConsoleEncoding::Utf8);
-  }
+  void TearDown() override { ReleaseConsole(); }
   // Everything written since the last call.
   std::string Take() {
     std::string text = out_.str();

@@ -3,7 +3,6 @@
 #include "device/hid_link.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "console/ticks.h"
+#include "other_process.h"
 #include "virtual_hid_bus.h"
 
 namespace {
@@ -319,35 +319,17 @@ TEST_F(HidLinkTest, ClaimHeldElsewhereIsRefusedAfterReleasingTheOldOne) {
 // and holds it until the parent closes the pipe. Its exit frees the device.
 TEST_F(HidLinkTest, DeviceClaimedByAnotherProcessIsRefusedUntilItExits) {
   const std::string path = "/dev/hidraw-" + UniqueSuffix("process");
-  int toParent[2];
-  int toChild[2];
-  ASSERT_EQ(pipe(toParent), 0);
-  ASSERT_EQ(pipe(toChild), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(toParent[0]);
-    close(toChild[1]);
-    const char claimed = theHidLink.ClaimDevice(path.c_str()) ? 1 : 0;
-    if (write(toParent[1], &claimed, 1) != 1) _exit(2);
-    char ignored;
-    while (read(toChild[0], &ignored, 1) > 0) {
-    }
-    _exit(0);
-  }
-  close(toParent[1]);
-  close(toChild[0]);
+  OtherProcess otherInstance;
   char claimed = 0;
-  ASSERT_EQ(read(toParent[0], &claimed, 1), 1);
+  ASSERT_TRUE(otherInstance.Start(
+      [&path] { return static_cast<char>(theHidLink.ClaimDevice(path.c_str()) ? 1 : 0); },
+      claimed));
   ASSERT_EQ(claimed, 1);
 
   EXPECT_FALSE(theHidLink.ClaimDevice(path.c_str()));
   EXPECT_FALSE(theHidLink.claim.held());
 
-  close(toChild[1]);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  close(toParent[0]);
+  ASSERT_TRUE(otherInstance.Finish());
   EXPECT_TRUE(theHidLink.ClaimDevice(path.c_str()));
 }
 

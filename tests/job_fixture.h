@@ -15,6 +15,7 @@
 #include "console/console.h"
 #include "console/output.h"
 #include "console/ticks.h"
+#include "console_capture.h"
 #include "device/device_search.h"
 #include "device/hid_link.h"
 #include "options/dfu_options.h"
@@ -65,16 +66,10 @@ class SimJobTest : public testing::Test {
   void SetUp() override {
     Bus().Reset();
     clock = sim::VirtualClock();
-    SetTickSource(&clock);
     console.str("");
-    SetConsoleOut(&console);
-    SetConsoleEncoding(ConsoleEncoding::Utf8);
+    CaptureConsole(console, clock);
     UiLanguage = 1;
     LogMode = true;
-    JobClock = 0;
-    StepClock = 0;
-    LastStepPercent = -1;
-    LastOverallPercent = 0;
     theDfuSettings = DfuSettings{};
     ClearProgramImageList();
     theDeviceSearch = DeviceSearch{};
@@ -84,8 +79,7 @@ class SimJobTest : public testing::Test {
   void TearDown() override {
     theHidLink.Close();
     ClearProgramImageList();
-    SetConsoleOut(nullptr);
-    SetTickSource(nullptr);
+    ReleaseConsole();
     Bus().Reset();
   }
 

@@ -4,13 +4,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "other_process.h"
 #include "platform/locale_names.h"
 #include "platform/platform.h"
 
@@ -248,37 +248,20 @@ TEST_F(NamedLockTest, OtherFailuresAreUnavailable) {
 // A child process takes the lock and holds it until the parent closes the
 // pipe; its exit must free the lock without any Release().
 TEST_F(NamedLockTest, LockHeldByAnotherProcessIsRefused) {
-  int toParent[2];
-  int toChild[2];
-  ASSERT_EQ(pipe(toParent), 0);
-  ASSERT_EQ(pipe(toChild), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(toParent[0]);
-    close(toChild[1]);
-    NamedLock held;
-    const char outcome = static_cast<char>(held.TryAcquire("hidraw7"));
-    if (write(toParent[1], &outcome, 1) != 1) _exit(2);
-    char ignored;
-    while (read(toChild[0], &ignored, 1) > 0) {
-    }
-    _exit(0);  // no Release(): the lock goes with the process
-  }
-  close(toParent[1]);
-  close(toChild[0]);
+  OtherProcess holder;
   char outcome = -1;
-  ASSERT_EQ(read(toParent[0], &outcome, 1), 1);
+  ASSERT_TRUE(holder.Start(
+      [] {
+        static NamedLock held;
+        return static_cast<char>(held.TryAcquire("hidraw7"));
+      },
+      outcome));
   EXPECT_EQ(outcome, static_cast<char>(NamedLock::Outcome::Acquired));
 
   NamedLock mine;
   EXPECT_EQ(mine.TryAcquire("hidraw7"), NamedLock::Outcome::HeldElsewhere);
 
-  close(toChild[1]);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  close(toParent[0]);
+  EXPECT_TRUE(holder.Finish());
   EXPECT_EQ(mine.TryAcquire("hidraw7"), NamedLock::Outcome::Acquired);
   LockFile("hidraw7");
 }

@@ -1,0 +1,26 @@
+// Console state for a test: output into the test's stream, time from the
+// test's clock, and the clocks and progress memory as at process start
+// (jobs of earlier tests in the same process leave theirs behind).
+#pragma once
+
+#include <ostream>
+
+#include "console/console.h"
+#include "console/output.h"
+#include "console/ticks.h"
+
+inline void CaptureConsole(std::ostream& out, TickSource& clock) {
+  SetConsoleOut(&out);
+  SetTickSource(&clock);
+  SetConsoleEncoding(ConsoleEncoding::Utf8);
+  JobClock = 0;
+  StepClock = 0;
+  LastStepPercent = -1;
+  LastOverallPercent = 0;
+}
+
+inline void ReleaseConsole() {
+  SetConsoleOut(nullptr);
+  SetTickSource(nullptr);
+  SetConsoleEncoding(ConsoleEncoding::Utf8);
+}
