@@ -1,18 +1,8 @@
 #include <string>
 
 #include "app/app.h"
+#include "common/ascii_case.h"
 #include "platform/platform.h"
-
-namespace {
-
-std::string AsciiLowerCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-}  // namespace
 
 // A locale that cannot be asked counts as Chinese: the tool's home market.
 bool IsChineseLanguageName(bool known, const std::string& iso639) {

@@ -2,22 +2,13 @@
 #include <vector>
 
 #include "app/app.h"
+#include "common/ascii_case.h"
 #include "console/console.h"
 #include "console/output.h"
 #include "options/dfu_options.h"
 #include "options/number_rule.h"
 
 namespace {
-
-bool EqualsIgnoringCase(const std::string& text, const char* word) {
-  size_t i = 0;
-  for (; i < text.size() && word[i] != '\0'; ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != word[i]) return false;
-  }
-  return i == text.size() && word[i] == '\0';
-}
 
 // False at the end of the input. Lines from files made on Windows end in
 // "\r\n"; the "\r" is no part of the line either.
@@ -47,20 +38,20 @@ enum class ShellStep { Continue, Exit, RunJob };
 // Command words and option names are matched without regard to case; the
 // words themselves, program paths among them, go on as they were typed.
 ShellStep RunShellCommand(const std::string& line) {
-  if (EqualsIgnoringCase(line, "exit")) return ShellStep::Exit;
+  if (EqualsIgnoringAsciiCase(line, "exit")) return ShellStep::Exit;
   const std::vector<std::string> words = SplitWords(line);
   if (words.empty()) return ShellStep::Continue;
   const std::string& command = words[0];
   bool on = false;
-  if (EqualsIgnoringCase(command, "v")) {
+  if (EqualsIgnoringAsciiCase(command, "v")) {
     ConsoleOut() << VersionString() << "\n" << std::flush;
-  } else if (EqualsIgnoringCase(command, "help")) {
+  } else if (EqualsIgnoringAsciiCase(command, "help")) {
     PrintHelp();
-  } else if (EqualsIgnoringCase(command, "language")) {
+  } else if (EqualsIgnoringAsciiCase(command, "language")) {
     if (ReadSwitch(words, on)) UiLanguage = on ? 1 : 0;
-  } else if (EqualsIgnoringCase(command, "log")) {
+  } else if (EqualsIgnoringAsciiCase(command, "log")) {
     if (ReadSwitch(words, on)) LogMode = on;
-  } else if (EqualsIgnoringCase(command, "dfu")) {
+  } else if (EqualsIgnoringAsciiCase(command, "dfu")) {
     const std::vector<std::string> options(words.begin() + 1, words.end());
     if (ParseDfuOptions(options, OptionNameCase::Insensitive)) return ShellStep::RunJob;
     ReportParameterError();

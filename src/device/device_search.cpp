@@ -2,10 +2,10 @@
 #include "device/device_search.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <string_view>
 
+#include "common/ascii_case.h"
 #include "console/output.h"
 #include "console/ticks.h"
 #include "platform/platform.h"
@@ -19,7 +19,7 @@ constexpr size_t kDescriptionLimit = 256;
 
 // marker plus the two characters that follow it in the path, as they stand.
 void AppendPathMarker(std::string& out, std::string_view path, std::string_view marker) {
-  const size_t at = FindIgnoringCase(path, marker);
+  const size_t at = FindIgnoringAsciiCase(path, marker);
   if (at == std::string_view::npos) return;
   out.append(marker);
   out.append(path.substr(at + marker.size(), 2));
@@ -31,15 +31,6 @@ std::string ConsoleText(const wchar_t* wide) {
 
 }  // namespace
 
-size_t FindIgnoringCase(std::string_view text, std::string_view word) {
-  const auto same = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
-  };
-  const auto at = std::search(text.begin(), text.end(), word.begin(), word.end(), same);
-  return at == text.end() ? std::string_view::npos
-                          : static_cast<size_t>(at - text.begin());
-}
 
 std::string FormatDeviceDescription(const hid_device_info& info) {
   std::string out;

@@ -30,7 +30,3 @@ extern DeviceSearch theDeviceSearch;
 int32_t EnumerateDevices();
 void RequestDeviceRescan(int32_t delayMs);
 std::string FormatDeviceDescription(const hid_device_info& info);
-
-// Where word first occurs in text, letters compared without regard to case;
-// npos when it does not.
-size_t FindIgnoringCase(std::string_view text, std::string_view word);

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/ascii_case.h"
 #include "console/ticks.h"
-#include "device/device_search.h"
 
 HidLink theHidLink;
 
@@ -27,7 +27,7 @@ void WaitForReportGap() {
 // names one interface the same way in every process. Paths without it
 // (macOS, the libusb backend) are named whole so they can still be claimed.
 std::string ClaimNameOf(std::string_view path) {
-  size_t from = FindIgnoringCase(path, "hid");
+  size_t from = FindIgnoringAsciiCase(path, "hid");
   if (from == std::string_view::npos) return std::string(path);
   std::string name;
   for (char c : path.substr(from)) {

@@ -3,15 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "common/ascii_case.h"
 #include "image/file_bytes.h"
-
-namespace {
-
-char ToLowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
 
 bool IsHexPath(std::string_view path) {
   const size_t dot = path.rfind('.');
@@ -22,17 +15,7 @@ bool IsHexPath(std::string_view path) {
   if (separator != std::string_view::npos && separator > dot) {
     return false;  // the dot belongs to a directory name
   }
-  const std::string_view extension = path.substr(dot);
-  constexpr std::string_view kHexExtension = ".hex";
-  if (extension.size() != kHexExtension.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < extension.size(); ++i) {
-    if (ToLowerAscii(extension[i]) != kHexExtension[i]) {
-      return false;
-    }
-  }
-  return true;
+  return EqualsIgnoringAsciiCase(path.substr(dot), ".hex");
 }
 
 bool ProgramImage::Load(uint32_t address, const std::string& path) {

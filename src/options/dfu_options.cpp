@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "common/ascii_case.h"
 #include "options/number_rule.h"
 
 DfuSettings theDfuSettings;
@@ -29,10 +30,7 @@ char OptionLetter(const std::string& word, OptionNameCase nameCase) {
   if (word.size() != 2 || word[0] != '-') {
     return 0;
   }
-  char letter = word[1];
-  if (nameCase == OptionNameCase::Insensitive && letter >= 'A' && letter <= 'Z') {
-    letter = static_cast<char>(letter - 'A' + 'a');
-  }
+  const char letter = nameCase == OptionNameCase::Insensitive ? AsciiLower(word[1]) : word[1];
   switch (letter) {
     case 'w':
     case 's':
