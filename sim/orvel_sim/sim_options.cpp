@@ -27,13 +27,19 @@ bool ParseInt(const std::string& text, long low, long high, int32_t& out) {
   return true;
 }
 
+// The value a word names in a fixed table; false for a word not in it.
+template <typename Value>
+bool LookUp(const std::map<std::string, Value>& table, const std::string& word, Value& value) {
+  const auto found = table.find(word);
+  if (found == table.end()) return false;
+  value = found->second;
+  return true;
+}
+
 bool ParseFlashSize(const std::string& text, uint32_t& size) {
   static const std::map<std::string, uint32_t> kSizes = {
       {"256K", 256u << 10}, {"512K", 512u << 10}, {"1M", 1u << 20}};
-  const auto found = kSizes.find(text);
-  if (found == kSizes.end()) return false;
-  size = found->second;
-  return true;
+  return LookUp(kSizes, text, size);
 }
 
 bool ParseKind(const std::string& text, sim::RequestKind& kind) {
@@ -41,21 +47,14 @@ bool ParseKind(const std::string& text, sim::RequestKind& kind) {
       {"probe", sim::RequestKind::Probe}, {"erase", sim::RequestKind::Erase},
       {"start", sim::RequestKind::Start}, {"data", sim::RequestKind::Data},
       {"read", sim::RequestKind::Read},   {"restart", sim::RequestKind::Restart}};
-  const auto found = kKinds.find(text);
-  if (found == kKinds.end()) return false;
-  kind = found->second;
-  return true;
+  return LookUp(kKinds, text, kind);
 }
 
 bool ParseEffect(const std::string& text, sim::Fault& fault) {
   static const std::map<std::string, sim::FaultEffect> kEffects = {
       {"silent", sim::FaultEffect::Silent}, {"wrong", sim::FaultEffect::Wrong},
       {"flip", sim::FaultEffect::Flip}, {"unplug", sim::FaultEffect::Unplug}};
-  const auto found = kEffects.find(text);
-  if (found != kEffects.end()) {
-    fault.effect = found->second;
-    return true;
-  }
+  if (LookUp(kEffects, text, fault.effect)) return true;
   const std::string delayPrefix = "delay=";
   if (text.compare(0, delayPrefix.size(), delayPrefix) != 0) return false;
   fault.effect = sim::FaultEffect::Delay;
