@@ -14,7 +14,7 @@
 #include <sstream>
 
 #include "console/output.h"
-#include "console/ticks.h"
+#include "platform/ticks.h"
 #include "device/hid_link.h"
 #include "dfu/dfu_job.h"
 #include "options/dfu_options.h"

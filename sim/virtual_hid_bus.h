@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "console/ticks.h"
+#include "platform/ticks.h"
 #include "virtual_bootloader.h"
 
 namespace sim {

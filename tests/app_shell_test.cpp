@@ -15,7 +15,7 @@
 #include "app_help_text.h"
 #include "console/console.h"
 #include "console/output.h"
-#include "console/ticks.h"
+#include "platform/ticks.h"
 #include "console_capture.h"
 #include "device/hid_link.h"
 #include "options/dfu_options.h"

@@ -1,6 +1,6 @@
 // The connect step against virtual bootloaders: which candidate connects,
 // what is left open or released, stale input, and the connect line.
-#include "device/connect.h"
+#include "dfu/connect.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 
 #include "console/console.h"
 #include "console/output.h"
-#include "console/ticks.h"
+#include "platform/ticks.h"
 
 inline void CaptureConsole(std::ostream& out, TickSource& clock) {
   SetConsoleOut(&out);

@@ -8,7 +8,7 @@
 
 #include "console/console.h"
 #include "console/output.h"
-#include "console/ticks.h"
+#include "platform/ticks.h"
 #include "console_capture.h"
 #include "virtual_hid_bus.h"
 

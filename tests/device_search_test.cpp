@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "console/output.h"
-#include "console/ticks.h"
+#include "platform/ticks.h"
 #include "virtual_hid_bus.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <vector>
 
-#include "console/ticks.h"
+#include "platform/ticks.h"
 #include "other_process.h"
 #include "virtual_hid_bus.h"
 

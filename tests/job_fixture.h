@@ -14,7 +14,7 @@
 
 #include "console/console.h"
 #include "console/output.h"
-#include "console/ticks.h"
+#include "platform/ticks.h"
 #include "console_capture.h"
 #include "device/device_search.h"
 #include "device/hid_link.h"

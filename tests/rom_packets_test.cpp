@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "console/ticks.h"
+#include "platform/ticks.h"
 #include "device/hid_link.h"
 #include "virtual_hid_bus.h"
 

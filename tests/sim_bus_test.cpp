@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "console/ticks.h"
+#include "platform/ticks.h"
 #include "virtual_hid_bus.h"
 
 namespace {

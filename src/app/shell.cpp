@@ -82,7 +82,7 @@ int RunShell(std::istream& input) {
   LogMode = true;
   std::string line;
   for (;;) {
-    ConsoleOut() << ">> " << std::flush;
+    ConsoleOut() << kMessagePrefix << std::flush;
     // The end of the input ends the shell as `exit` does.
     if (!ReadLine(input, line)) return 0;
     switch (RunShellCommand(line)) {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "console/output.h"
-#include "console/ticks.h"
+#include "platform/ticks.h"
 
 int32_t JobClock = 0;
 int32_t StepClock = 0;
@@ -48,7 +48,7 @@ void ShowStepProgress(std::string_view english, std::string_view chinese, int32_
 }  // namespace
 
 void PrintStatusLine(bool withTime, bool restartStepClock, bool withStepTime, std::string_view text) {
-  std::string line = ">> ";
+  std::string line(kMessagePrefix);
   line += text;
   if (withTime) {
     const int32_t now = NowTicks();

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+// What every message line, and the shell's prompt, starts with.
+constexpr std::string_view kMessagePrefix = ">> ";
+
 extern int32_t JobClock;
 extern int32_t StepClock;
 extern int32_t LastStepPercent;

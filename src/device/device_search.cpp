@@ -7,7 +7,7 @@
 
 #include "common/ascii_case.h"
 #include "console/output.h"
-#include "console/ticks.h"
+#include "platform/ticks.h"
 #include "platform/platform.h"
 
 DeviceSearch theDeviceSearch;

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "common/ascii_case.h"
-#include "console/ticks.h"
+#include "platform/ticks.h"
 
 HidLink theHidLink;
 
@@ -120,6 +120,19 @@ bool HidLink::ClaimDevice(const char* path) {
   }
   // Without a working lock the tool still serves the device, unguarded.
   return true;
+}
+
+void HidLink::DrainInput(int32_t minimumMs) {
+  if (device == nullptr) return;
+  const int32_t begin = NowTicks();
+  std::lock_guard<std::mutex> hold(transferLock);
+  uint8_t scratch[kReportSize];
+  for (;;) {
+    const int read = hid_read_timeout(device, scratch, sizeof scratch, 0);
+    if (read == kReportSize) continue;
+    if (NowTicks() - begin > minimumMs) return;
+    SleepTicks(1);  // nothing queued right now; poll again shortly
+  }
 }
 
 bool HidLink::OpenDevice(const char* path) {

@@ -29,6 +29,9 @@ class HidLink {
   // False when another process holds the device. path may be nullptr.
   bool ClaimDevice(const char* path);
   bool OpenDevice(const char* path);
+  // Discards queued input reports for at least minimumMs, and for as long as
+  // full reports keep arriving, under transferLock. Nothing when closed.
+  void DrainInput(int32_t minimumMs);
 
   hid_device* device = nullptr;
   platform::NamedLock claim;

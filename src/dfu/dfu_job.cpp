@@ -8,14 +8,12 @@
 
 #include "console/console.h"
 #include "console/output.h"
-#include "device/connect.h"
+#include "dfu/connect.h"
 #include "device/device_search.h"
 #include "dfu/rom_packets.h"
 #include "options/dfu_options.h"
 
 namespace {
-
-constexpr uint32_t kSectorShift = 12;  // 4096-byte sectors
 
 void PrintHeading(std::string_view english, std::string_view chinese,
                   bool restartStepClock = false) {
@@ -26,8 +24,8 @@ void PrintHeading(std::string_view english, std::string_view chinese,
 void PrintAreaMessage(std::string_view english, std::string_view chinese, uint32_t start,
                       uint32_t length, bool endLine) {
   if (LogMode) {
-    std::string line = ">> " + Localized(english, chinese) + " (" + FormatHexAddress(start) +
-                       " - " + FormatHexAddress(length) + " )";
+    std::string line = std::string(kMessagePrefix) + Localized(english, chinese) + " (" +
+                       FormatHexAddress(start) + " - " + FormatHexAddress(length) + " )";
     if (endLine) line += '\n';
     // Flushed also without a line end: the erase message must show while the
     // erase runs, which can take seconds.
@@ -107,8 +105,8 @@ std::vector<EraseRegion> PlanEraseRegions() {
     // A program joins the open region when its first sector is the one that
     // holds the previous program's last byte or the one right after it; a
     // whole sector that no program touches is never erased.
-    const uint32_t lastUsedSector = (previousEnd - 1) >> kSectorShift;
-    if (regions.empty() || (start >> kSectorShift) > lastUsedSector + 1) {
+    const uint32_t lastUsedSector = (previousEnd - 1) / kSectorSize;
+    if (regions.empty() || start / kSectorSize > lastUsedSector + 1) {
       regions.push_back({start, image.length});
     } else {
       regions.back().length = start - regions.back().start + image.length;

@@ -1,4 +1,4 @@
-#include "console/ticks.h"
+#include "platform/ticks.h"
 
 #include "platform/platform.h"
 

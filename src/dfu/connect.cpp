@@ -1,15 +1,11 @@
-#include "device/connect.h"
-
-#include <hidapi.h>
-
-#include <mutex>
+#include "dfu/connect.h"
 
 #include "console/console.h"
 #include "console/output.h"
-#include "console/ticks.h"
 #include "device/device_search.h"
 #include "device/hid_link.h"
 #include "dfu/rom_packets.h"
+#include "platform/ticks.h"
 
 namespace {
 
@@ -30,22 +26,6 @@ bool TryConnect(const DeviceEntry& entry) {
   return false;
 }
 
-// Discards input the device queued before or right after the probe echo, so
-// the job's first command reads its own reply. Full reports keep the drain
-// going: more may be queued behind them.
-void DrainInput() {
-  if (theHidLink.device == nullptr) return;
-  const int32_t begin = NowTicks();
-  std::lock_guard<std::mutex> hold(theHidLink.transferLock);
-  uint8_t scratch[kReportSize];
-  for (;;) {
-    const int read = hid_read_timeout(theHidLink.device, scratch, sizeof scratch, 0);
-    if (read == kReportSize) continue;
-    if (NowTicks() - begin > kDrainMs) return;
-    SleepTicks(1);  // nothing queued right now; poll again shortly
-  }
-}
-
 // The first candidate in list order that answers the probe, or nullptr.
 const DeviceEntry* ConnectFirstAnswering() {
   const int32_t found = EnumerateDevices();
@@ -62,7 +42,9 @@ int32_t ConnectDevice(bool wait) {
   do {
     SleepTicks(kAttemptPauseMs);
     if (const DeviceEntry* connected = ConnectFirstAnswering()) {
-      DrainInput();
+      // Input the device queued before or right after the probe echo would
+      // otherwise be read as the reply to the job's first command.
+      theHidLink.DrainInput(kDrainMs);
       PrintConnectMessage(wait, connected->description);
       return 1;
     }
