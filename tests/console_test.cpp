@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "console/console.h"
+#include "common/reason.h"
 #include "console/output.h"
-#include "platform/ticks.h"
+#include "console/reasons.h"
 #include "console_capture.h"
+#include "platform/ticks.h"
 #include "virtual_hid_bus.h"
 
 namespace {
@@ -231,3 +233,57 @@ TEST_F(ConsoleTest, LocalizedPicksLanguageThenEncoding) {
 }
 
 }  // namespace
+
+// Reasons: one line each on standard error, severity word and text in the
+// language and encoding of the moment, arguments inserted as they are.
+TEST_F(ConsoleTest, ReasonLinesGoToStandardErrorInTheCurrentLanguage) {
+  std::ostringstream err;
+  SetConsoleErr(&err);
+  const std::string gbkPath = Bytes({'a', 0xB3, 0xCC, 0xD0, 0xF2, '.', 'b', 'i', 'n'});
+  Reasons why;
+  AddError(&why, "cannot open '{0}': {1}", "无法打开“{0}”：{1}", {gbkPath, "No such file"});
+  AddWarning(&why, "'{0}' read as address {1}", "“{0}”读作地址 {1}", {"fw.bin", AddressText(0xF)});
+  AddNote(&why, "{0} stays {9}", "{0}", {"{1}"});
+
+  struct Row {
+    int32_t language;
+    ConsoleEncoding encoding;
+    bool quiet;
+    std::string expected;
+  } rows[] = {
+      {1, ConsoleEncoding::Utf8, false,
+       "orvel-dfu: error: cannot open '" + gbkPath + "': No such file\n"
+       "orvel-dfu: warning: 'fw.bin' read as address 0x0000000F\n"
+       "orvel-dfu: note: {1} stays {9}\n"},
+      {1, ConsoleEncoding::Utf8, true, "orvel-dfu: error: cannot open '" + gbkPath + "': No such file\n"},
+      {0, ConsoleEncoding::Utf8, true, "orvel-dfu: 错误：无法打开“" + gbkPath + "”：No such file\n"},
+      // GBK: 错误 B4 ED CE F3, full-width colon A3 BA, quotes A1 B0 / A1 B1, 无法打开 CE DE B7 A8 B4 F2 BF AA.
+      {0, ConsoleEncoding::Gbk, true,
+       "orvel-dfu: " + Bytes({0xB4, 0xED, 0xCE, 0xF3, 0xA3, 0xBA, 0xCE, 0xDE, 0xB7, 0xA8, 0xB4, 0xF2, 0xBF,
+                              0xAA, 0xA1, 0xB0}) +
+           gbkPath + Bytes({0xA1, 0xB1, 0xA3, 0xBA}) + "No such file\n"},
+  };
+  for (const Row& row : rows) {
+    UiLanguage = row.language;
+    SetConsoleEncoding(row.encoding);
+    SetQuietReasons(row.quiet);
+    err.str("");
+    WriteReasons(why);
+    EXPECT_EQ(err.str(), row.expected) << "language " << row.language << " quiet " << row.quiet;
+  }
+  EXPECT_EQ(Take(), "");  // standard output carries no reason
+
+  // A reason written while a progress line is open starts on a line of its own.
+  SetQuietReasons(false);
+  UiLanguage = 1;
+  SetConsoleEncoding(ConsoleEncoding::Utf8);
+  ShowOverallProgress(100, 40, false);
+  err.str("");
+  WriteReason(why[1]);
+  EXPECT_EQ(err.str(), "\norvel-dfu: warning: 'fw.bin' read as address 0x0000000F\n");
+  ShowOverallProgress(100, 100, true);
+  err.str("");
+  WriteReason(why[1]);
+  EXPECT_EQ(err.str(), "orvel-dfu: warning: 'fw.bin' read as address 0x0000000F\n");
+  SetConsoleErr(nullptr);
+}

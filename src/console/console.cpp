@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/reason.h"
 #include "console/output.h"
 #include "platform/ticks.h"
 
@@ -11,6 +12,9 @@ int32_t LastStepPercent = -1;
 int32_t LastOverallPercent = 0;
 
 namespace {
+
+// True while a percentage line has been written without its final line end.
+bool progressLineOpen = false;
 
 double ElapsedSeconds(int32_t now, int32_t since) {
   // Tick differences wrap like the 32-bit counter they come from.
@@ -32,6 +36,7 @@ void WritePercentLine(const std::string& prefix, int32_t percent, bool final) {
   std::ostream& out = ConsoleOut();
   out << line << std::flush;
   if (final) out << '\n' << std::flush;
+  progressLineOpen = !final;
 }
 
 // Download and verify share one last-shown value; a negative percentage is
@@ -62,6 +67,7 @@ void PrintStatusLine(bool withTime, bool restartStepClock, bool withStepTime, st
   }
   line += '\n';
   ConsoleOut() << line << std::flush;
+  progressLineOpen = false;
   if (restartStepClock) StepClock = NowTicks();
 }
 
@@ -91,6 +97,8 @@ void ShowOverallProgress(int32_t total, int32_t done, bool final) {
 
 void ResetStepProgress() { LastStepPercent = -1; }
 
+bool ProgressLineOpen() { return progressLineOpen; }
+
 void StartJobClock() {
   JobClock = NowTicks();
   StepClock = JobClock;
@@ -98,11 +106,7 @@ void StartJobClock() {
 
 void RestartStepClock() { StepClock = NowTicks(); }
 
-std::string FormatHexAddress(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-  return text;
-}
+std::string FormatHexAddress(uint32_t value) { return AddressText(value); }
 
 std::string FormatSeconds(double seconds) {
   char text[64];

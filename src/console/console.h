@@ -20,6 +20,8 @@ void ShowDownloadProgress(int32_t total, int32_t done, bool final);
 void ShowVerifyProgress(int32_t total, int32_t done, bool final);
 void ShowOverallProgress(int32_t total, int32_t done, bool final);
 void ResetStepProgress();
+// True while a progress line waits for its next update or its line end.
+bool ProgressLineOpen();
 
 void StartJobClock();
 void RestartStepClock();
