@@ -116,7 +116,7 @@ std::vector<EraseRegion> PlanEraseRegions() {
   return regions;
 }
 
-bool RunDfuJob() {
+bool RunDfuJob(Reasons* /*why*/) {
   PrintHeading("Enter DFU", "进入 DFU");
   theDeviceSearch.vendor_id = theDfuSettings.vendor_id;
   theDeviceSearch.product_id = theDfuSettings.product_id;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/reason.h"
+
 struct EraseRegion {
   uint32_t start = 0;
   uint32_t length = 0;
@@ -12,7 +14,8 @@ struct EraseRegion {
 // The erase regions for the loaded programs, in order.
 std::vector<EraseRegion> PlanEraseRegions();
 
-bool RunDfuJob();
+// why, when given, receives what failed (step, program, device) and notes.
+bool RunDfuJob(Reasons* why = nullptr);
 bool EraseStep();
 bool DownloadStep();
 bool VerifyStep();

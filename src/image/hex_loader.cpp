@@ -121,7 +121,7 @@ void PlaceHexData(std::string_view text, uint32_t start, uint8_t* image) {
 
 }  // namespace
 
-bool ProgramImage::LoadHex(const std::string& path) {
+bool ProgramImage::LoadHex(const std::string& path, Reasons* /*why*/) {
   BinaryFileReader file;
   uint64_t size = 0;
   if (!file.Open(path) || !file.QuerySize(size) || size > kLargestHexFileSize) {

@@ -18,14 +18,15 @@ bool IsHexPath(std::string_view path) {
   return EqualsIgnoringAsciiCase(path.substr(dot), ".hex");
 }
 
-bool ProgramImage::Load(uint32_t address, const std::string& path) {
+bool ProgramImage::Load(uint32_t address, const std::string& filePath, Reasons* why) {
   Release();
   requested = address;
-  if (IsHexPath(path)) {
-    return LoadHex(path);
+  path = filePath;
+  if (IsHexPath(filePath)) {
+    return LoadHex(filePath, why);
   }
   start = address;
-  return LoadBin(path);
+  return LoadBin(filePath, why);
 }
 
 uint32_t ProgramImage::EffectiveStart() const {
@@ -37,9 +38,10 @@ void ProgramImage::Release() {
   start = 0;
   requested = 0;
   length = 0;
+  path.clear();
 }
 
-bool ProgramImage::LoadBin(const std::string& path) {
+bool ProgramImage::LoadBin(const std::string& path, Reasons* /*why*/) {
   BinaryFileReader file;
   uint64_t size = 0;
   if (!file.Open(path) || !file.QuerySize(size) || size == 0) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/reason.h"
+
 // The -p address that means "take the start address from the HEX file".
 constexpr uint32_t kAddressFromFile = 0xFFFFFFFFu;
 // The largest program area of any chip (1020 KB); no image may be larger.
@@ -34,10 +36,12 @@ class ProgramImage {
   uint32_t requested = 0;
   uint32_t length = 0;
   std::unique_ptr<uint8_t[]> bytes;
+  std::string path;  // the file, as the user named it
 
-  bool Load(uint32_t address, const std::string& path);
-  bool LoadBin(const std::string& path);
-  bool LoadHex(const std::string& path);
+  // why, when given, receives the reasons of a failure and any warnings.
+  bool Load(uint32_t address, const std::string& path, Reasons* why = nullptr);
+  bool LoadBin(const std::string& path, Reasons* why = nullptr);
+  bool LoadHex(const std::string& path, Reasons* why = nullptr);
   uint32_t EffectiveStart() const;
   void Release();
 };

@@ -84,7 +84,8 @@ bool TakeOption(char letter, const std::vector<std::string>& words, size_t& i) {
 
 }  // namespace
 
-bool ParseDfuOptions(const std::vector<std::string>& words, OptionNameCase nameCase) {
+bool ParseDfuOptions(const std::vector<std::string>& words, OptionNameCase nameCase,
+                     Reasons* why) {
   ResetDfuSettings();
   if (words.size() < 2) {
     return false;
@@ -102,7 +103,7 @@ bool ParseDfuOptions(const std::vector<std::string>& words, OptionNameCase nameC
   if (theDfuSettings.programs.empty()) {
     return false;
   }
-  return LoadPrograms() == 1;
+  return LoadPrograms(why) == 1;
 }
 
 bool AddProgramEntry(uint32_t addr, std::string pg_path) {

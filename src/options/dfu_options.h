@@ -36,9 +36,11 @@ extern ProgramImageList theProgramImageList;
 // line, without regard to case at the shell's prompt.
 enum class OptionNameCase { Exact, Insensitive };
 
+// why, when given, receives the reasons a command line is refused and any
+// warnings about words that were read in a way the user may not expect.
 bool ParseDfuOptions(const std::vector<std::string>& words,
-                     OptionNameCase nameCase = OptionNameCase::Exact);
+                     OptionNameCase nameCase = OptionNameCase::Exact, Reasons* why = nullptr);
 bool AddProgramEntry(uint32_t addr, std::string pg_path);
 // 1: every program loaded and placed; -1: no program; -3: a program failed.
-int32_t LoadPrograms();
+int32_t LoadPrograms(Reasons* why = nullptr);
 void ClearProgramImageList();

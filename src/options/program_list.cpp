@@ -57,7 +57,7 @@ bool InsertInAddressOrder(ProgramImage& image) {
 
 }  // namespace
 
-int32_t LoadPrograms() {
+int32_t LoadPrograms(Reasons* why) {
   ClearProgramImageList();
   theProgramImageList.areaEnd = ProgramAreaEnd(theDfuSettings.flash_size);
   if (theDfuSettings.programs.empty()) {
@@ -65,7 +65,7 @@ int32_t LoadPrograms() {
   }
   for (const ProgramEntry& entry : theDfuSettings.programs) {
     ProgramImage image;
-    if (!image.Load(entry.addr, entry.pg_path) ||
+    if (!image.Load(entry.addr, entry.pg_path, why) ||
         !LiesInProgramArea(image, theProgramImageList.areaEnd) ||
         !InsertInAddressOrder(image)) {
       image.Release();
