@@ -99,6 +99,8 @@ void ResetStepProgress() { LastStepPercent = -1; }
 
 bool ProgressLineOpen() { return progressLineOpen; }
 
+void ForgetOpenProgressLine() { progressLineOpen = false; }
+
 void StartJobClock() {
   JobClock = NowTicks();
   StepClock = JobClock;

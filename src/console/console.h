@@ -22,6 +22,8 @@ void ShowOverallProgress(int32_t total, int32_t done, bool final);
 void ResetStepProgress();
 // True while a progress line waits for its next update or its line end.
 bool ProgressLineOpen();
+// For a console whose stream was replaced: the new one has no line open.
+void ForgetOpenProgressLine();
 
 void StartJobClock();
 void RestartStepClock();
