@@ -23,10 +23,12 @@ using app_test::kVersionLine;
 struct ProcessResult {
   int status = -1;
   std::string output;
+  std::string errors;  // standard error
 };
 
 // Runs the tool with the arguments, the input as its standard input and
-// nothing in its environment but the given variables.
+// nothing in its environment but the given variables. Standard error goes
+// to a file, so neither stream can stall the other.
 ProcessResult RunTool(const std::vector<std::string>& args, const std::string& input,
                       const std::vector<std::string>& environment) {
   ProcessResult result;
@@ -36,6 +38,10 @@ ProcessResult RunTool(const std::vector<std::string>& args, const std::string& i
   unlink(inputPath);
   if (write(inputFd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) return result;
   lseek(inputFd, 0, SEEK_SET);
+  char errorPath[] = "/tmp/orvel-app-errors-XXXXXX";
+  const int errorFd = mkstemp(errorPath);
+  if (errorFd < 0) return result;
+  unlink(errorPath);
 
   int output[2];
   if (pipe(output) != 0) return result;
@@ -54,6 +60,7 @@ ProcessResult RunTool(const std::vector<std::string>& args, const std::string& i
   if (child == 0) {
     dup2(inputFd, STDIN_FILENO);
     dup2(output[1], STDOUT_FILENO);
+    dup2(errorFd, STDERR_FILENO);
     close(output[0]);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
@@ -66,6 +73,9 @@ ProcessResult RunTool(const std::vector<std::string>& args, const std::string& i
   close(output[0]);
   int status = 0;
   if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  lseek(errorFd, 0, SEEK_SET);
+  while ((got = read(errorFd, buffer, sizeof buffer)) > 0) result.errors.append(buffer, static_cast<size_t>(got));
+  close(errorFd);
   return result;
 }
 
@@ -104,6 +114,45 @@ TEST(AppProcessTest, GbkLocaleGetsGbkBytes) {
   EXPECT_NE(result.output.find(">> >> \xA3\xBA\xB2\xCE\xCA\xFD\xB4\xED\xCE\xF3\xA3\xA1\n"), std::string::npos);
   EXPECT_NE(result.output.find(std::string("\n") + app_test::kGbkEnglishCommandFormat + "\n"), std::string::npos);
   EXPECT_EQ(result.output.find("\xEF\xBC\x9A"), std::string::npos);  // no UTF-8 full-width colon
+}
+
+// Reasons reach standard error of the real process in the locale's language
+// and encoding; standard output and the status are what they always were.
+TEST(AppProcessTest, RefusedWordsSayWhyOnStandardError) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string input;
+    std::string lang;
+    std::string output;
+    std::string errors;
+  };
+  const std::string en = std::string(kVersionLine) + kEnglishHelp;
+  const std::string noProgram =
+      "orvel-dfu: error: no program given: name one with -p addr pg_path (for example -p A000 app.bin)\n";
+  const std::string incompleteZh = "orvel-dfu: 错误：“-p”不完整：应写作 -p addr pg_path（例如 -p A000 app.bin）\n";
+  const std::vector<Case> cases = {
+      {"upper-case option", {"-P", "0", "app.bin"}, "", "LANG=en_US.UTF-8", en + ">> ",
+       "orvel-dfu: warning: '-P' is no option and was ignored: option names are case-sensitive on the command "
+       "line (did you mean '-p'?)\n" + noProgram},
+      {"gbk prompt", {}, "log 0\ndfu -p 0\n", "LANG=zh_CN.GBK",
+       std::string(kVersionLine) + platform::Utf8ToGbk(kChineseHelp) + ">> >> >> ",
+       platform::Utf8ToGbk(incompleteZh)},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult result = RunTool(c.args, c.input, {c.lang});
+    EXPECT_EQ(result.status, 0) << c.name;
+    EXPECT_EQ(result.output, c.output) << c.name;
+    EXPECT_EQ(result.errors, c.errors) << c.name;
+  }
+
+  // A missing program in a script with no input: the help and status 0 as
+  // ever, and an error naming the file (the loader's own words).
+  const ProcessResult missing = RunTool({"-p", "0", "nosuch.bin"}, "", {"LANG=en_US.UTF-8"});
+  EXPECT_EQ(missing.status, 0);
+  EXPECT_EQ(missing.output, en + ">> ");
+  EXPECT_EQ(missing.errors.rfind("orvel-dfu: error: ", 0), 0u) << missing.errors;
+  EXPECT_NE(missing.errors.find("'nosuch.bin'"), std::string::npos) << missing.errors;
 }
 
 // No bootloader is attached where the tests run: a one-shot job that does
