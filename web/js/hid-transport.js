@@ -156,3 +156,6 @@ function inputReportBytes(event) {
 function describeError(error) {
   return error && error.message ? error.message : String(error);
 }
+
+// The node tests load this file as a module.
+if (typeof module === 'object') module.exports = { HidTransport };

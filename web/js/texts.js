@@ -113,3 +113,6 @@ function preferredLanguage(tags) {
   const first = (tags && tags[0]) || 'en';
   return /^zh(-(CN|SG|Hans)\b.*)?$/i.test(first) ? 'zh' : 'en';
 }
+
+// The node tests load this file as a module.
+if (typeof module === 'object') module.exports = { PageTexts, fillText, preferredLanguage };
