@@ -1,10 +1,12 @@
-// The hidapi functions the tool calls, over WebHID. The work is done by the
-// page's transport (js/hid-transport.js, handed to the module as
-// Module.hidTransport): it keeps the devices, frames the reports and queues
-// input reports per device. Here they only take hidapi's shape: C strings,
-// wide strings, the enumeration list and the handle. The calls that wait
-// (open, write, read, close, listing) await the transport's promises through
-// Asyncify, so the tool's synchronous stop-and-wait code runs unchanged.
+// The hidapi functions the tool calls, over WebHID; a call the tool does not
+// make is left out, so that a new one shows when the module is linked. The
+// work is done by the page's transport (js/hid-transport.js, handed to the
+// module as Module.hidTransport): it keeps the devices, frames the reports
+// and queues input reports per device. Here they only take hidapi's shape:
+// C strings, wide strings, the enumeration list and the handle. The calls
+// that wait (open, write, read, close, listing) await the transport's
+// promises through Asyncify, so the tool's synchronous stop-and-wait code
+// runs unchanged.
 #include <emscripten.h>
 #include <hidapi.h>
 
@@ -107,10 +109,6 @@ bool Matches(const hid_device_info& entry, unsigned short vendorId, unsigned sho
 
 extern "C" {
 
-int HID_API_EXPORT HID_API_CALL hid_init(void) { return 0; }
-
-int HID_API_EXPORT HID_API_CALL hid_exit(void) { return 0; }
-
 struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short vendor_id,
                                                                   unsigned short product_id) {
   hid_device_info* head = nullptr;
@@ -170,10 +168,6 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
   const int read = TransportRead(dev->handle, data, static_cast<int>(length), milliseconds);
   if (read < 0) TransportError(dev->handle, dev->error, sizeof dev->error);
   return read;
-}
-
-int HID_API_EXPORT HID_API_CALL hid_read(hid_device* dev, unsigned char* data, size_t length) {
-  return hid_read_timeout(dev, data, length, -1);
 }
 
 void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev) {
