@@ -291,20 +291,24 @@
     state.result = null;
     showProgress(0);
     render();
-    if (virtual) {
-      await prepareVirtualChip();
-      transport.useDevices(async () => (state.chip.gone ? [] : [state.chip.device]));
-    } else {
-      transport.useDevices(async () => (hasWebHid ? navigator.hid.getDevices() : []));
+    try {
+      if (virtual) {
+        await prepareVirtualChip();
+        transport.useDevices(async () => (state.chip.gone ? [] : [state.chip.device]));
+      } else {
+        transport.useDevices(async () => (hasWebHid ? navigator.hid.getDevices() : []));
+      }
+      passOptions();
+      const started = performance.now();
+      const outcome = await core.ccall('orvel_flash', 'number', [], [], { async: true });
+      const seconds = (performance.now() - started) / 1000;
+      takeCoreReasons({ 1: null, 0: 'jobFailed', '-1': 'optionsRefused' }[outcome]);
+      state.result = { outcome, seconds, verified: $('mode').value === '0' };
+      $('console-text').textContent = consoleView(core.ccall('orvel_console_text', 'string', [], []));
+      if (virtual && state.chip) offerVirtualFlash();
+    } catch (error) {
+      addPageReason(0, 'pageFailed', [error.message || String(error)]);
     }
-    passOptions();
-    const started = performance.now();
-    const outcome = await core.ccall('orvel_flash', 'number', [], [], { async: true });
-    const seconds = (performance.now() - started) / 1000;
-    takeCoreReasons({ 1: null, 0: 'jobFailed', '-1': 'optionsRefused' }[outcome]);
-    state.result = { outcome, seconds, verified: $('mode').value === '0' };
-    $('console-text').textContent = consoleView(core.ccall('orvel_console_text', 'string', [], []));
-    if (virtual && state.chip) offerVirtualFlash();
     state.busy = false;
     render();
   }

@@ -51,6 +51,7 @@ const PageTexts = {
     noneChosen: 'No device was chosen.',
     optionsRefused: 'The programs or settings were refused.',
     jobFailed: 'The DFU job failed.',
+    pageFailed: 'The page failed: {0}. Reload it to try again.',
   },
   zh: {
     title: 'Orvel DFU',
@@ -100,6 +101,7 @@ const PageTexts = {
     noneChosen: '未选择设备。',
     optionsRefused: '程序或设置被拒绝。',
     jobFailed: 'DFU 任务失败。',
+    pageFailed: '页面出错：{0}。请重新加载页面后再试。',
   },
 };
 
