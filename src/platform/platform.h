@@ -42,6 +42,7 @@ void RequestDeviceTreeRescan();
 //   and TMPDIR plays no part; otherwise on a lock file in one fixed folder
 //   (ClaimLockFolder), named after the claim name.
 //   Windows: a named mutex in the Global\ namespace, named after the claim name.
+//   The browser: always taken and holding nothing (a tab owns its devices).
 class DeviceClaim {
  public:
   enum class Outcome {
@@ -77,7 +78,7 @@ class DeviceClaim {
 
 // The folder of the claims' lock files: "/tmp", whatever TMPDIR says, so that
 // the instances of every user meet there. Tests give it a folder of their own.
-// Windows keeps no lock files and ignores it.
+// Windows and the browser keep no lock files and ignore it.
 const std::string& ClaimLockFolder();
 void SetClaimLockFolder(const std::string& folder);
 
