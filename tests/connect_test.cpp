@@ -296,7 +296,8 @@ TEST_F(ConnectTest, UnusableClaimFileIsNamed) {
   EXPECT_EQ(ConnectDevice(false, &why), 0);
   EXPECT_EQ(ReasonLines(why),
             Replaced(kNamed, "PATH", DevicePath(0)) + "skipped: its claim file " + lockFile +
-                " is not a regular file with one link (remove it when no orvel-dfu is running)\n");
+                " cannot serve as a lock (that takes a regular file with one link that everyone "
+                "may read); remove it when no orvel-dfu runs\n");
   rmdir(lockFile.c_str());
 }
 

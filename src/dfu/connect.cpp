@@ -63,9 +63,10 @@ Skip ClaimSkip(const DeviceEntry& entry) {
   const LinkFailure& failure = theHidLink.lastFailure;
   if (failure.kind == LinkFailure::Kind::ClaimUnusable) {
     return SkipFor(entry, "claim file",
-                   "skipped: its claim file {2} is not a regular file with one link (remove it "
-                   "when no orvel-dfu is running)",
-                   "已跳过：其占用文件 {2} 不是只有一个链接的普通文件（没有 orvel-dfu 运行时可删除它）",
+                   "skipped: its claim file {2} cannot serve as a lock (that takes a regular "
+                   "file with one link that everyone may read); remove it when no orvel-dfu runs",
+                   "已跳过：其占用文件 {2} 无法用作锁（须为只有一个链接、所有人可读的普通文件）；"
+                   "没有 orvel-dfu 运行时可删除它",
                    {failure.detail});
   }
   return SkipFor(entry, "claimed", "in use by another running orvel-dfu",
