@@ -54,7 +54,7 @@ hid_device_info* NewEntry(const sim::VirtualDeviceSetup& setup) {
   entry->path = CopyText(setup.path);
   entry->vendor_id = setup.vendorId;
   entry->product_id = setup.productId;
-  entry->serial_number = nullptr;
+  entry->serial_number = setup.serial.empty() ? nullptr : CopyWide(setup.serial);
   entry->release_number = setup.release;
   entry->manufacturer_string = CopyWide(setup.manufacturer);
   entry->product_string = CopyWide(setup.product);
@@ -125,6 +125,13 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path) {
     lastError = L"No such device";
     return nullptr;
   }
+  if (Bus().setup(index).openDenied) {
+    static std::wstring denied;
+    denied = L"Failed to open a device with path '" + std::wstring(path, path + std::strlen(path)) +
+             L"': Permission denied";
+    lastError = denied.c_str();
+    return nullptr;
+  }
   hid_device* dev = new (std::nothrow) hid_device{};
   if (dev == nullptr) return nullptr;
   dev->index = index;
@@ -152,14 +159,18 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
                                           size_t length) {
   const int index = DeviceOf(dev);
   if (index < 0) return -1;
-  return Bus().Write(index, data, length);
+  const int written = Bus().Write(index, data, length);
+  if (written < 0) lastError = L"No such device";
+  return written;
 }
 
 int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char* data,
                                                  size_t length, int milliseconds) {
   const int index = DeviceOf(dev);
   if (index < 0 || data == nullptr) return -1;
-  return Bus().Read(index, data, length, milliseconds);
+  const int read = Bus().Read(index, data, length, milliseconds);
+  if (read < 0) lastError = L"No such device";
+  return read;
 }
 
 int HID_API_EXPORT HID_API_CALL hid_read(hid_device* dev, unsigned char* data, size_t length) {

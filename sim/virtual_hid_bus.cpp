@@ -95,7 +95,7 @@ int VirtualHidBus::Write(int index, const uint8_t* data, size_t length) {
   for (const Reply& reply : scratch_.replies) {
     Enqueue(slot, reply.bytes, reply.bytes.size(), reply.delayMs);
   }
-  return static_cast<int>(length);
+  return static_cast<int>(std::max(length, slot.setup.outputReportLength));
 }
 
 int VirtualHidBus::Read(int index, uint8_t* data, size_t length, int32_t milliseconds) {

@@ -38,6 +38,11 @@ struct VirtualDeviceSetup {
   std::wstring product = L"ROM Bootloader";
   uint32_t flashSize = 1u << 20;
   int appearAfterEnumerations = 0;  // listed from the (N+1)th hid_enumerate on
+  std::wstring serial;              // empty: the entry carries no serial number
+  // Nonzero: hid_write pads a shorter report to this length and returns the
+  // padded count, as hidapi's Windows backend does.
+  size_t outputReportLength = 0;
+  bool openDenied = false;  // hid_open_path fails as on a node the user may not open
 };
 
 // One report written by the tool, as the stand-in saw it.

@@ -3,20 +3,26 @@
 #include "dfu/connect.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "console/reasons.h"
 #include "dfu/rom_packets.h"
 #include "job_fixture.h"
+#include "platform/locale_names.h"
 #include "platform/platform.h"
 
 namespace {
 
 using job_test::DevicePath;
 using job_test::kDefaultDescription;
+using job_test::ReasonLines;
+using job_test::Replaced;
 using job_test::SimJobTest;
 
 // The claim name the link takes for a device path: the path from "hid" on.
@@ -52,9 +58,10 @@ TEST_F(ConnectTest, SilentFirstCandidateIsReleasedAndTheSecondConnects) {
   EXPECT_GE(clock.Now(), 600 + 200);  // the first probe waited out its time
 
   // The first device's claim is free again; the second's is held.
-  platform::NamedLock other;
-  EXPECT_EQ(other.TryAcquire(ClaimName(0)), platform::NamedLock::Outcome::Acquired);
-  EXPECT_EQ(other.TryAcquire(ClaimName(1)), platform::NamedLock::Outcome::HeldElsewhere);
+  platform::DeviceClaim other;
+  EXPECT_EQ(other.TryAcquire(DevicePath(0), ClaimName(0)), platform::DeviceClaim::Outcome::Acquired);
+  EXPECT_EQ(other.TryAcquire(DevicePath(1), ClaimName(1)),
+            platform::DeviceClaim::Outcome::HeldElsewhere);
 
   // Traffic goes to the device that connected.
   EXPECT_TRUE(RomErase(0, 1));
@@ -67,25 +74,42 @@ struct RejectedCandidate {
   std::optional<std::string> path;  // none: a path of the test's own
   std::function<void(sim::VirtualBootloader&)> misbehave;
   std::vector<std::string> trace;  // what reached the device
+  std::string reasons;             // PATH stands for the device's path
+  bool openDenied = false;
 };
+
+// How the reasons name the default device at PATH.
+const std::string kNamed = "orvel-dfu: error: PATH (" + std::string(kDefaultDescription) + "): ";
 
 TEST_F(ConnectTest, RejectedCandidatesLeaveNothingOpenAndPrintNothing) {
   const auto noFault = [](sim::VirtualBootloader&) {};
   const std::vector<RejectedCandidate> cases = {
-      {"silent", std::nullopt, [](auto& device) { device.SetSilent(true); }, {"dev0 probe"}},
+      {"silent", std::nullopt, [](auto& device) { device.SetSilent(true); }, {"dev0 probe"},
+       kNamed + "failed the probe: no reply within 200 ms\n"},
       {"echo 1A 00",
        std::nullopt,
        [](auto& device) {
          device.AddFault({sim::RequestKind::Probe, 1, sim::FaultEffect::Wrong, 0});
        },
-       {"dev0 probe"}},
+       {"dev0 probe"},
+       kNamed + "failed the probe: wrong reply: expected 1A 55, received 1A 00\n"},
       {"echo too late",
        std::nullopt,
        [](auto& device) {
          device.AddFault({sim::RequestKind::Probe, 1, sim::FaultEffect::Delay, 250});
        },
-       {"dev0 probe"}},
-      {"no path", "", noFault, {}},
+       {"dev0 probe"},
+       kNamed + "failed the probe: no reply within 200 ms\n"},
+      {"no path", "", noFault, {},
+       "orvel-dfu: error: " + std::string(kDefaultDescription) +
+           ": the HID library gives no path to open it\n"},
+      // Its claim is let go at once, so it starves no other instance.
+      {"cannot be opened", std::nullopt, noFault, {},
+       kNamed + "cannot be opened: Failed to open a device with path 'PATH': Permission denied\n"
+                "orvel-dfu: note: to let your user open it, install the udev rule "
+                "packaging/udev/70-orvel-dfu.rules (README, section \"Using a real chip on "
+                "Linux\")\n",
+       true},
   };
   for (const RejectedCandidate& c : cases) {
     SCOPED_TRACE(c.name);
@@ -93,25 +117,32 @@ TEST_F(ConnectTest, RejectedCandidatesLeaveNothingOpenAndPrintNothing) {
     console.str("");
     sim::VirtualDeviceSetup loader = LoaderAt(0);
     if (c.path) loader.path = *c.path;
+    loader.openDenied = c.openDenied;
     const int index = Bus().AddDevice(loader);
     c.misbehave(Device(index));
 
-    EXPECT_EQ(ConnectDevice(false), 0);
+    Reasons why;
+    EXPECT_EQ(ConnectDevice(false, &why), 0);
     EXPECT_EQ(console.str(), "");
     EXPECT_EQ(theHidLink.device, nullptr);
     EXPECT_FALSE(theHidLink.claim.held());
     EXPECT_EQ(Trace(index), c.trace);
+    EXPECT_EQ(ReasonLines(why), Replaced(c.reasons, "PATH", loader.path));
   }
 }
 
 TEST_F(ConnectTest, DeviceClaimedByAnotherInstanceIsSkippedUntilReleased) {
   const int index = AddBootloader(0);
-  platform::NamedLock otherInstance;
-  ASSERT_EQ(otherInstance.TryAcquire(ClaimName(0)), platform::NamedLock::Outcome::Acquired);
+  platform::DeviceClaim otherInstance;
+  ASSERT_EQ(otherInstance.TryAcquire(DevicePath(0), ClaimName(0)),
+            platform::DeviceClaim::Outcome::Acquired);
 
-  EXPECT_EQ(ConnectDevice(false), 0);
+  Reasons why;
+  EXPECT_EQ(ConnectDevice(false, &why), 0);
   EXPECT_TRUE(Device(index).trace().empty());
   EXPECT_EQ(console.str(), "");
+  EXPECT_EQ(ReasonLines(why),
+            Replaced(kNamed + "in use by another running orvel-dfu\n", "PATH", DevicePath(0)));
 
   otherInstance.Release();
   EXPECT_EQ(ConnectDevice(false), 1);
@@ -170,6 +201,104 @@ TEST_F(ConnectTest, ConnectLineInBothLanguagesAndModes) {
   console.str("");
   PrintConnectMessage(true, device);
   EXPECT_EQ(console.str(), "");
+}
+
+// A clock that moves on by itself: every reading is a millisecond later.
+class BusyClock : public sim::VirtualClock {
+ public:
+  int32_t Now() override {
+    Sleep(1);
+    return sim::VirtualClock::Now();
+  }
+};
+
+struct FloodCase {
+  const char* name;
+  bool readingTakesTime;
+  int fewestLeft;  // input reports the drain leaves unread
+  int mostLeft;
+};
+
+TEST_F(ConnectTest, DrainOfAFloodingDeviceEnds) {
+  constexpr int kFlood = 10000;
+  const FloodCase cases[] = {
+      {"all queued at once: a bounded number is read", false, kFlood - 4096, kFlood - 4096},
+      // Each read takes two clock readings here: 2 s are about 1000 reads.
+      {"reading takes time: a bounded time is spent", true, kFlood - 1000, kFlood - 700},
+  };
+  for (const FloodCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bus().Reset();
+    BusyClock busy;
+    if (c.readingTakesTime) SetTickSource(&busy);
+    const int index = AddBootloader(0);
+    Device(index).SetNoise(kFlood);
+
+    ASSERT_EQ(ConnectDevice(false), 1);
+    EXPECT_GE(Bus().pendingInput(index), c.fewestLeft);
+    EXPECT_LE(Bus().pendingInput(index), c.mostLeft);
+    theHidLink.Close();
+    SetTickSource(&clock);
+  }
+}
+
+// Wait mode says at once that it waits, and why an interface is skipped the
+// first time only; which of several was used travels up with the result.
+TEST_F(ConnectTest, WaitModeSaysOnceWhatItWaitsForAndWhyItSkips) {
+  struct Case {
+    int32_t language;
+    std::string written;
+    std::string chosen;
+  };
+  const std::string silentDevice = DevicePath(0) + " (" + kDefaultDescription + ")";
+  const std::vector<Case> cases = {
+      {1,
+       "orvel-dfu: note: waiting for a bootloader (USB HID product ID 0xC081) to attach; "
+       "Ctrl+C ends the wait\n"
+       "orvel-dfu: note: " + silentDevice + ": failed the probe: no reply within 200 ms\n",
+       "orvel-dfu: note: 2 bootloaders are attached; used " + DevicePath(1) +
+           " (serial number SN-1)\n"},
+      {0,
+       "orvel-dfu: 提示：正在等待 bootloader（USB HID 产品 ID 0xC081）连接；按 Ctrl+C 结束等待\n"
+       "orvel-dfu: 提示：" + DevicePath(0) + "（" + kDefaultDescription +
+           "）：探测失败：200 毫秒内没有应答\n",
+       "orvel-dfu: 提示：连接了 2 个 bootloader；使用了 " + DevicePath(1) + "（序列号 SN-1）\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.language);
+    Bus().Reset();
+    errors.str("");
+    UiLanguage = c.language;
+    Device(AddBootloader(0)).SetSilent(true);
+    sim::VirtualDeviceSetup late = LoaderAt(1);
+    late.appearAfterEnumerations = 2;
+    late.serial = L"SN-1";
+    Bus().AddDevice(late);
+
+    Reasons why;
+    ASSERT_EQ(ConnectDevice(true, &why), 1);
+    EXPECT_EQ(Bus().enumerations(), 3);
+    EXPECT_EQ(errors.str(), c.written);
+    EXPECT_EQ(ReasonLines(why), c.chosen);
+    theHidLink.Close();
+  }
+}
+
+// A file linked where the claim's lock file belongs: the device is skipped,
+// with the file named, and the file is left as it was.
+TEST_F(ConnectTest, UnusableClaimFileIsNamed) {
+  AddBootloader(0);
+  const std::string lockFile = platform::ClaimLockFilePath(platform::ClaimLockFolder(), ClaimName(0));
+  unlink(lockFile.c_str());  // left by an earlier claim in this process
+  ASSERT_EQ(mkdir(lockFile.c_str(), 0700), 0);
+
+  Reasons why;
+  EXPECT_EQ(ConnectDevice(false, &why), 0);
+  EXPECT_EQ(ReasonLines(why),
+            Replaced(kNamed, "PATH", DevicePath(0)) + "skipped: its claim file " + lockFile +
+                " cannot serve as a lock (that takes a regular file with one link that everyone "
+                "may read); remove it when no orvel-dfu runs\n");
+  rmdir(lockFile.c_str());
 }
 
 }  // namespace

@@ -52,6 +52,8 @@ TEST(FormatDeviceDescription, BuildsTheHardwareIdForm) {
        "(HID\\VID_ABCD&PID_C081&REV_0100&MI_0a&Col0B)"},
       {"no path", L"Maker", L"Loader", 0x1234, 0x0100, nullptr,
        "Maker Loader(HID\\VID_1234&PID_C081&REV_0100)"},
+      {"control characters replaced", L"Ev\x1b[2Jil\n", L"Lo\x7f\x9b" L"ader", 0x1234, 0x0100,
+       "/dev/hidraw0", "Ev?[2Jil? Lo??ader(HID\\VID_1234&PID_C081&REV_0100)"},
   };
   for (const DescriptionCase& c : cases) {
     SCOPED_TRACE(c.name);

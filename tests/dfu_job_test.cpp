@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -14,12 +15,16 @@
 #include <vector>
 
 #include "app/app.h"
+#include "console/reasons.h"
+#include "dfu/connect.h"
 #include "image_test_files.h"
 #include "job_fixture.h"
 
 namespace {
 
 using job_test::Pattern;
+using job_test::ReasonLines;
+using job_test::Replaced;
 using job_test::SimJobTest;
 
 constexpr uint32_t kSector = 4096;
@@ -152,8 +157,59 @@ TEST_F(DfuJobTest, NoDeviceLineInChinese) {
   UiLanguage = 0;
   AddProgram(0xA000, Pattern(0x100, 1));
 
-  EXPECT_FALSE(RunDfuJob());
+  Reasons why;
+  EXPECT_FALSE(RunDfuJob(&why));
   EXPECT_EQ(console.str(), ">> 进入 DFU\n>> 查询 USB 设备连接\n>>：未查询到可连接设备！\n");
+  EXPECT_EQ(ReasonLines(why),
+            "orvel-dfu: 错误：未找到 bootloader：没有连接产品 ID 为 0xC081 的 USB HID 接口\n"
+            "orvel-dfu: 提示：要等待芯片的 bootloader 连接，请加上 -w 1\n");
+}
+
+// A read-back that differs names its first difference and counts every
+// differing byte of that read; the device's failures read the same in
+// Chinese.
+TEST_F(DfuJobTest, FailureReasonsNameAddressesAndBytesInBothLanguages) {
+  struct Case {
+    int32_t language;
+    std::optional<sim::Fault> fault;
+    std::string reasons;
+  };
+  const std::vector<Case> cases = {
+      {1, std::nullopt,
+       "orvel-dfu: error: verify of app.bin (0x00001000..0x00001100) failed: first difference at "
+       "0x00001040: written 0x42, read 0xBD; 3 of the 62 bytes read there differ\n"},
+      {0, std::nullopt,
+       "orvel-dfu: 错误：校验 app.bin（0x00001000..0x00001100）失败：首个不同之处在 0x00001040：写入 "
+       "0x42，读回 0xBD；该次读取的 62 个字节中有 3 个不同\n"},
+      {0, sim::Fault{sim::RequestKind::Erase, 1, sim::FaultEffect::Silent, 0},
+       "orvel-dfu: 错误：擦除 0x00001000..0x00001100（app.bin）失败：2000 毫秒内没有应答\n"},
+  };
+  std::vector<uint8_t> program(0x100, 0x42);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reasons);
+    TearDown();
+    SetUp();
+    UiLanguage = c.language;
+    const int index = AddBootloader();
+    AddProgram(0x1000, program);
+    theProgramImageList.images.back().path = "app.bin";
+
+    Reasons why;
+    if (c.fault) {
+      Device(index).AddFault(*c.fault);
+      EXPECT_FALSE(RunDfuJob(&why));
+    } else {
+      // Flash that holds the program but for three bytes of the second read.
+      ASSERT_EQ(ConnectDevice(false), 1);
+      std::vector<uint8_t>& flash = Device(index).flash();
+      std::copy(program.begin(), program.end(), flash.begin() + 0x1000);
+      flash[0x1040] = 0xBD;
+      flash[0x1041] = 0x00;
+      flash[0x1050] = 0x43;
+      EXPECT_FALSE(VerifyStep(&why));
+    }
+    EXPECT_EQ(ReasonLines(why), c.reasons);
+  }
 }
 
 struct FailureCase {
@@ -163,11 +219,14 @@ struct FailureCase {
   std::string quietEnd;    // LogMode off, run from the command line, before the verdict
   const char* jobSeconds;  // in the verdict
   std::string loggedEnd;   // LogMode on
+  std::string reasons;     // on standard error; PATH stands for the program's file
 };
 
 // One program of 0x1F40 bytes at 0xA000: 130 packets each way; the 65th
-// data packet ends at 4030 bytes, the 3rd read at 186. Without a device the
-// job clock never starts: the verdict counts one attempt (400 + 200 ms).
+// data packet starts at 0xAF80 and ends at 4030 bytes, the 3rd read starts at
+// 0xA07C and ends at 186. Without a device the job clock never starts: the
+// verdict counts one attempt (400 + 200 ms). Standard output is as it always
+// was; the reasons go to standard error.
 TEST_F(DfuJobTest, EveryFailureEndsTheJobWithoutARestart) {
   using sim::FaultEffect;
   using sim::RequestKind;
@@ -175,37 +234,58 @@ TEST_F(DfuJobTest, EveryFailureEndsTheJobWithoutARestart) {
   const std::string failed = ">> : Execution failed! (";
   const std::string download = "\r>> : Download progress: ";
   const std::string verify = "\r>> : Verify progress: ";
+  const std::string error = "orvel-dfu: error: ";
+  const std::string erasing = error + "erasing 0x0000A000..0x0000BF40 (PATH) failed: ";
+  const std::string downloading = error + "download of PATH (0x0000A000..0x0000BF40) failed at ";
+  const std::string verifying = error + "verify of PATH (0x0000A000..0x0000BF40) failed: ";
+  const std::vector<uint8_t> program = Pattern(0x1F40, 7);
+  char flipped[96];
+  std::snprintf(flipped, sizeof flipped, "written 0x%02X, read 0x%02X", program[0x7C],
+                program[0x7C] ^ 1);
   const std::vector<FailureCase> cases = {
       {"no device", false, std::nullopt, "", "0.600",
-       ">> Enter DFU\n>> Querying USB device connections\n>>: No connected device found!\n"},
+       ">> Enter DFU\n>> Querying USB device connections\n>>: No connected device found!\n",
+       error + "no bootloader found: no USB HID interface with product ID 0xC081 is attached\n"
+               "orvel-dfu: note: to wait until the chip's bootloader attaches, add -w 1\n"},
       {"erase echo wrong", true, sim::Fault{RequestKind::Erase, 1, FaultEffect::Wrong, 0}, "",
-       "0.000", eraseArea + failed + "0.000s, 0.000s)\n"},
+       "0.000", eraseArea + failed + "0.000s, 0.000s)\n",
+       erasing + "wrong reply: expected 1A 64 00 A0 00 00 02 00, received 1A 00 00 A0 00 00 02 00\n"},
       {"erase time-out", true, sim::Fault{RequestKind::Erase, 1, FaultEffect::Silent, 0}, "",
-       "4.000", eraseArea + failed + "4.000s, 4.000s)\n"},
+       "4.000", eraseArea + failed + "4.000s, 4.000s)\n", erasing + "no reply within 4000 ms\n"},
       {"start echo wrong", true, sim::Fault{RequestKind::Start, 1, FaultEffect::Wrong, 0},
        "\r>>: 0%", "0.000",
-       ">> : Download (0x0000A000 - 0x00001F40 )\n" + failed + "0.000s, 0.000s)\n"},
+       ">> : Download (0x0000A000 - 0x00001F40 )\n" + failed + "0.000s, 0.000s)\n",
+       error + "starting the download of PATH (0x0000A000..0x0000BF40) failed: wrong reply: "
+               "expected 1A 61 00 A0 00 00 40 1F 00 00, received 1A 00 00 A0 00 00 40 1F 00 00\n"},
       {"data acknowledgement wrong", true, sim::Fault{RequestKind::Data, 65, FaultEffect::Wrong, 0},
        "\r>>: 25%\r>>: 25%\n", "0.000",
-       download + "50%" + download + "50%\n" + failed + "0.000s, 0.000s)\n"},
+       download + "50%" + download + "50%\n" + failed + "0.000s, 0.000s)\n",
+       downloading + "0x0000AF80: wrong reply: expected 1A 70 / 1A 71, received 1A 00\n"},
       {"data time-out", true, sim::Fault{RequestKind::Data, 65, FaultEffect::Silent, 0},
        "\r>>: 25%\r>>: 25%\n", "1.000",
-       download + "50%" + download + "50%\n" + failed + "1.000s, 1.000s)\n"},
+       download + "50%" + download + "50%\n" + failed + "1.000s, 1.000s)\n",
+       downloading + "0x0000AF80: no reply within 1000 ms\n"},
       {"device unplugged", true, sim::Fault{RequestKind::Data, 65, FaultEffect::Unplug, 0},
        "\r>>: 25%\r>>: 25%\n", "0.000",
-       download + "50%" + download + "50%\n" + failed + "0.000s, 0.000s)\n"},
+       download + "50%" + download + "50%\n" + failed + "0.000s, 0.000s)\n",
+       downloading + "0x0000AF80: the device is gone: writing to it failed (No such device)\n"},
       {"read reply wrong", true, sim::Fault{RequestKind::Read, 1, FaultEffect::Wrong, 0},
        "\r>>: 50%\r>>: 50%\n", "0.000",
-       verify + "0%" + verify + "0%\n" + failed + "0.000s, 0.000s)\n"},
+       verify + "0%" + verify + "0%\n" + failed + "0.000s, 0.000s)\n",
+       verifying + "reading 62 bytes at 0x0000A000 failed: wrong reply: expected 1A 60, "
+                   "received 1A 61\n"},
       {"read data differ", true, sim::Fault{RequestKind::Read, 3, FaultEffect::Flip, 0},
        "\r>>: 51%\r>>: 51%\n", "0.000",
-       verify + "2%" + verify + "2%\n" + failed + "0.000s, 0.000s)\n"},
+       verify + "2%" + verify + "2%\n" + failed + "0.000s, 0.000s)\n",
+       verifying + "first difference at 0x0000A07C: " + flipped +
+           "; 1 of the 62 bytes read there differ\n"},
       {"read time-out", true, sim::Fault{RequestKind::Read, 1, FaultEffect::Silent, 0},
        "\r>>: 50%\r>>: 50%\n", "1.000",
-       verify + "0%" + verify + "0%\n" + failed + "1.000s, 1.000s)\n"},
+       verify + "0%" + verify + "0%\n" + failed + "1.000s, 1.000s)\n",
+       verifying + "reading 62 bytes at 0x0000A000 failed: no reply within 1000 ms\n"},
   };
   image_test::TempDir dir;
-  const std::string path = dir.Write("app.bin", Pattern(0x1F40, 7));
+  const std::string path = dir.Write("app.bin", program);
   const std::vector<std::string> words = {"-p", "a000", path};
 
   for (const FailureCase& c : cases) {
@@ -218,17 +298,23 @@ TEST_F(DfuJobTest, EveryFailureEndsTheJobWithoutARestart) {
         index = AddBootloader();
         if (c.fault) Device(index).AddFault(*c.fault);
       }
+      const std::string reasons = Replaced(c.reasons, "PATH", path);
       if (logged) {
         ASSERT_TRUE(ParseDfuOptions(words));
         LogMode = true;
-        EXPECT_FALSE(RunDfuJob());
+        Reasons why;
+        EXPECT_FALSE(RunDfuJob(&why));
         EXPECT_TRUE(EndsWith(console.str(), c.loggedEnd)) << console.str();
+        EXPECT_EQ(ReasonLines(why), reasons);
       } else {
         std::istringstream noInput;
         EXPECT_EQ(RunOrvelDfu(words, noInput), 0);
         EXPECT_TRUE(EndsWith(console.str(), c.quietEnd + Verdict(false, c.jobSeconds)))
             << console.str();
         EXPECT_EQ(theHidLink.device, nullptr);  // closed after the verdict
+        // A progress line left open ends before the first reason.
+        const std::string lineEnd = EndsWith(c.quietEnd, "%") ? "\n" : "";
+        EXPECT_EQ(errors.str(), lineEnd + reasons);
       }
       if (index >= 0) {
         EXPECT_EQ(CountRequests(index, sim::RequestKind::Restart), 0);

@@ -1,16 +1,23 @@
 // HidLink over the virtual HID bus: report layout, reply assembly and time-outs,
-// failed reports, and the inter-process claim.
+// failed reports and reads, the clock's wrap, and the inter-process claim.
 #include "device/hid_link.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "common/ascii_case.h"
+#include "dfu/rom_packets.h"
+#include "platform/locale_names.h"
 #include "platform/ticks.h"
 #include "other_process.h"
 #include "virtual_hid_bus.h"
@@ -29,38 +36,6 @@ Bytes Sequence(int32_t count, uint8_t first = 1) {
 std::string UniqueSuffix(const std::string& tag) {
   return tag + "-" + std::to_string(getpid());
 }
-
-// Claims become lock files in TMPDIR: give them a folder of their own and
-// take it away afterwards.
-class LockFolder : public ::testing::Environment {
- public:
-  void SetUp() override {
-    const char* tmp = std::getenv("TMPDIR");
-    if (tmp != nullptr) saved_ = tmp;
-    hadTmp_ = tmp != nullptr;
-    std::string pattern = std::string(hadTmp_ && !saved_.empty() ? saved_ : "/tmp") +
-                          "/hid-link-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    setenv("TMPDIR", folder_.c_str(), 1);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-    if (hadTmp_) {
-      setenv("TMPDIR", saved_.c_str(), 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
-  }
-
- private:
-  std::string saved_;
-  std::string folder_;
-  bool hadTmp_ = false;
-};
-
-const auto* const lockFolder = ::testing::AddGlobalTestEnvironment(new LockFolder);
 
 class HidLinkTest : public ::testing::Test {
  protected:
@@ -291,10 +266,10 @@ TEST_F(HidLinkTest, ClaimNamesFollowTheHidPartOfThePath) {
     EXPECT_TRUE(theHidLink.claim.held());
     EXPECT_EQ(theHidLink.collectionMode, c.collectionMode);
 
-    platform::NamedLock other;
-    EXPECT_EQ(other.TryAcquire(c.claimName), platform::NamedLock::Outcome::HeldElsewhere);
+    platform::DeviceClaim other;
+    EXPECT_EQ(other.TryAcquire("", c.claimName), platform::DeviceClaim::Outcome::HeldElsewhere);
     theHidLink.Close();
-    EXPECT_EQ(other.TryAcquire(c.claimName), platform::NamedLock::Outcome::Acquired);
+    EXPECT_EQ(other.TryAcquire("", c.claimName), platform::DeviceClaim::Outcome::Acquired);
   }
   EXPECT_FALSE(theHidLink.ClaimDevice(nullptr));
 }
@@ -302,17 +277,17 @@ TEST_F(HidLinkTest, ClaimNamesFollowTheHidPartOfThePath) {
 TEST_F(HidLinkTest, ClaimHeldElsewhereIsRefusedAfterReleasingTheOldOne) {
   const std::string first = "/dev/hidraw-" + UniqueSuffix("first");
   const std::string taken = "/dev/hidraw-" + UniqueSuffix("taken");
-  platform::NamedLock otherInstance;
-  ASSERT_EQ(otherInstance.TryAcquire("hidraw-" + UniqueSuffix("taken")),
-            platform::NamedLock::Outcome::Acquired);
+  platform::DeviceClaim otherInstance;
+  ASSERT_EQ(otherInstance.TryAcquire(taken, "hidraw-" + UniqueSuffix("taken")),
+            platform::DeviceClaim::Outcome::Acquired);
   ASSERT_TRUE(theHidLink.ClaimDevice(first.c_str()));
 
   EXPECT_FALSE(theHidLink.ClaimDevice(taken.c_str()));
   EXPECT_FALSE(theHidLink.claim.held());
 
-  platform::NamedLock probe;
-  EXPECT_EQ(probe.TryAcquire("hidraw-" + UniqueSuffix("first")),
-            platform::NamedLock::Outcome::Acquired);
+  platform::DeviceClaim probe;
+  EXPECT_EQ(probe.TryAcquire(first, "hidraw-" + UniqueSuffix("first")),
+            platform::DeviceClaim::Outcome::Acquired);
 }
 
 // Another running instance of the tool: a child process claims the device
@@ -331,6 +306,179 @@ TEST_F(HidLinkTest, DeviceClaimedByAnotherProcessIsRefusedUntilItExits) {
 
   ASSERT_TRUE(otherInstance.Finish());
   EXPECT_TRUE(theHidLink.ClaimDevice(path.c_str()));
+}
+
+TEST_F(HidLinkTest, WriteTakesAReportPaddedBeyondItsLength) {
+  // hidapi's Windows backend pads a report to the interface's output report
+  // length and counts the padding as written.
+  sim::VirtualDeviceSetup setup;
+  setup.path = "/dev/hidraw-" + UniqueSuffix("padded");
+  setup.outputReportLength = 73;
+  const int index = bus().AddDevice(setup);
+  bus().device(index).SetSilent(true);
+  ASSERT_TRUE(theHidLink.OpenDevice(setup.path.c_str()));
+  const Bytes data = Sequence(70);
+
+  EXPECT_EQ(theHidLink.Write(data.data(), 70), 1);
+  EXPECT_EQ(bus().writes().size(), 2u);
+  EXPECT_NE(theHidLink.device, nullptr);
+}
+
+// The device takes a request and is gone before its reply: every read fails.
+class VanishingClock : public sim::VirtualClock {
+ public:
+  explicit VanishingClock(int index) : index_(index) {}
+  int32_t Now() override {
+    sim::VirtualBootloader& device = sim::VirtualHidBus::Instance().device(index_);
+    if (!device.trace().empty()) device.Unplug();
+    return sim::VirtualClock::Now();
+  }
+
+ private:
+  int index_;
+};
+
+TEST_F(HidLinkTest, FailedReadEndsTheExchangeAtOnceAndClosesTheLink) {
+  sim::VirtualDeviceSetup setup;
+  setup.path = "/dev/hidraw-" + UniqueSuffix("vanish");
+  const int index = bus().AddDevice(setup);
+  VanishingClock vanishing(index);
+  SetTickSource(&vanishing);
+  ASSERT_TRUE(theHidLink.OpenDevice(setup.path.c_str()));
+
+  // 63 sectors: the reply may take 126 s, but a device that is gone never sends it.
+  EXPECT_FALSE(RomErase(0, 0x3F000));
+
+  EXPECT_EQ(bus().device(index).trace().size(), 1u);
+  EXPECT_LE(vanishing.Now(), 5);
+  EXPECT_EQ(theHidLink.device, nullptr);
+  EXPECT_EQ(theHidLink.lastFailure.kind, LinkFailure::Kind::ReadFailed);
+  EXPECT_EQ(theHidLink.lastFailure.detail, "No such device");
+}
+
+// Ticks that run up to the 32-bit counter's end and wrap to its start.
+class WrappingClock : public TickSource {
+ public:
+  int32_t Now() override { return static_cast<int32_t>(now_); }
+  void Sleep(int32_t ms) override {
+    if (ms > 0) now_ += static_cast<uint32_t>(ms);
+  }
+  uint32_t now_ = 0x7FFFFFFFu - 100;
+};
+
+TEST_F(HidLinkTest, TimeOutsAndReportGapsHoldAcrossTheClockWrap) {
+  for (const uint32_t start : {0x7FFFFFFFu - 100, 0xFFFFFFFFu - 100}) {
+    SCOPED_TRACE(start);
+    WrappingClock wrapping;
+    wrapping.now_ = start;
+    SetTickSource(&wrapping);
+    bus().Reset();
+    OpenQuietDevice();
+    const Bytes request = Sequence(130);  // three reports, each at least 1 ms after the last
+    uint8_t reply[2] = {};
+
+    EXPECT_EQ(theHidLink.Exchange(request.data(), 130, reply, 2, 200), -1);
+
+    const auto& writes = bus().writes();
+    ASSERT_EQ(writes.size(), 3u);
+    EXPECT_EQ(static_cast<uint32_t>(writes[2].tick) - static_cast<uint32_t>(writes[0].tick), 2u);
+    EXPECT_EQ(wrapping.now_ - static_cast<uint32_t>(writes[2].tick), 200u);
+    theHidLink.Close();
+  }
+}
+
+// A device node as the claim sees it: a file the user may open, or not.
+std::string MakeNode(const std::string& tag, mode_t mode) {
+  const std::string path = std::string(std::getenv("TMPDIR")) + "/hidraw-" + UniqueSuffix(tag);
+  const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, mode);
+  EXPECT_GE(fd, 0) << path;
+  if (fd >= 0) ::close(fd);
+  chmod(path.c_str(), mode);
+  return path;
+}
+
+// Where claims were once kept: a lock file in TMPDIR named after the path.
+std::string TmpdirLockFile(const std::string& path) {
+  const std::string name = path.substr(FindIgnoringAsciiCase(path, "hid"));
+  return std::string(std::getenv("TMPDIR")) + "/orvel-dfu-" + platform::EscapeLockName(name) +
+         ".lock";
+}
+
+// A lock on a file that is not the device, held by another process, must not
+// keep the tool from a device that it may open.
+TEST_F(HidLinkTest, LockFileInTmpdirDoesNotBlockTheDevice) {
+  const std::string node = MakeNode("tmpdir-lock", 0600);
+  const std::string lockFile = TmpdirLockFile(node);
+  OtherProcess holder;
+  char locked = 0;
+  ASSERT_TRUE(holder.Start(
+      [&lockFile] {
+        const int fd = ::open(lockFile.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+        return static_cast<char>(fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 1 : 0);
+      },
+      locked));
+  ASSERT_EQ(locked, 1);
+
+  EXPECT_TRUE(theHidLink.ClaimDevice(node.c_str()));
+  EXPECT_TRUE(theHidLink.claim.held());
+  unlink(lockFile.c_str());
+}
+
+// Only a user who may open the device node can hold its claim: another
+// user's process cannot take it and so cannot block the device.
+TEST_F(HidLinkTest, ProcessWithoutAccessToTheNodeCannotHoldItsClaim) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run a process as another user";
+  // Everyone may create files in TMPDIR here, as in a shared /tmp.
+  char pattern[] = "/tmp/orvel-shared-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string shared = pattern;
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  const std::string ownTmpdir = std::getenv("TMPDIR");
+  setenv("TMPDIR", shared.c_str(), 1);
+  const std::string node = MakeNode("no-access", 0600);
+  OtherProcess otherUser;
+  char held = -1;
+  ASSERT_TRUE(otherUser.Start(
+      [&node] {
+        if (setgid(65534) != 0 || setuid(65534) != 0) return static_cast<char>(-1);
+        theHidLink.ClaimDevice(node.c_str());
+        return static_cast<char>(theHidLink.claim.held() ? 1 : 0);
+      },
+      held));
+
+  EXPECT_EQ(held, 0);
+  EXPECT_TRUE(theHidLink.ClaimDevice(node.c_str()));
+  EXPECT_TRUE(theHidLink.claim.held());
+  theHidLink.Close();
+  otherUser.Finish();
+  setenv("TMPDIR", ownTmpdir.c_str(), 1);
+  std::error_code ignored;
+  std::filesystem::remove_all(shared, ignored);
+}
+
+// A file linked where a lock file belongs is left as it is: the tool neither
+// changes its mode nor takes it as a lock, and skips the device.
+TEST_F(HidLinkTest, HardLinkAtALockPathKeepsItsMode) {
+  const std::string path = "/dev/hidraw-" + UniqueSuffix("hardlink");
+  const std::string victim = std::string(std::getenv("TMPDIR")) + "/victim-" + UniqueSuffix("file");
+  const int fd = ::open(victim.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+  const std::string lockFile =
+      platform::ClaimLockFilePath(platform::ClaimLockFolder(), "hidraw-" + UniqueSuffix("hardlink"));
+  ASSERT_EQ(link(victim.c_str(), lockFile.c_str()), 0);
+
+  EXPECT_FALSE(theHidLink.ClaimDevice(path.c_str()));
+  EXPECT_FALSE(theHidLink.claim.held());
+  EXPECT_EQ(theHidLink.lastFailure.kind, LinkFailure::Kind::ClaimUnusable);
+  EXPECT_EQ(theHidLink.lastFailure.detail, lockFile);
+
+  struct stat info {};
+  ASSERT_EQ(stat(victim.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  unlink(lockFile.c_str());
+  unlink(victim.c_str());
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // A fixture for the connect and job tests: virtual bootloaders on the
-// in-process HID bus, the virtual clock, console text captured, the shared
-// state of the tool put back to its start-up values.
+// in-process HID bus, the virtual clock, console text and reasons captured,
+// the shared state of the tool put back to its start-up values.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 
 #include "console/console.h"
 #include "console/output.h"
+#include "console/reasons.h"
 #include "platform/ticks.h"
 #include "console_capture.h"
 #include "device/device_search.h"
@@ -61,13 +62,30 @@ inline std::string StepProgress(const std::string& prefix, uint32_t length) {
   return text + "\r" + prefix + "100%\n";
 }
 
+// text with every occurrence of word replaced.
+inline std::string Replaced(std::string text, const std::string& word, const std::string& by) {
+  for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + by.size())) {
+    text.replace(at, word.size(), by);
+  }
+  return text;
+}
+
+// The reasons as standard error shows them, one line each.
+inline std::string ReasonLines(const Reasons& reasons) {
+  std::string text;
+  for (const Reason& reason : reasons) text += ReasonLine(reason) + "\n";
+  return text;
+}
+
 class SimJobTest : public testing::Test {
  protected:
   void SetUp() override {
     Bus().Reset();
     clock = sim::VirtualClock();
     console.str("");
+    errors.str("");
     CaptureConsole(console, clock);
+    SetConsoleErr(&errors);
     UiLanguage = 1;
     LogMode = true;
     theDfuSettings = DfuSettings{};
@@ -80,6 +98,7 @@ class SimJobTest : public testing::Test {
     theHidLink.Close();
     ClearProgramImageList();
     ReleaseConsole();
+    SetConsoleErr(nullptr);
     Bus().Reset();
   }
 
@@ -134,6 +153,7 @@ class SimJobTest : public testing::Test {
 
   sim::VirtualClock clock;
   std::ostringstream console;
+  std::ostringstream errors;  // standard error
 };
 
 }  // namespace job_test

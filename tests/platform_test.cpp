@@ -1,11 +1,12 @@
 // POSIX platform layer: locale variables, console encoding, GBK and wide
-// string conversion, and the inter-process device lock.
+// string conversion, the device claim, and tick differences.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -13,10 +14,11 @@
 #include "other_process.h"
 #include "platform/locale_names.h"
 #include "platform/platform.h"
+#include "platform/ticks.h"
 
 namespace {
 
-using platform::NamedLock;
+using platform::DeviceClaim;
 
 std::string Bytes(std::initializer_list<unsigned char> bytes) { return std::string(bytes.begin(), bytes.end()); }
 
@@ -82,6 +84,27 @@ TEST(LocaleNamesTest, LockNamesEscapeEverythingButPortableBytes) {
   EXPECT_EQ(platform::EscapeLockName("hid#vid_1234&col02"), "hid%23vid_1234%26col02");
   EXPECT_EQ(platform::EscapeLockName("\xE4 "), "%E4%20");
   EXPECT_NE(platform::EscapeLockName("a/b"), platform::EscapeLockName("a%2Fb"));
+  EXPECT_EQ(platform::ClaimLockFilePath("/tmp", "a/b"), "/tmp/orvel-dfu-a%2Fb.lock");
+  EXPECT_EQ(platform::ClaimLockFilePath("/tmp/", "hidraw3"), "/tmp/orvel-dfu-hidraw3.lock");
+}
+
+TEST(TicksTest, DifferencesHoldAcrossTheCounterWrap) {
+  struct Case {
+    int32_t since;
+    int32_t now;
+    int32_t elapsed;
+  };
+  const Case cases[] = {
+      {1000, 1250, 250},
+      {INT32_MAX, INT32_MIN, 1},             // 24.8 days: past the largest value
+      {INT32_MAX - 99, INT32_MIN + 100, 200},
+      {-1, 0, 1},                            // 49.7 days: round to zero
+      {-150, 50, 200},
+      {3587, 3087, -500},                    // since is the later reading
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(TicksBetween(c.since, c.now), c.elapsed) << c.since << " to " << c.now;
+  }
 }
 
 TEST(PlatformTest, LocaleQueriesReadTheEnvironment) {
@@ -169,100 +192,183 @@ TEST(PlatformTest, WideToUtf8) {
   EXPECT_EQ(platform::WideToUtf8(invalid), "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
-// Each test gets its own lock directory, so parallel runs never meet.
-class NamedLockTest : public ::testing::Test {
+// Each test gets its own lock folder and TMPDIR, so parallel runs never meet.
+class DeviceClaimTest : public ::testing::Test {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/orvel-platform-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
+    savedFolder_ = platform::ClaimLockFolder();
+    platform::SetClaimLockFolder(dir_);
+    const char* tmp = std::getenv("TMPDIR");
+    savedTmpdir_ = tmp != nullptr ? tmp : "";
     setenv("TMPDIR", dir_.c_str(), 1);
   }
   void TearDown() override {
-    for (const std::string& file : created_) unlink(file.c_str());
+    for (auto file = created_.rbegin(); file != created_.rend(); ++file) remove(file->c_str());
     rmdir(dir_.c_str());
-    unsetenv("TMPDIR");
+    platform::SetClaimLockFolder(savedFolder_);
+    setenv("TMPDIR", savedTmpdir_.c_str(), 1);
   }
-  std::string LockFile(const std::string& escapedName) {
-    const std::string path = dir_ + "/orvel-dfu-" + escapedName + ".lock";
+  // A file or folder of the test, removed afterwards.
+  std::string Made(const std::string& path) {
     created_.push_back(path);
     return path;
   }
+  std::string LockFile(const std::string& escapedName) {
+    return Made(dir_ + "/orvel-dfu-" + escapedName + ".lock");
+  }
+  // A device node as the claim sees it: a file of that path.
+  std::string Node(const std::string& name) {
+    const std::string path = Made(dir_ + "/" + name);
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    EXPECT_GE(fd, 0);
+    if (fd >= 0) ::close(fd);
+    return path;
+  }
+  static DeviceClaim::Outcome ByName(DeviceClaim& claim, const std::string& name) {
+    return claim.TryAcquire("", name);
+  }
 
   std::string dir_;
+  std::string savedFolder_;
+  std::string savedTmpdir_;
   std::vector<std::string> created_;
 };
 
-TEST_F(NamedLockTest, SameNameIsRefusedUntilReleased) {
-  NamedLock first;
-  NamedLock second;
-  EXPECT_EQ(first.TryAcquire("hidraw3"), NamedLock::Outcome::Acquired);
+TEST_F(DeviceClaimTest, SameNameIsRefusedUntilReleased) {
+  DeviceClaim first;
+  DeviceClaim second;
+  EXPECT_EQ(ByName(first, "hidraw3"), DeviceClaim::Outcome::Acquired);
   EXPECT_TRUE(first.held());
-  EXPECT_EQ(second.TryAcquire("hidraw3"), NamedLock::Outcome::HeldElsewhere);
+  EXPECT_EQ(ByName(second, "hidraw3"), DeviceClaim::Outcome::HeldElsewhere);
   EXPECT_FALSE(second.held());
   first.Release();
   EXPECT_FALSE(first.held());
-  EXPECT_EQ(second.TryAcquire("hidraw3"), NamedLock::Outcome::Acquired);
+  EXPECT_EQ(ByName(second, "hidraw3"), DeviceClaim::Outcome::Acquired);
 
-  // The file stays and anyone may open it.
+  // The file stays, and every user may open it to lock it.
   struct stat info {};
   ASSERT_EQ(stat(LockFile("hidraw3").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0666u);
+  EXPECT_EQ(info.st_mode & 0777, 0444u);
+  EXPECT_EQ(second.target(), dir_ + "/orvel-dfu-hidraw3.lock");
 }
 
-TEST_F(NamedLockTest, EscapedNamesStayDistinct) {
-  NamedLock slash;
-  NamedLock percent;
-  NamedLock plain;
-  EXPECT_EQ(slash.TryAcquire("a/b"), NamedLock::Outcome::Acquired);
-  EXPECT_EQ(percent.TryAcquire("a%2Fb"), NamedLock::Outcome::Acquired);
-  EXPECT_EQ(plain.TryAcquire("a_b"), NamedLock::Outcome::Acquired);
+TEST_F(DeviceClaimTest, EscapedNamesStayDistinct) {
+  DeviceClaim slash;
+  DeviceClaim percent;
+  DeviceClaim plain;
+  EXPECT_EQ(ByName(slash, "a/b"), DeviceClaim::Outcome::Acquired);
+  EXPECT_EQ(ByName(percent, "a%2Fb"), DeviceClaim::Outcome::Acquired);
+  EXPECT_EQ(ByName(plain, "a_b"), DeviceClaim::Outcome::Acquired);
   EXPECT_EQ(access(LockFile("a%2Fb").c_str(), F_OK), 0);
   EXPECT_EQ(access(LockFile("a%252Fb").c_str(), F_OK), 0);
   EXPECT_EQ(access(LockFile("a_b").c_str(), F_OK), 0);
 }
 
-TEST_F(NamedLockTest, TakingAnotherNameReleasesTheFirst) {
-  NamedLock lock;
-  NamedLock other;
-  EXPECT_EQ(lock.TryAcquire("hidraw0"), NamedLock::Outcome::Acquired);
-  EXPECT_EQ(lock.TryAcquire("hidraw1"), NamedLock::Outcome::Acquired);
-  EXPECT_EQ(other.TryAcquire("hidraw0"), NamedLock::Outcome::Acquired);
-  EXPECT_EQ(other.TryAcquire("hidraw1"), NamedLock::Outcome::HeldElsewhere);
+TEST_F(DeviceClaimTest, TakingAnotherNameReleasesTheFirst) {
+  DeviceClaim claim;
+  DeviceClaim other;
+  EXPECT_EQ(ByName(claim, "hidraw0"), DeviceClaim::Outcome::Acquired);
+  EXPECT_EQ(ByName(claim, "hidraw1"), DeviceClaim::Outcome::Acquired);
+  EXPECT_EQ(ByName(other, "hidraw0"), DeviceClaim::Outcome::Acquired);
+  EXPECT_EQ(ByName(other, "hidraw1"), DeviceClaim::Outcome::HeldElsewhere);
   LockFile("hidraw0");
   LockFile("hidraw1");
 }
 
-TEST_F(NamedLockTest, OtherFailuresAreUnavailable) {
-  // A symbolic link where the lock file belongs is not followed.
-  const std::string link = LockFile("linked");
-  ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
-  NamedLock lock;
-  EXPECT_EQ(lock.TryAcquire("linked"), NamedLock::Outcome::Unavailable);
-  EXPECT_FALSE(lock.held());
+// A device node is locked itself: no lock file, and TMPDIR plays no part.
+TEST_F(DeviceClaimTest, DeviceNodeIsLockedItselfWhateverTmpdir) {
+  const std::string node = Node("hidraw5");
+  DeviceClaim first;
+  DeviceClaim second;
+  EXPECT_EQ(first.TryAcquire(node, "hidraw5"), DeviceClaim::Outcome::Acquired);
+  EXPECT_EQ(first.target(), node);
+  setenv("TMPDIR", "/", 1);
+  EXPECT_EQ(second.TryAcquire(node, "hidraw5"), DeviceClaim::Outcome::HeldElsewhere);
+  EXPECT_NE(access((dir_ + "/orvel-dfu-hidraw5.lock").c_str(), F_OK), 0);
+  first.Release();
+  EXPECT_EQ(second.TryAcquire(node, "hidraw5"), DeviceClaim::Outcome::Acquired);
 
-  setenv("TMPDIR", (dir_ + "/missing").c_str(), 1);
-  EXPECT_EQ(lock.TryAcquire("hidraw0"), NamedLock::Outcome::Unavailable);
+  // A path that names no file, or a relative one (which would depend on the
+  // working folder), goes by its name.
+  DeviceClaim missing;
+  EXPECT_EQ(missing.TryAcquire(dir_ + "/no-such-node", "gone"), DeviceClaim::Outcome::Acquired);
+  EXPECT_EQ(missing.target(), LockFile("gone"));
+  DeviceClaim relative;
+  EXPECT_EQ(relative.TryAcquire("hidraw5", "rel"), DeviceClaim::Outcome::Acquired);
+  EXPECT_EQ(relative.target(), LockFile("rel"));
 }
 
-// A child process takes the lock and holds it until the parent closes the
-// pipe; its exit must free the lock without any Release().
-TEST_F(NamedLockTest, LockHeldByAnotherProcessIsRefused) {
-  OtherProcess holder;
-  char outcome = -1;
-  ASSERT_TRUE(holder.Start(
-      [] {
-        static NamedLock held;
-        return static_cast<char>(held.TryAcquire("hidraw7"));
-      },
-      outcome));
-  EXPECT_EQ(outcome, static_cast<char>(NamedLock::Outcome::Acquired));
+struct UnusableCase {
+  const char* name;
+  int (*plant)(const std::string& lockFile, const std::string& other);
+  DeviceClaim::Outcome outcome;
+};
 
-  NamedLock mine;
-  EXPECT_EQ(mine.TryAcquire("hidraw7"), NamedLock::Outcome::HeldElsewhere);
+// What is already at a lock file's place is never changed, and used only
+// when it is a regular file with one link (a hard link: hid_link_test).
+TEST_F(DeviceClaimTest, WhatStandsAtALockPathIsUsedOnlyWhenItIsAPlainFile) {
+  const UnusableCase cases[] = {
+      {"a symbolic link", [](const std::string& at, const std::string& to) {
+         return symlink(to.c_str(), at.c_str());
+       }, DeviceClaim::Outcome::Unusable},
+      {"a FIFO, which must not block", [](const std::string& at, const std::string&) {
+         return mkfifo(at.c_str(), 0666);
+       }, DeviceClaim::Outcome::Unusable},
+      {"a folder", [](const std::string& at, const std::string&) {
+         return mkdir(at.c_str(), 0755);
+       }, DeviceClaim::Outcome::Unusable},
+      {"a plain file of mode 0600", [](const std::string& at, const std::string&) {
+         const int fd = ::open(at.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+         return fd >= 0 ? ::close(fd) : -1;
+       }, DeviceClaim::Outcome::Acquired},
+  };
+  const std::string other = Node("other-file");
+  for (const UnusableCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string name = std::string("planted-") + std::to_string(&c - cases);
+    const std::string lockFile = LockFile(name);
+    ASSERT_EQ(c.plant(lockFile, other), 0);
+    struct stat before {};
+    ASSERT_EQ(lstat(lockFile.c_str(), &before), 0);
 
-  EXPECT_TRUE(holder.Finish());
-  EXPECT_EQ(mine.TryAcquire("hidraw7"), NamedLock::Outcome::Acquired);
+    DeviceClaim claim;
+    EXPECT_EQ(ByName(claim, name), c.outcome);
+    EXPECT_EQ(claim.held(), c.outcome == DeviceClaim::Outcome::Acquired);
+    struct stat after {};
+    ASSERT_EQ(lstat(lockFile.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+  }
+  // No folder for lock files: the device goes unguarded.
+  platform::SetClaimLockFolder(dir_ + "/missing");
+  DeviceClaim claim;
+  EXPECT_EQ(ByName(claim, "hidraw0"), DeviceClaim::Outcome::Unavailable);
+}
+
+// A child process takes the claim and holds it until the parent closes the
+// pipe; its exit must free the claim without any Release().
+TEST_F(DeviceClaimTest, ClaimHeldByAnotherProcessIsRefused) {
+  const std::string node = Node("hidraw7");
+  for (const std::string& path : {std::string(), node}) {
+    SCOPED_TRACE(path.empty() ? "by name" : "on the node");
+    OtherProcess holder;
+    char outcome = -1;
+    ASSERT_TRUE(holder.Start(
+        [&path] {
+          static DeviceClaim held;
+          return static_cast<char>(held.TryAcquire(path, "hidraw7"));
+        },
+        outcome));
+    EXPECT_EQ(outcome, static_cast<char>(DeviceClaim::Outcome::Acquired));
+
+    DeviceClaim mine;
+    EXPECT_EQ(mine.TryAcquire(path, "hidraw7"), DeviceClaim::Outcome::HeldElsewhere);
+
+    EXPECT_TRUE(holder.Finish());
+    EXPECT_EQ(mine.TryAcquire(path, "hidraw7"), DeviceClaim::Outcome::Acquired);
+  }
   LockFile("hidraw7");
 }
 

@@ -1,12 +1,14 @@
-// Every test process gets a temp directory of its own: device claims are lock
-// files in TMPDIR named after device paths, and test processes that CTest runs
-// side by side must neither block each other nor leave lock files behind.
+// Every test process gets a temp directory of its own, which also holds the
+// lock files of device claims: test processes that CTest runs side by side
+// must neither block each other nor leave files behind.
 #include <ftw.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "platform/platform.h"
 
 namespace {
 
@@ -25,6 +27,7 @@ class PrivateTmpDir {
     dir_ = pattern;
     owner_ = getpid();
     setenv("TMPDIR", dir_.c_str(), 1);
+    platform::SetClaimLockFolder(dir_);
   }
   ~PrivateTmpDir() {
     // A forked child that exits normally must not take the parent's folder away.

@@ -37,15 +37,13 @@ void SetValue(std::vector<std::string>& environment, const std::string& name,
 
 }  // namespace
 
-std::vector<std::string> ChildEnvironment(char** inherited, const std::string& testbedDir,
-                                          const std::string& tmpDir) {
+std::vector<std::string> ChildEnvironment(char** inherited, const std::string& testbedDir) {
   std::vector<std::string> environment;
   for (char** entry = inherited; entry && *entry; ++entry) environment.emplace_back(*entry);
   const std::string preload = ValueOf(environment, "LD_PRELOAD");
   SetValue(environment, "LD_PRELOAD",
            preload.empty() ? kPreloadLibrary : std::string(kPreloadLibrary) + ":" + preload);
   SetValue(environment, "UMOCKDEV_DIR", testbedDir);
-  SetValue(environment, "TMPDIR", tmpDir);
   // A sanitizer runtime would refuse to start behind the preload library.
   const std::string asan = ValueOf(environment, "ASAN_OPTIONS");
   if (asan.find("verify_asan_link_order") == std::string::npos) {

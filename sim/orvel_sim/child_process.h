@@ -9,11 +9,8 @@
 namespace orvel_sim {
 
 // The environment of the child: ours, plus what umockdev's preload library
-// needs to show it the testbed instead of the real /sys and /dev, and a
-// private TMPDIR: the tool keeps its device claims there, and every
-// orvel-sim run has its own /dev/hidraw0.
-std::vector<std::string> ChildEnvironment(char** inherited, const std::string& testbedDir,
-                                          const std::string& tmpDir);
+// needs to show it the testbed instead of the real /sys and /dev.
+std::vector<std::string> ChildEnvironment(char** inherited, const std::string& testbedDir);
 
 // Starts `command` (searched in PATH) with our standard streams. On failure
 // returns -1 with the exit status to report (126: cannot run, 127: not found).

@@ -59,11 +59,6 @@ bool SimRun::Prepare() {
     Fail(error);
     return false;
   }
-  childTmpDir_ = testbed_->RootDir() + "/tmp";
-  if (g_mkdir_with_parents(childTmpDir_.c_str(), 0700) != 0) {
-    Fail("cannot create " + childTmpDir_);
-    return false;
-  }
   return true;
 }
 
@@ -139,7 +134,7 @@ int SimRun::Run() {
 
   int failureStatus = kSetupFailure;
   std::string error;
-  child_ = StartChild(options_.command, ChildEnvironment(environ, testbed_->RootDir(), childTmpDir_),
+  child_ = StartChild(options_.command, ChildEnvironment(environ, testbed_->RootDir()),
                       failureStatus, error);
   if (child_ < 0) {
     for (guint source : signalSources) g_source_remove(source);

@@ -49,7 +49,6 @@ class SimRun {
   // Ports outlive the testbed, whose worker thread calls into them.
   std::vector<std::unique_ptr<VirtualPort>> ports_;
   std::unique_ptr<HidrawTestbed> testbed_;
-  std::string childTmpDir_;  // removed with the testbed
   GMainLoop* loop_ = nullptr;
   pid_t child_ = -1;
   int childStatus_ = kSetupFailure;

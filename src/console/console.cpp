@@ -18,9 +18,7 @@ bool progressLineOpen = false;
 OverallProgressObserver overallProgressObserver = nullptr;
 
 double ElapsedSeconds(int32_t now, int32_t since) {
-  // Tick differences wrap like the 32-bit counter they come from.
-  const int32_t elapsed = static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(since));
-  return static_cast<double>(elapsed) / 1000.0;
+  return static_cast<double>(TicksBetween(since, now)) / 1000.0;
 }
 
 int32_t PercentOf(int32_t total, int32_t done) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "common/ascii_case.h"
@@ -25,24 +26,32 @@ void AppendPathMarker(std::string& out, std::string_view path, std::string_view 
   out.append(path.substr(at + marker.size(), 2));
 }
 
-std::string ConsoleText(const wchar_t* wide) {
-  return ToConsoleEncoding(platform::WideToUtf8(wide));
+bool IsControlCharacter(wchar_t c) {
+  const auto code = static_cast<uint32_t>(c);
+  return code < 0x20 || (code >= 0x7F && code <= 0x9F);
 }
 
 }  // namespace
+
+std::string DeviceText(const wchar_t* text) {
+  if (text == nullptr) return std::string();
+  std::wstring shown(text);
+  std::replace_if(shown.begin(), shown.end(), IsControlCharacter, L'?');
+  return ToConsoleEncoding(platform::WideToUtf8(shown.c_str()));
+}
 
 
 std::string FormatDeviceDescription(const hid_device_info& info) {
   std::string out;
   if (info.manufacturer_string != nullptr) {
-    const std::string maker = ConsoleText(info.manufacturer_string);
+    const std::string maker = DeviceText(info.manufacturer_string);
     if (maker.size() + 1 < kDescriptionLimit) {
       out = maker;
       if (!maker.empty()) out.push_back(' ');
     }
   }
   if (info.product_string != nullptr) {
-    const std::string product = ConsoleText(info.product_string);
+    const std::string product = DeviceText(info.product_string);
     if (product.size() + 1 < kDescriptionLimit - out.size()) out += product;
   }
   if (out.size() + 5 < kDescriptionLimit) out += "(HID\\";
@@ -82,6 +91,7 @@ int32_t EnumerateDevices() {
     DeviceEntry entry;
     entry.description = FormatDeviceDescription(*info);
     if (info->path != nullptr && info->path[0] != '\0') entry.path = std::string(info->path);
+    entry.serial = DeviceText(info->serial_number);
     search.entries.push_back(std::move(entry));
     ++appended;
   }

@@ -15,6 +15,7 @@ constexpr int32_t RescanSettleMs = 200;
 struct DeviceEntry {
   std::string description;
   std::optional<std::string> path;  // none when the HID library gave none
+  std::string serial;               // in the console's encoding; empty when none
 };
 
 struct DeviceSearch {
@@ -30,3 +31,7 @@ extern DeviceSearch theDeviceSearch;
 int32_t EnumerateDevices();
 void RequestDeviceRescan(int32_t delayMs);
 std::string FormatDeviceDescription(const hid_device_info& info);
+// A device's own text (manufacturer, product, serial number) in the console's
+// encoding, with control characters shown as '?': any USB device can send
+// them, and they must not reach the terminal.
+std::string DeviceText(const wchar_t* text);

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/ascii_case.h"
+#include "platform/platform.h"
 #include "platform/ticks.h"
 
 HidLink theHidLink;
@@ -19,7 +21,12 @@ constexpr int32_t kReportGapMs = 1;
 
 void WaitForReportGap() {
   const int32_t start = NowTicks();
-  while (NowTicks() - start < kReportGapMs) SleepTicks(1);
+  while (TicksSince(start) < kReportGapMs) SleepTicks(1);
+}
+
+// What the HID library says went wrong; dev nullptr for a failed open.
+std::string HidErrorText(hid_device* dev) {
+  return platform::WideToUtf8(hid_error(dev));
 }
 
 // Windows paths carry the HID bus name ("\\?\hid#vid_...") and hidraw paths
@@ -39,29 +46,38 @@ std::string ClaimNameOf(std::string_view path) {
 }  // namespace
 
 int32_t HidLink::Write(const uint8_t* data, int32_t length) {
+  lastFailure = LinkFailure{};
   if (data == nullptr || length <= 0) return 0;
   int32_t sent = 0;
   for (;;) {
     const int32_t chunk = std::min(kReportSize, length - sent);
-    uint8_t buffer[kReportSize + 1] = {};
-    if (device == nullptr) return 0;
-    // Without numbered reports a leading report ID 0 goes in front; one
-    // collection of a multi-collection device takes the first byte as its ID.
-    const int32_t reportLength = collectionMode ? kReportSize : kReportSize + 1;
-    std::memcpy(buffer + (collectionMode ? 0 : 1), data + sent, static_cast<size_t>(chunk));
-    int written;
     {
       std::lock_guard<std::mutex> hold(transferLock);
-      written = hid_write(device, buffer, static_cast<size_t>(reportLength));
-    }
-    if (written != reportLength) {
-      Close();
-      return 0;
+      if (!WriteReportLocked(data + sent, chunk)) return 0;
     }
     sent += chunk;
     if (sent >= length) return 1;
     WaitForReportGap();
   }
+}
+
+bool HidLink::WriteReportLocked(const uint8_t* chunk, int32_t size) {
+  if (device == nullptr) {
+    Fail(LinkFailure::Kind::NotOpen);
+    return false;
+  }
+  // Without numbered reports a leading report ID 0 goes in front; one
+  // collection of a multi-collection device takes the first byte as its ID.
+  uint8_t buffer[kReportSize + 1] = {};
+  const int32_t reportLength = collectionMode ? kReportSize : kReportSize + 1;
+  std::memcpy(buffer + (collectionMode ? 0 : 1), chunk, static_cast<size_t>(size));
+  const int written = hid_write(device, buffer, static_cast<size_t>(reportLength));
+  // More than the report is whole too: hidapi's Windows backend pads a report
+  // to the interface's output report length and counts the padding.
+  if (written >= reportLength) return true;
+  Fail(LinkFailure::Kind::WriteFailed, HidErrorText(device));
+  CloseLocked();
+  return false;
 }
 
 int32_t HidLink::Exchange(const uint8_t* request, int32_t requestLength, uint8_t* reply,
@@ -77,70 +93,109 @@ int32_t HidLink::Exchange(const uint8_t* request, int32_t requestLength, uint8_t
   int32_t received = 0;
   for (;;) {
     const int32_t wanted = std::min(kReportSize, replyLength - received);
-    if (device == nullptr) return received >= replyLength ? 1 : -1;
     int got;
     {
       std::lock_guard<std::mutex> hold(transferLock);
-      got = hid_read_timeout(device, reply + received, static_cast<size_t>(wanted), timeLeft);
+      got = ReadReportLocked(reply + received, wanted, timeLeft);
     }
+    // A device that is gone fails every read at once: waiting out the
+    // time-out would only delay the failure.
+    if (got < 0) return -1;
     // A short report is no part of the reply; its bytes get overwritten.
     if (got == wanted) received += wanted;
-    // A failing read returns at once; pause before the next try instead of
-    // spinning a core until the deadline.
-    if (got < 0) SleepTicks(1);
-    const int32_t elapsed = NowTicks() - start;
-    if (elapsed >= timeoutMs) return received >= replyLength ? 1 : -1;
-    timeLeft = timeoutMs - elapsed;
     if (received >= replyLength) return 1;
+    const int32_t elapsed = TicksSince(start);
+    if (elapsed >= timeoutMs) {
+      Fail(LinkFailure::Kind::ReplyTimedOut);
+      return -1;
+    }
+    timeLeft = timeoutMs - elapsed;
   }
 }
 
+int HidLink::ReadReportLocked(uint8_t* into, int32_t wanted, int32_t timeoutMs) {
+  if (device == nullptr) {
+    Fail(LinkFailure::Kind::NotOpen);
+    return -1;
+  }
+  const int got = hid_read_timeout(device, into, static_cast<size_t>(wanted), timeoutMs);
+  if (got < 0) {
+    Fail(LinkFailure::Kind::ReadFailed, HidErrorText(device));
+    CloseLocked();
+  }
+  return got;
+}
+
 void HidLink::Close() {
+  std::lock_guard<std::mutex> hold(transferLock);
+  CloseLocked();
+}
+
+void HidLink::CloseLocked() {
   if (device != nullptr) {
     hid_close(device);
     device = nullptr;
   }
-  if (claim.held()) claim.Release();
+  claim.Release();
 }
 
 bool HidLink::ClaimDevice(const char* path) {
+  lastFailure = LinkFailure{};
   if (path == nullptr) return false;
   const std::string name = ClaimNameOf(path);
+  std::lock_guard<std::mutex> hold(transferLock);
   claim.Release();
   // On the platform's HID paths "col" only occurs in the marker "&col", which
   // names one top-level collection of a device with several.
   collectionMode = name.find("col") != std::string::npos;
-  switch (claim.TryAcquire(name)) {
-    case platform::NamedLock::Outcome::Acquired:
+  switch (claim.TryAcquire(path, name)) {
+    case platform::DeviceClaim::Outcome::Acquired:
       return true;
-    case platform::NamedLock::Outcome::HeldElsewhere:
+    case platform::DeviceClaim::Outcome::HeldElsewhere:
+      Fail(LinkFailure::Kind::ClaimHeld, claim.target());
       return false;
-    case platform::NamedLock::Outcome::Unavailable:
+    case platform::DeviceClaim::Outcome::Unusable:
+      // Nothing tells a stale or planted file from a holder; guessing
+      // "unguarded" would let any local user defeat the claim.
+      Fail(LinkFailure::Kind::ClaimUnusable, claim.target());
+      return false;
+    case platform::DeviceClaim::Outcome::Unavailable:
       break;
   }
-  // Without a working lock the tool still serves the device, unguarded.
+  // Without a working claim the tool still serves the device, unguarded.
   return true;
 }
 
-void HidLink::DrainInput(int32_t minimumMs) {
+void HidLink::DrainInput(int32_t minimumMs, int32_t mostMs, int32_t mostReports) {
+  std::lock_guard<std::mutex> hold(transferLock);
   if (device == nullptr) return;
   const int32_t begin = NowTicks();
-  std::lock_guard<std::mutex> hold(transferLock);
   uint8_t scratch[kReportSize];
-  for (;;) {
-    const int read = hid_read_timeout(device, scratch, sizeof scratch, 0);
+  // A device that floods the queue must not keep the job from going on.
+  for (int32_t reports = 0; reports < mostReports && TicksSince(begin) < mostMs;) {
+    const int read = ReadReportLocked(scratch, kReportSize, 0);
+    if (read < 0) return;
+    if (read > 0) ++reports;
     if (read == kReportSize) continue;
-    if (NowTicks() - begin > minimumMs) return;
+    if (TicksSince(begin) > minimumMs) return;
     SleepTicks(1);  // nothing queued right now; poll again shortly
   }
 }
 
 bool HidLink::OpenDevice(const char* path) {
+  lastFailure = LinkFailure{};
+  std::lock_guard<std::mutex> hold(transferLock);
   if (device != nullptr) {
     hid_close(device);
     device = nullptr;
   }
   if (path == nullptr) return false;
   device = hid_open_path(path);
+  if (device == nullptr) Fail(LinkFailure::Kind::OpenFailed, HidErrorText(nullptr));
   return device != nullptr;
+}
+
+void HidLink::Fail(LinkFailure::Kind kind, std::string detail) {
+  lastFailure.kind = kind;
+  lastFailure.detail = std::move(detail);
 }

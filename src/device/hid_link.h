@@ -5,12 +5,34 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "platform/platform.h"
 
 // Report payload size of the bootloader's HID interface.
 constexpr int32_t kReportSize = 64;
 
+// Why the link's last operation failed. The link says nothing itself; the
+// layers above turn this into a reason.
+struct LinkFailure {
+  enum class Kind {
+    None,
+    NotOpen,        // no device was open: nothing was sent or read
+    WriteFailed,    // a report was not taken whole; the link is closed
+    ReadFailed,     // a read failed: the device is gone; the link is closed
+    ReplyTimedOut,  // the reply was not complete when its time ran out
+    ClaimHeld,      // another process holds the device's claim
+    ClaimUnusable,  // the claim's lock file cannot be used; taken as held
+    OpenFailed,     // the HID library could not open the device
+  };
+  Kind kind = Kind::None;
+  // The HID library's own words (write, read, open), or what the claim
+  // tried to lock (the node or the lock file).
+  std::string detail;
+};
+
+// Every use of `device` (transfers, open, close) and of the claim happens
+// under transferLock, so that no thread ever uses a handle another closed.
 class HidLink {
  public:
   HidLink() = default;
@@ -22,21 +44,34 @@ class HidLink {
   // (which closes the link).
   int32_t Write(const uint8_t* data, int32_t length);
   // 1: reply complete in time; 0: write failed or no reply wanted; -1: reply
-  // incomplete when the time-out, counted from the end of the write, ran out.
+  // incomplete when the time-out, counted from the end of the write, ran
+  // out, or a read failed (which closes the link at once).
   int32_t Exchange(const uint8_t* request, int32_t requestLength, uint8_t* reply,
                    int32_t replyLength, int32_t timeoutMs);
   void Close();
-  // False when another process holds the device. path may be nullptr.
+  // False when another process holds the device, or its lock file cannot be
+  // used. path may be nullptr.
   bool ClaimDevice(const char* path);
   bool OpenDevice(const char* path);
   // Discards queued input reports for at least minimumMs, and for as long as
-  // full reports keep arriving, under transferLock. Nothing when closed.
-  void DrainInput(int32_t minimumMs);
+  // full reports keep arriving, but never longer than mostMs or beyond
+  // mostReports reports. Nothing when closed; a failed read closes the link.
+  void DrainInput(int32_t minimumMs, int32_t mostMs, int32_t mostReports);
 
   hid_device* device = nullptr;
-  platform::NamedLock claim;
+  platform::DeviceClaim claim;
   std::mutex transferLock;
   bool collectionMode = false;
+  LinkFailure lastFailure;
+
+ private:
+  // These expect transferLock held.
+  void CloseLocked();
+  bool WriteReportLocked(const uint8_t* chunk, int32_t size);
+  // Bytes of one input report, 0 on time-out, -1 with no device or when the
+  // read failed (the link is then closed).
+  int ReadReportLocked(uint8_t* into, int32_t wanted, int32_t timeoutMs);
+  void Fail(LinkFailure::Kind kind, std::string detail = std::string());
 };
 
 extern HidLink theHidLink;

@@ -10,6 +10,7 @@
 #include "console/output.h"
 #include "dfu/connect.h"
 #include "device/device_search.h"
+#include "dfu/failure_reasons.h"
 #include "dfu/rom_packets.h"
 #include "options/dfu_options.h"
 
@@ -46,10 +47,51 @@ int32_t TotalProgramBytes() {
   return total;
 }
 
-bool EraseOneRegion(const EraseRegion& region) {
+// "0x0000A000..0x0000BF40": where a span starts, and where it ends (exclusive).
+std::string RangeText(uint32_t start, uint32_t length) {
+  return AddressText(start) + ".." + AddressText(start + length);
+}
+
+// The files of the programs that start inside a region, as typed.
+std::string ProgramsIn(const EraseRegion& region) {
+  std::string files;
+  for (const ProgramImage& image : theProgramImageList.images) {
+    const uint32_t start = image.EffectiveStart();
+    if (start < region.start || start - region.start >= region.length) continue;
+    if (!files.empty()) files += ", ";
+    files += image.path;
+  }
+  return files;
+}
+
+std::string ByteText(uint8_t value) { return "0x" + HexBytes(&value, 1); }
+
+// The first of count bytes at address that was read back other than written,
+// and how many differ.
+void AddMismatch(Reasons* why, uint32_t address, const uint8_t* written, const uint8_t* read,
+                 int32_t count) {
+  int32_t first = -1;
+  int32_t differing = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    if (written[i] == read[i]) continue;
+    if (first < 0) first = i;
+    ++differing;
+  }
+  if (first < 0) return;
+  AddError(why,
+           "first difference at {0}: written {1}, read {2}; {3} of the {4} bytes read there differ",
+           "首个不同之处在 {0}：写入 {1}，读回 {2}；该次读取的 {4} 个字节中有 {3} 个不同",
+           {AddressText(address + static_cast<uint32_t>(first)), ByteText(written[first]),
+            ByteText(read[first]), std::to_string(differing), std::to_string(count)});
+}
+
+bool EraseOneRegion(const EraseRegion& region, Reasons* why) {
   PrintEraseArea(region.start, region.length);
-  const bool erased = RomErase(region.start, region.length);
+  Reasons happened;
+  const bool erased = RomErase(region.start, region.length, &happened);
   PrintStepResult(erased);
+  AddInContext(why, happened, "erasing {0} ({1}) failed: ", "擦除 {0}（{1}）失败：",
+               {RangeText(region.start, region.length), ProgramsIn(region)});
   return erased;
 }
 
@@ -66,12 +108,16 @@ void ShowPassProgress(StepDisplay display, int32_t length, int32_t programDone, 
   }
 }
 
-bool DownloadProgram(const ProgramImage& image, int32_t total, int32_t& done) {
+bool DownloadProgram(const ProgramImage& image, int32_t total, int32_t& done, Reasons* why) {
   const uint32_t start = image.EffectiveStart();
   const uint32_t length = image.length;
+  const std::string range = RangeText(start, length);
+  Reasons happened;
   PrintDownloadArea(start, length);
-  if (!RomDownloadStart(start, length)) {
+  if (!RomDownloadStart(start, length, &happened)) {
     PrintStepResult(false);
+    AddInContext(why, happened, "starting the download of {0} ({1}) failed: ",
+                 "开始下载 {0}（{1}）失败：", {image.path, range});
     return false;
   }
   if (LogMode) ResetStepProgress();
@@ -85,9 +131,12 @@ bool DownloadProgram(const ProgramImage& image, int32_t total, int32_t& done) {
     // counted in the final figure.
     const int32_t shownDone = static_cast<int32_t>(offset);
     ShowPassProgress(ShowDownloadProgress, shownLength, shownDone, total, done, false);
-    if (!RomDownloadData(image.bytes.get() + offset - count, count)) {
+    if (!RomDownloadData(image.bytes.get() + offset - count, count, &happened)) {
       ShowPassProgress(ShowDownloadProgress, shownLength, shownDone, total, done, true);
       PrintStepResult(false);
+      AddInContext(why, happened, "download of {0} ({1}) failed at {2}: ",
+                   "下载 {0}（{1}）在 {2} 处失败：",
+                   {image.path, range, AddressText(start + offset - static_cast<uint32_t>(count))});
       return false;
     }
   }
@@ -116,19 +165,19 @@ std::vector<EraseRegion> PlanEraseRegions() {
   return regions;
 }
 
-bool RunDfuJob(Reasons* /*why*/) {
+bool RunDfuJob(Reasons* why) {
   PrintHeading("Enter DFU", "进入 DFU");
   theDeviceSearch.vendor_id = theDfuSettings.vendor_id;
   theDeviceSearch.product_id = theDfuSettings.product_id;
   theDeviceSearch.interface_number = theDfuSettings.interface_number;
   PrintHeading("Querying USB device connections", "查询 USB 设备连接");
-  if (ConnectDevice(theDfuSettings.wait != 0) <= 0) {
+  if (ConnectDevice(theDfuSettings.wait != 0, why) <= 0) {
     PrintNoDeviceFound();
     return false;
   }
   StartJobClock();
-  if (!EraseStep() || !DownloadStep()) return false;
-  if (theDfuSettings.mode == 0 && !VerifyStep()) return false;
+  if (!EraseStep(why) || !DownloadStep(why)) return false;
+  if (theDfuSettings.mode == 0 && !VerifyStep(why)) return false;
   PrintHeading("Restart the device", "重启设备", true);
   // Sent three times without reading: the chip leaves its bootloader on the
   // first one it takes and answers nothing.
@@ -138,28 +187,28 @@ bool RunDfuJob(Reasons* /*why*/) {
   return true;
 }
 
-bool EraseStep() {
+bool EraseStep(Reasons* why) {
   PrintHeading("Erase Device Flash", "擦除设备 Flash");
   for (const EraseRegion& region : PlanEraseRegions()) {
-    if (!EraseOneRegion(region)) return false;
+    if (!EraseOneRegion(region, why)) return false;
   }
   return true;
 }
 
-bool DownloadStep() {
+bool DownloadStep(Reasons* why) {
   PrintHeading("Download program", "下载程序");
   // The read-back pass counts the same bytes again.
   const int32_t total = TotalProgramBytes() * (theDfuSettings.mode == 0 ? 2 : 1);
   int32_t done = 0;
   if (!LogMode) ShowOverallProgress(total, done, false);
   for (const ProgramImage& image : theProgramImageList.images) {
-    if (!DownloadProgram(image, total, done)) return false;
+    if (!DownloadProgram(image, total, done, why)) return false;
   }
   PrintStepResult(true);
   return true;
 }
 
-bool VerifyStep() {
+bool VerifyStep(Reasons* why) {
   PrintHeading("Verify", "校验");
   const int32_t downloaded = TotalProgramBytes();
   const int32_t total = 2 * downloaded;
@@ -168,8 +217,11 @@ bool VerifyStep() {
   for (const ProgramImage& image : theProgramImageList.images) {
     const uint32_t start = image.EffectiveStart();
     PrintVerifyArea(start, image.length);
-    if (!VerifyProgram(image.bytes.get(), start, image.length, total, done)) {
+    Reasons happened;
+    if (!VerifyProgram(image.bytes.get(), start, image.length, total, done, &happened)) {
       PrintStepResult(false);
+      AddInContext(why, happened, "verify of {0} ({1}) failed: ", "校验 {0}（{1}）失败：",
+                   {image.path, RangeText(start, image.length)});
       return false;
     }
   }
@@ -178,7 +230,7 @@ bool VerifyStep() {
 }
 
 bool VerifyProgram(const uint8_t* expected, uint32_t start, uint32_t length, int32_t total,
-                   int32_t& done) {
+                   int32_t& done, Reasons* why) {
   if (LogMode) ResetStepProgress();
   const int32_t shownLength = static_cast<int32_t>(length);
   uint8_t readBack[kRomChunk];
@@ -188,8 +240,16 @@ bool VerifyProgram(const uint8_t* expected, uint32_t start, uint32_t length, int
     const int32_t shownDone = static_cast<int32_t>(offset) + count;
     done += count;
     ShowPassProgress(ShowVerifyProgress, shownLength, shownDone, total, done, false);
-    const bool same = RomRead(start + offset, count, readBack) &&
-                      std::memcmp(readBack, expected + offset, static_cast<size_t>(count)) == 0;
+    const uint32_t address = start + offset;
+    Reasons happened;
+    const bool read = RomRead(address, count, readBack, &happened);
+    const bool same = read && std::memcmp(readBack, expected + offset, static_cast<size_t>(count)) == 0;
+    if (!read) {
+      AddInContext(why, happened, "reading {0} bytes at {1} failed: ", "在 {1} 读取 {0} 个字节失败：",
+                   {std::to_string(count), AddressText(address)});
+    } else if (!same) {
+      AddMismatch(why, address, expected + offset, readBack, count);
+    }
     if (!same) {
       ShowPassProgress(ShowVerifyProgress, shownLength, shownDone, total, done, true);
       return false;

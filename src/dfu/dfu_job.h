@@ -16,11 +16,13 @@ std::vector<EraseRegion> PlanEraseRegions();
 
 // why, when given, receives what failed (step, program, device) and notes.
 bool RunDfuJob(Reasons* why = nullptr);
-bool EraseStep();
-bool DownloadStep();
-bool VerifyStep();
+// why, when given, receives which step failed, on which region or program,
+// and what happened.
+bool EraseStep(Reasons* why = nullptr);
+bool DownloadStep(Reasons* why = nullptr);
+bool VerifyStep(Reasons* why = nullptr);
 bool VerifyProgram(const uint8_t* expected, uint32_t start, uint32_t length, int32_t total,
-                   int32_t& done);
+                   int32_t& done, Reasons* why = nullptr);
 
 void PrintNoDeviceFound();
 void PrintEraseArea(uint32_t start, uint32_t length);

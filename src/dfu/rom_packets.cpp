@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "device/hid_link.h"
+#include "dfu/failure_reasons.h"
 
 namespace {
 
@@ -42,18 +43,25 @@ void PutLe32(RomPacket& packet, size_t offset, uint32_t value) {
   for (size_t i = 0; i < 4; ++i) packet.bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-// Sends packet and takes replyLength bytes of reply; true when they arrived in time.
+// Sends packet and takes replyLength bytes of reply; true when they arrived
+// in time, else why says what happened.
 bool ExchangePacket(const RomPacket& packet, uint8_t* reply, int32_t replyLength,
-                    int32_t timeoutMs) {
-  return theHidLink.Exchange(packet.bytes.data(), packet.length, reply, replyLength,
-                             timeoutMs) > 0;
+                    int32_t timeoutMs, Reasons* why) {
+  if (theHidLink.Exchange(packet.bytes.data(), packet.length, reply, replyLength, timeoutMs) > 0) {
+    return true;
+  }
+  AddLinkFailure(why, timeoutMs);
+  return false;
 }
 
 // The commands that the bootloader answers by sending the request back.
-bool ExchangeEcho(const RomPacket& packet, int32_t timeoutMs) {
+bool ExchangeEcho(const RomPacket& packet, int32_t timeoutMs, Reasons* why) {
   std::array<uint8_t, kReportSize> reply{};
-  if (!ExchangePacket(packet, reply.data(), packet.length, timeoutMs)) return false;
-  return std::equal(reply.begin(), reply.begin() + packet.length, packet.bytes.begin());
+  if (!ExchangePacket(packet, reply.data(), packet.length, timeoutMs, why)) return false;
+  if (std::equal(reply.begin(), reply.begin() + packet.length, packet.bytes.begin())) return true;
+  const size_t length = static_cast<size_t>(packet.length);
+  AddWrongReply(why, HexBytes(packet.bytes.data(), length), reply.data(), length);
+  return false;
 }
 
 int32_t EraseTimeoutMs(uint32_t sectorCount) {
@@ -108,38 +116,44 @@ uint32_t EraseSectorCount(uint32_t address, uint32_t length) {
   return static_cast<uint32_t>(last - first + 1);
 }
 
-bool RomProbe() { return ExchangeEcho(BuildProbe(), kProbeTimeoutMs); }
+bool RomProbe(Reasons* why) { return ExchangeEcho(BuildProbe(), kProbeTimeoutMs, why); }
 
-bool RomErase(uint32_t address, uint32_t length) {
+bool RomErase(uint32_t address, uint32_t length, Reasons* why) {
   // The bootloader erases from the sector that holds address on, so the count
   // covers every sector the span touches, not just length's worth.
   const uint32_t sectors = EraseSectorCount(address, length);
   const RomPacket packet = BuildEraseSectors(address, static_cast<uint16_t>(sectors));
-  return ExchangeEcho(packet, EraseTimeoutMs(sectors));
+  return ExchangeEcho(packet, EraseTimeoutMs(sectors), why);
 }
 
-bool RomDownloadStart(uint32_t address, uint32_t length) {
-  return ExchangeEcho(BuildDownloadStart(address, length), kCommandTimeoutMs);
+bool RomDownloadStart(uint32_t address, uint32_t length, Reasons* why) {
+  return ExchangeEcho(BuildDownloadStart(address, length), kCommandTimeoutMs, why);
 }
 
-bool RomDownloadData(const uint8_t* data, int32_t count) {
+bool RomDownloadData(const uint8_t* data, int32_t count, Reasons* why) {
   std::array<uint8_t, kDataAckLength> reply{};
   if (!ExchangePacket(BuildDownloadData(data, count), reply.data(), kDataAckLength,
-                      kCommandTimeoutMs)) {
+                      kCommandTimeoutMs, why)) {
     return false;
   }
   // The two acknowledgements are taken alike, for the last packet as for any.
-  return reply[0] == kRomLead && (reply[1] == kDataAccepted || reply[1] == kDataAcceptedLast);
+  if (reply[0] == kRomLead && (reply[1] == kDataAccepted || reply[1] == kDataAcceptedLast)) {
+    return true;
+  }
+  AddWrongReply(why, "1A 70 / 1A 71", reply.data(), 2);
+  return false;
 }
 
-bool RomRead(uint32_t address, int32_t count, uint8_t* out) {
+bool RomRead(uint32_t address, int32_t count, uint8_t* out, Reasons* why) {
   if (out == nullptr || count < 1 || count > kRomChunk) return false;
   std::array<uint8_t, kReportSize> reply{};
   const RomPacket packet = BuildReadFlash(address, static_cast<uint16_t>(count));
-  if (!ExchangePacket(packet, reply.data(), kReadReplyHeader + count, kCommandTimeoutMs)) {
+  if (!ExchangePacket(packet, reply.data(), kReadReplyHeader + count, kCommandTimeoutMs, why)) {
     return false;
   }
   if (reply[0] != kRomLead || reply[1] != static_cast<uint8_t>(RomCommand::ReadFlash)) {
+    AddWrongReply(why, HexBytes(packet.bytes.data(), kReadReplyHeader), reply.data(),
+                  kReadReplyHeader);
     return false;
   }
   std::memcpy(out, reply.data() + kReadReplyHeader, static_cast<size_t>(count));

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "common/reason.h"
+
 enum class RomCommand : uint8_t {
   Probe = 0x55,
   Restart = 0x57,
@@ -32,9 +34,11 @@ RomPacket BuildEraseSectors(uint32_t address, uint16_t sectorCount);
 // Number of 4096-byte sectors that [address, address + length) touches.
 uint32_t EraseSectorCount(uint32_t address, uint32_t length);
 
-bool RomProbe();
-bool RomErase(uint32_t address, uint32_t length);
-bool RomDownloadStart(uint32_t address, uint32_t length);
-bool RomDownloadData(const uint8_t* data, int32_t count);
-bool RomRead(uint32_t address, int32_t count, uint8_t* out);
+// why, when given, receives what went wrong: no reply within the time-out, a
+// wrong reply (expected and received bytes), or the device gone.
+bool RomProbe(Reasons* why = nullptr);
+bool RomErase(uint32_t address, uint32_t length, Reasons* why = nullptr);
+bool RomDownloadStart(uint32_t address, uint32_t length, Reasons* why = nullptr);
+bool RomDownloadData(const uint8_t* data, int32_t count, Reasons* why = nullptr);
+bool RomRead(uint32_t address, int32_t count, uint8_t* out, Reasons* why = nullptr);
 void RomRestart();

@@ -81,4 +81,10 @@ std::string EscapeLockName(std::string_view name) {
   return escaped;
 }
 
+std::string ClaimLockFilePath(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  if (path.empty() || path.back() != '/') path += '/';
+  return path + "orvel-dfu-" + EscapeLockName(name) + ".lock";
+}
+
 }  // namespace platform

@@ -34,4 +34,7 @@ bool IsGbkCodeset(std::string_view locale);
 // leave the directory or namespace it is put in.
 std::string EscapeLockName(std::string_view name);
 
+// The lock file of a claim name in a folder: "<folder>/orvel-dfu-<escaped name>.lock".
+std::string ClaimLockFilePath(std::string_view folder, std::string_view name);
+
 }  // namespace platform

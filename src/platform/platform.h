@@ -34,25 +34,56 @@ void SleepMs(int32_t ms);
 // Asks the OS to re-enumerate its device tree without waiting for it.
 void RequestDeviceTreeRescan();
 
-// An inter-process lock named by a text: created owned, refused while another
-// holder has it, released by Release() or by the holder's exit.
-class NamedLock {
+// The claim on one device interface that keeps other running instances of
+// the tool away from it: only ever tried, never waited for, and released by
+// Release() or by the holder's exit.
+//   POSIX: an exclusive flock() on the device node itself when the path names
+//   a file (hidraw), so that only users who may open the device can hold it
+//   and TMPDIR plays no part; otherwise on a lock file in one fixed folder
+//   (ClaimLockFolder), named after the claim name.
+//   Windows: a named mutex in the Global\ namespace, named after the claim name.
+//   The browser: always taken and holding nothing (a tab owns its devices).
+class DeviceClaim {
  public:
-  enum class Outcome { Acquired, HeldElsewhere, Unavailable };
+  enum class Outcome {
+    Acquired,
+    HeldElsewhere,  // another process holds it
+    // The lock file exists but is no regular file with one link, or cannot
+    // be opened: it is left alone, and the device is taken as held.
+    Unusable,
+    // No claim can be had (the node cannot be opened, there is no lock
+    // folder): the device is used unguarded.
+    Unavailable,
+  };
 
-  NamedLock() = default;
-  NamedLock(const NamedLock&) = delete;
-  NamedLock& operator=(const NamedLock&) = delete;
-  ~NamedLock() { Release(); }
+  DeviceClaim() = default;
+  DeviceClaim(const DeviceClaim&) = delete;
+  DeviceClaim& operator=(const DeviceClaim&) = delete;
+  ~DeviceClaim() { Release(); }
 
-  // Releases any lock held, then tries (never waits) to take the named one.
-  Outcome TryAcquire(const std::string& name);
+  // Releases any claim held, then tries to claim the device at devicePath,
+  // known by name where the path names no file.
+  Outcome TryAcquire(const std::string& devicePath, const std::string& name);
   void Release();
   bool held() const { return handle_ != kNoHandle; }
+  // What the last TryAcquire tried to lock: the device node, the lock file
+  // or the mutex name.
+  const std::string& target() const { return target_; }
 
  private:
   static constexpr intptr_t kNoHandle = -1;
   intptr_t handle_ = kNoHandle;
+  std::string target_;
 };
+
+// The folder of the claims' lock files: "/tmp", whatever TMPDIR says, so that
+// the instances of every user meet there. Tests give it a folder of their own.
+// Windows and the browser keep no lock files and ignore it.
+const std::string& ClaimLockFolder();
+void SetClaimLockFolder(const std::string& folder);
+
+// True where users get access to the bootloader's device node through a udev
+// rule (Linux).
+bool DeviceAccessComesFromUdev();
 
 }  // namespace platform

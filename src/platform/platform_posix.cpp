@@ -1,5 +1,5 @@
-// POSIX: locale from the environment, GBK through iconv, locks as flock'ed
-// files in the temporary directory.
+// POSIX: locale from the environment, GBK through iconv, device claims as
+// flock()s on the device node or on a lock file in one fixed folder.
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -17,6 +17,8 @@
 namespace platform {
 
 namespace {
+
+using ClaimOutcome = DeviceClaim::Outcome;
 
 // The locale that decides the language of messages, as setlocale would.
 std::string MessagesLocale() {
@@ -55,21 +57,55 @@ void AppendUtf8(std::string& out, uint32_t codePoint) {
   }
 }
 
-std::string LockFilePath(const std::string& name) {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string path = (tmp != nullptr && tmp[0] != '\0') ? tmp : "/tmp";
-  if (path.back() != '/') path += '/';
-  return path + "orvel-dfu-" + EscapeLockName(name) + ".lock";
+// Set before main() by tests, so built on first use.
+std::string& LockFolder() {
+  static std::string folder = "/tmp";
+  return folder;
 }
 
-// Another user may have created the file already; in a sticky world-writable
-// directory the kernel can then refuse O_CREAT (protected_regular), while a
-// plain open still works.
-int OpenLockFile(const std::string& path) {
-  const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
-  int fd = ::open(path.c_str(), flags | O_CREAT, 0666);
-  if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), flags);
+// flock() needs no write access: read-only is enough to hold a claim.
+int OpenForReading(const std::string& path, int flags) {
+  // O_NOCTTY: under orvel-sim the node is a pseudo-terminal, never to become
+  // our controlling terminal. O_NONBLOCK: nothing planted there (a FIFO) may
+  // keep open() from returning.
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags);
+}
+
+// The lock file of a device whose path names no file, or -1 with the outcome
+// to report. A missing one is created, readable by everyone so that every
+// user's instances can lock it. An existing one is used only when it is a
+// regular file with one link: a file linked there from elsewhere is never
+// taken as a lock, and the mode of a file that exists is never changed.
+int OpenLockFile(const std::string& path, ClaimOutcome& failure) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0444);
+  if (fd >= 0) {
+    // Just created, so ours alone: undo what the umask took away.
+    (void)fchmod(fd, 0444);
+    return fd;
+  }
+  if (errno != EEXIST) {
+    failure = ClaimOutcome::Unavailable;
+    return -1;
+  }
+  fd = OpenForReading(path, O_NOFOLLOW);
+  struct stat info {};
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+    if (fd >= 0) ::close(fd);
+    failure = ClaimOutcome::Unusable;
+    return -1;
+  }
   return fd;
+}
+
+// Locks an open file for good or closes it.
+ClaimOutcome LockOpenFile(int fd, intptr_t& handle) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool heldElsewhere = errno == EWOULDBLOCK;
+    ::close(fd);
+    return heldElsewhere ? ClaimOutcome::HeldElsewhere : ClaimOutcome::Unavailable;
+  }
+  handle = fd;
+  return ClaimOutcome::Acquired;
 }
 
 }  // namespace
@@ -134,28 +170,44 @@ void SleepMs(int32_t ms) {
 // settle time is all that is needed.
 void RequestDeviceTreeRescan() {}
 
-NamedLock::Outcome NamedLock::TryAcquire(const std::string& name) {
+DeviceClaim::Outcome DeviceClaim::TryAcquire(const std::string& devicePath,
+                                             const std::string& name) {
   Release();
-  const int fd = OpenLockFile(LockFilePath(name));
-  if (fd < 0) return Outcome::Unavailable;
-  // Let other users' instances open and lock the same file. Fails harmlessly
-  // when the file belongs to someone else.
-  (void)fchmod(fd, 0666);
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const bool heldElsewhere = errno == EWOULDBLOCK;
-    ::close(fd);
-    return heldElsewhere ? Outcome::HeldElsewhere : Outcome::Unavailable;
+  // A device node (hidraw) is locked itself: only who may open the device
+  // can hold its claim, and every instance meets there, whatever its TMPDIR.
+  // Relative paths (libusb's "1-2:1.0") name no file of ours.
+  if (!devicePath.empty() && devicePath.front() == '/') {
+    target_ = devicePath;
+    const int fd = OpenForReading(devicePath, 0);
+    if (fd >= 0) return LockOpenFile(fd, handle_);
+    // No access: opening the device fails alike and says why.
+    if (errno != ENOENT && errno != ENOTDIR) return Outcome::Unavailable;
   }
-  handle_ = fd;
-  return Outcome::Acquired;
+  target_ = ClaimLockFilePath(LockFolder(), name);
+  Outcome failure = Outcome::Unavailable;
+  const int fd = OpenLockFile(target_, failure);
+  if (fd < 0) return failure;
+  return LockOpenFile(fd, handle_);
 }
 
-// The file stays: removing it would let a third instance lock a new file
+// A lock file stays: removing it would let a third instance lock a new file
 // while a second one still holds the old one.
-void NamedLock::Release() {
+void DeviceClaim::Release() {
   if (handle_ == kNoHandle) return;
   ::close(static_cast<int>(handle_));
   handle_ = kNoHandle;
+}
+
+const std::string& ClaimLockFolder() { return LockFolder(); }
+
+void SetClaimLockFolder(const std::string& folder) { LockFolder() = folder; }
+
+bool DeviceAccessComesFromUdev() {
+#ifdef __linux__
+  return true;
+#else
+  return false;
+#endif
 }
 
 }  // namespace platform

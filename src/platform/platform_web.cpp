@@ -87,12 +87,24 @@ void SleepMs(int32_t ms) {
 // The browser lists a device as soon as it is attached.
 void RequestDeviceTreeRescan() {}
 
-NamedLock::Outcome NamedLock::TryAcquire(const std::string& /*name*/) {
+DeviceClaim::Outcome DeviceClaim::TryAcquire(const std::string& devicePath,
+                                             const std::string& /*name*/) {
   Release();
+  target_ = devicePath;
   handle_ = 0;
   return Outcome::Acquired;
 }
 
-void NamedLock::Release() { handle_ = kNoHandle; }
+void DeviceClaim::Release() { handle_ = kNoHandle; }
+
+const std::string& ClaimLockFolder() {
+  static const std::string none;
+  return none;
+}
+
+void SetClaimLockFolder(const std::string& /*folder*/) {}
+
+// The browser asks the user for each device; no rule grants access.
+bool DeviceAccessComesFromUdev() { return false; }
 
 }  // namespace platform

@@ -1,5 +1,5 @@
-// Windows: locale and console code page from the Win32 API, locks as named
-// mutexes, device-tree rescans through the configuration manager.
+// Windows: locale and console code page from the Win32 API, device claims as
+// named mutexes, device-tree rescans through the configuration manager.
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0601  // LCIDToLocaleName and GetTickCount64 need Vista or later
 #endif
@@ -85,12 +85,13 @@ void RequestDeviceTreeRescan() {
   CM_Reenumerate_DevNode(root, CM_REENUMERATE_ASYNCHRONOUS);
 }
 
-NamedLock::Outcome NamedLock::TryAcquire(const std::string& name) {
+// Device paths name no file here: the claim is a mutex named after the
+// claim name, in the namespace that all sessions share.
+DeviceClaim::Outcome DeviceClaim::TryAcquire(const std::string& /*devicePath*/,
+                                             const std::string& name) {
   Release();
-  // One namespace for all sessions: a device is shared by every user of the
-  // machine, as the lock files in the temp directory are on POSIX.
-  const std::string mutexName = "Global\\orvel-dfu-" + EscapeLockName(name);
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, mutexName.c_str());
+  target_ = "Global\\orvel-dfu-" + EscapeLockName(name);
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, target_.c_str());
   if (mutex == nullptr) {
     // The name exists already: as a different kind of object, or as a mutex
     // whose creator (another user, an elevated instance) denies us access.
@@ -108,12 +109,21 @@ NamedLock::Outcome NamedLock::TryAcquire(const std::string& name) {
 
 // The system deletes the mutex with its last handle, also when the holder
 // exits without calling this.
-void NamedLock::Release() {
+void DeviceClaim::Release() {
   if (handle_ == kNoHandle) return;
   HANDLE mutex = reinterpret_cast<HANDLE>(handle_);
   ReleaseMutex(mutex);
   CloseHandle(mutex);
   handle_ = kNoHandle;
 }
+
+const std::string& ClaimLockFolder() {
+  static const std::string none;
+  return none;
+}
+
+void SetClaimLockFolder(const std::string& /*folder*/) {}
+
+bool DeviceAccessComesFromUdev() { return false; }
 
 }  // namespace platform

@@ -18,8 +18,17 @@ const int64_t processStartMs = ProcessStartMs();
 
 int32_t NowTicks() {
   if (tickSource != nullptr) return tickSource->Now();
-  return static_cast<int32_t>(platform::MonotonicMs() - ProcessStartMs());
+  const auto sinceStart = static_cast<uint64_t>(platform::MonotonicMs() - ProcessStartMs());
+  return static_cast<int32_t>(static_cast<uint32_t>(sinceStart));
 }
+
+int32_t TicksBetween(int32_t since, int32_t now) {
+  // Unsigned arithmetic wraps by definition, as the counter does; signed
+  // subtraction would overflow, which is undefined.
+  return static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(since));
+}
+
+int32_t TicksSince(int32_t since) { return TicksBetween(since, NowTicks()); }
 
 void SleepTicks(int32_t ms) {
   if (tickSource != nullptr) {

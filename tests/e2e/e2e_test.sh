@@ -198,19 +198,68 @@ case_wait_late() {
   expect_text expected.flash chip.flash "flash after the job"
 }
 
-case_two_processes() {
-  # The first job to claim the device is slowed down by a late reply; the
-  # other process looks once meanwhile, finds the device claimed and leaves it.
+# Two one-shot jobs started together on one device, each command led by its
+# own prefix (environment settings). The first to claim the device is slowed
+# down by a late reply; the other looks once meanwhile, finds the device
+# claimed, leaves it and says so.
+two_jobs_one_device() {  # prefix-a prefix-b
   "$ORVEL_SIM" --fault 0:data:1:delay=900 --flash chip.flash --trace trace.txt -- \
-    sh -c "'$ORVEL_DFU' -w 0 -p 8000 blinky.bin > a.out & '$ORVEL_DFU' -w 0 -p 8000 blinky.bin > b.out & wait"
+    sh -c "$1 '$ORVEL_DFU' -w 0 -p 8000 blinky.bin > a.out 2> a.err &
+           $2 '$ORVEL_DFU' -w 0 -p 8000 blinky.bin > b.out 2> b.err & wait"
   expect_status 0 $? "shell running both"
   local verdicts
   verdicts=$(cat a.out b.out | tr '\r' '\n' | grep -E '^>> DFU' | mask_times | sort | tr '\n' '|')
   [ "$verdicts" = ">> DFU failed! (T.TTTs)|>> DFU success! (T.TTTs)|" ] ||
     fail "one success and one failure expected, got: $verdicts"
   [ "$(grep -c probe trace.txt)" = 1 ] || fail "the device was probed more than once"
+  echo "orvel-dfu: error: /dev/hidraw0 ($DESCRIPTION): in use by another running orvel-dfu" > expected.err
+  cat a.err b.err > actual.err
+  expect_text expected.err actual.err "reason of the instance that found the device claimed"
   make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
   expect_text expected.flash chip.flash "flash after the job"
+}
+
+case_two_processes() {
+  two_jobs_one_device "" ""
+}
+
+case_two_tmpdirs() {
+  # Per-user temp folders (or sudo beside a user's session) give the two
+  # instances different TMPDIRs: they still meet on the device's claim.
+  mkdir tmp_a tmp_b
+  two_jobs_one_device "TMPDIR='$work/tmp_a'" "TMPDIR='$work/tmp_b'"
+}
+
+# Why a job failed, or which device it used, on standard error; standard
+# output keeps its verdict line as before.
+case_device_reasons() {
+  local range="0x00008000..0x00009C40" status
+  while IFS='|' read -r name sim_args dfu_args expected_status expected_err; do
+    [ -n "$name" ] || continue
+    # shellcheck disable=SC2086
+    "$ORVEL_SIM" $sim_args -- "$ORVEL_DFU" $dfu_args -p 8000 blinky.bin > out.txt 2> err.txt
+    status=$?
+    expect_status "$expected_status" "$status" "$name"
+    printf '%b' "${expected_err//RANGE/$range}" > expected.err
+    expect_text expected.err err.txt "reasons: $name"
+    tr '\r' '\n' < out.txt | tail -n 1 | mask_times | grep -qE '^>> DFU (success|failed|成功|失败)' ||
+      fail "$name: no verdict line last on standard output"
+  done <<EOF_CASES
+no device|--devices 0||0|orvel-dfu: error: no bootloader found: no USB HID interface with product ID 0xC081 is attached\norvel-dfu: note: to wait until the chip's bootloader attaches, add -w 1\n
+silent device|--silent 0||0|orvel-dfu: error: /dev/hidraw0 ($DESCRIPTION): failed the probe: no reply within 200 ms\n
+erase answered wrongly|--fault 0:erase:1:wrong||0|orvel-dfu: error: erasing RANGE (blinky.bin) failed: wrong reply: expected 1A 64 00 80 00 00 02 00, received 1A 00 00 80 00 00 02 00\n
+unplugged while downloading|--fault 0:data:10:unplug||0|orvel-dfu: error: download of blinky.bin (RANGE) failed at 0x0000822E: the device is gone: writing to it failed (No such device)\n
+read-back differs|--fault 0:read:3:flip||0|orvel-dfu: error: verify of blinky.bin (RANGE) failed: first difference at 0x0000807C: written 0x7D, read 0x7C; 1 of the 62 bytes read there differ\n
+read-back silent|--fault 0:read:2:silent||0|orvel-dfu: error: verify of blinky.bin (RANGE) failed: reading 62 bytes at 0x0000803E failed: no reply within 1000 ms\n
+several devices|--devices 3||1|orvel-dfu: note: 3 bootloaders are attached; used /dev/hidraw0 (serial number OV0000)\n
+waiting beside a silent device|--devices 2 --silent 0|-w 1|1|orvel-dfu: note: waiting for a bootloader (USB HID product ID 0xC081) to attach; Ctrl+C ends the wait\norvel-dfu: note: /dev/hidraw0 ($DESCRIPTION): failed the probe: no reply within 200 ms\norvel-dfu: note: 2 bootloaders are attached; used /dev/hidraw1 (serial number OV0001)\n
+EOF_CASES
+  # In Chinese, as the locale chooses.
+  LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8 "$ORVEL_SIM" --fault 0:read:3:flip -- \
+    "$ORVEL_DFU" -p 8000 blinky.bin > out.txt 2> err.txt
+  expect_status 0 $? "read-back differs, in Chinese"
+  echo "orvel-dfu: 错误：校验 blinky.bin（$range）失败：首个不同之处在 0x0000807C：写入 0x7D，读回 0x7C；该次读取的 62 个字节中有 1 个不同" > expected.err
+  expect_text expected.err err.txt "reason in Chinese"
 }
 
 case_silent_first() {

@@ -1,0 +1,77 @@
+#include "dfu/failure_reasons.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "device/hid_link.h"
+
+namespace {
+
+// The template with every {N} made {N + by}.
+std::string ShiftPlaceholders(const std::string& text, size_t by) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool placeholder = text[i] == '{' && i + 2 < text.size() && text[i + 1] >= '0' &&
+                             text[i + 1] <= '9' && text[i + 2] == '}';
+    if (!placeholder) {
+      out += text[i];
+      continue;
+    }
+    out += '{' + std::to_string(static_cast<size_t>(text[i + 1] - '0') + by) + '}';
+    i += 2;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string HexBytes(const uint8_t* bytes, size_t count) {
+  std::string text;
+  char pair[4];
+  for (size_t i = 0; i < count; ++i) {
+    std::snprintf(pair, sizeof pair, "%02X", static_cast<unsigned>(bytes[i]));
+    if (i > 0) text += ' ';
+    text += pair;
+  }
+  return text;
+}
+
+void AddLinkFailure(Reasons* why, int32_t timeoutMs) {
+  const LinkFailure& failure = theHidLink.lastFailure;
+  switch (failure.kind) {
+    case LinkFailure::Kind::WriteFailed:
+      AddError(why, "the device is gone: writing to it failed ({0})",
+               "设备已断开：写入失败（{0}）", {failure.detail});
+      return;
+    case LinkFailure::Kind::ReadFailed:
+      AddError(why, "the device is gone: reading from it failed ({0})",
+               "设备已断开：读取失败（{0}）", {failure.detail});
+      return;
+    case LinkFailure::Kind::NotOpen:
+      AddError(why, "the device is no longer open after an earlier failure",
+               "设备在之前的失败后已关闭");
+      return;
+    default:
+      AddError(why, "no reply within {0} ms", "{0} 毫秒内没有应答", {std::to_string(timeoutMs)});
+      return;
+  }
+}
+
+void AddWrongReply(Reasons* why, const std::string& expected, const uint8_t* received,
+                   size_t count) {
+  AddError(why, "wrong reply: expected {0}, received {1}", "应答错误：应为 {0}，收到 {1}",
+           {expected, HexBytes(received, count)});
+}
+
+void AddInContext(Reasons* why, const Reasons& happened, const std::string& english,
+                  const std::string& chinese, const std::vector<std::string>& args) {
+  if (why == nullptr) return;
+  for (const Reason& reason : happened) {
+    Reason line = reason;
+    line.english = english + ShiftPlaceholders(reason.english, args.size());
+    line.chinese = chinese + ShiftPlaceholders(reason.chinese, args.size());
+    line.args = args;
+    line.args.insert(line.args.end(), reason.args.begin(), reason.args.end());
+    why->push_back(std::move(line));
+  }
+}

@@ -1,0 +1,28 @@
+// Reasons for what went wrong with the device, built from the link's failure
+// record and from replies that failed their test, and put in the context of
+// the step that failed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/reason.h"
+
+// Bytes as the tool shows them in reasons: "1A 55 00".
+std::string HexBytes(const uint8_t* bytes, size_t count);
+
+// Why the link's last exchange gave no good reply (the device gone, no reply
+// within timeoutMs, no device open).
+void AddLinkFailure(Reasons* why, int32_t timeoutMs);
+
+// A reply that came but failed its test.
+void AddWrongReply(Reasons* why, const std::string& expected, const uint8_t* received,
+                   size_t count);
+
+// Adds each of `happened` to why as one line: the context's text, then the
+// reason's own (its placeholders numbered on after the context's arguments).
+// The severity is the reason's own.
+void AddInContext(Reasons* why, const Reasons& happened, const std::string& english,
+                  const std::string& chinese, const std::vector<std::string>& args);
