@@ -225,12 +225,25 @@ TEST(ImageHex, FilesWithoutDataBytesLoadEmpty) {
   }
 }
 
-TEST(ImageHex, RecordsOfNoBytesStillMarkTheExtent) {
+TEST(ImageHex, RecordsOfNoBytesPlaceNothing) {
   TempDir dir;
-  ProgramImage image;
-  ASSERT_TRUE(image.Load(kAddressFromFile,
-                         dir.Write("mixed.hex", Lines({DataLine(0x100, {1}), DataLine(0x104, {})}))));
-  EXPECT_EQ(ImageBytes(image), (std::vector<uint8_t>{1, 0xFF, 0xFF, 0xFF}));
+  const struct {
+    const char* why;
+    std::vector<std::string> lines;
+    uint32_t start;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"below the data", {DataLine(0x0000, {}), DataLine(0x8000, {1, 2, 3, 4})}, 0x8000, {1, 2, 3, 4}},
+      {"above the data", {DataLine(0x100, {1}), DataLine(0x104, {})}, 0x100, {1}},
+      {"far above, in another 64 KB", {DataLine(0x100, {1}), LinearBaseLine(0x0F00), DataLine(0, {})}, 0x100, {1}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    ProgramImage image;
+    ASSERT_TRUE(image.Load(kAddressFromFile, dir.Write("mixed.hex", Lines(c.lines))));
+    EXPECT_EQ(image.start, c.start);
+    EXPECT_EQ(ImageBytes(image), c.bytes);
+  }
 }
 
 TEST(ImageHex, OneBadLineRejectsTheFile) {
