@@ -1,6 +1,8 @@
 #include "image/program_image.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -17,6 +19,20 @@ using image_test::kEndOfFileLine;
 using image_test::LinearBaseLine;
 using image_test::SegmentBaseLine;
 using image_test::TempDir;
+
+// The one reason a load gave, filled in, in English or Chinese.
+std::string OnlyReason(const Reasons& why, Severity severity, bool english = true) {
+  if (why.size() != 1) return "expected one reason, got " + std::to_string(why.size());
+  if (why[0].severity != severity) return "unexpected severity";
+  return FillReasonTemplate(english ? why[0].english : why[0].chinese, why[0].args);
+}
+
+std::string WithPath(std::string text, const std::string& path) {
+  for (size_t at = text.find("{p}"); at != std::string::npos; at = text.find("{p}", at + path.size())) {
+    text.replace(at, 3, path);
+  }
+  return text;
+}
 
 std::vector<uint8_t> ImageBytes(const ProgramImage& image) {
   if (!image.bytes) return {};
@@ -329,6 +345,145 @@ TEST(ImageHex, FullFlashOfSixteenByteRecords) {
   ASSERT_TRUE(image.Load(kAddressFromFile, dir.Write("full.hex", text)));
   EXPECT_EQ(image.start, 0u);
   EXPECT_EQ(ImageBytes(image), expected);
+}
+
+// ---- reasons ----
+
+TEST(ImageReasons, HexLinesNamePathLineAndCheck) {
+  TempDir dir;
+  const std::string good = DataLine(0x100, {1, 2});
+  const struct {
+    std::string text;
+    const char* reason;
+  } cases[] = {
+      {Lines({good, "junk"}), "{p}:2: the line does not begin with ':'"},
+      {Lines({" " + good}), "{p}:1: the line does not begin with ':'"},
+      {Lines({":00000001F"}), "{p}:1: the line has 10 characters; a record has an odd number of them, at least 11"},
+      {Lines({good + "0"}), "{p}:1: the line has 16 characters; a record has an odd number of them, at least 11"},
+      {Lines({":0201000001ZZFC"}), "{p}:1: column 12: 'Z' is not a hexadecimal digit"},
+      {Lines({":0G00000001FF"}), "{p}:1: column 3: 'G' is not a hexadecimal digit"},
+      {Lines({":02010000010\x01" "FC"}), "{p}:1: column 13: 0x01 is not a hexadecimal digit"},
+      {Lines({":030010001122BA"}), "{p}:1: the byte count says 3 data bytes, which take 17 characters; the line has 15"},
+      {good + "\r" + kEndOfFileLine + "\n",
+       "{p}:1: the byte count says 2 data bytes, which take 15 characters; the line has 27"},
+      {":10000000\n0102030405060708090A0B0C0D0E0F10\n",
+       "{p}:1: the line has 9 characters; a record has an odd number of them, at least 11"},
+      {Lines({DataLine(0, CountingBytes(65))}), "{p}:1: the record holds 65 data bytes; at most 64 are allowed"},
+      {"\n\r\n" + good + "\n\n:00000001FE\n", "{p}:5: bad checksum: expected 0xFF, found 0xFE"},
+      {Lines({image_test::HexLine(0x02, 0, {0x10}), good}),
+       "{p}:1: a type 02 record must hold 2 data bytes, this one holds 1"},
+      {Lines({good, image_test::HexLine(0x04, 0, {0, 1, 0})}),
+       "{p}:2: a type 04 record must hold 2 data bytes, this one holds 3"},
+      {Lines({LinearBaseLine(0xFFFF), DataLine(0xFFF0, CountingBytes(32))}),
+       "{p}:2: the record's 32 data bytes at 0xFFFFFFF0 run past 0xFFFFFFFF"},
+      {"\n\r\n\n", "'{p}' holds no HEX records, only empty lines"},
+      {"", "'{p}' is empty"},
+      {Lines({DataLine(0, {1}), LinearBaseLine(0x000F), DataLine(0xF000, {2})}),
+       "'{p}': its data from 0x00000000 to 0x000FF000 makes an image of 1044481 bytes, more than the largest "
+       "program area (1044480 bytes, 1020 KB)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string path = dir.Write("app.hex", c.text);
+    Reasons why;
+    ProgramImage image;
+    EXPECT_FALSE(image.Load(kAddressFromFile, path, &why));
+    EXPECT_EQ(OnlyReason(why, Severity::Error), WithPath(c.reason, path));
+  }
+}
+
+TEST(ImageReasons, HexFileWithoutDataLoadsEmptyWithItsReason) {
+  TempDir dir;
+  const std::string path = dir.Write("app.hex", Lines({DataLine(0x100, {}), kEndOfFileLine}));
+  Reasons why;
+  ProgramImage image;
+  EXPECT_TRUE(image.Load(kAddressFromFile, path, &why));
+  EXPECT_EQ(image.length, 0u);
+  EXPECT_EQ(OnlyReason(why, Severity::Error), "'" + path + "' holds no data: no data record carries a byte");
+  EXPECT_EQ(OnlyReason(why, Severity::Error, false), "“" + path + "”中没有数据：没有数据记录含有字节");
+}
+
+TEST(ImageReasons, FilesThatCannotBeProgramsSayWhy) {
+  TempDir dir;
+  const std::string fifo = dir.File("fifo.bin");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    uint32_t address;
+    const char* english;
+    const char* chinese;
+  } cases[] = {
+      {dir.File("missing.bin"), 0, "cannot open '{p}': No such file or directory",
+       "无法打开“{p}”：No such file or directory"},
+      {dir.File("missing.hex"), 0, "cannot open '{p}': No such file or directory", nullptr},
+      {dir.File(""), 0, "cannot open '{p}': Is a directory", nullptr},
+      // A FIFO with no writer is refused at once; a plain open would wait.
+      {fifo, 0, "'{p}' is a FIFO, not a regular file; only files can be flashed",
+       "“{p}”是命名管道（FIFO），不是普通文件；只能烧录普通文件"},
+      {"/dev/null", 0, "'{p}' is a device, not a regular file; only files can be flashed", nullptr},
+      {dir.Write("empty.bin", std::string()), 0, "'{p}' is empty", "“{p}”是空文件"},
+      {dir.Write("large.bin", std::vector<uint8_t>(kLargestProgramArea + 1)), 0,
+       "'{p}' holds 1044481 bytes, more than the largest program area (1044480 bytes, 1020 KB)",
+       "“{p}”有 1044481 字节，超过最大的程序区（1044480 字节，1020 KB）"},
+      {dir.Write("fits.bin", std::vector<uint8_t>(kLargestProgramArea)), 0x10,
+       "'{p}' holds 1044480 bytes; with the 16 bytes of fill in front of 0x00000010 the image is larger than the "
+       "largest program area (1044480 bytes, 1020 KB)",
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    Reasons why;
+    ProgramImage image;
+    EXPECT_FALSE(image.Load(c.address, c.path, &why));
+    EXPECT_EQ(OnlyReason(why, Severity::Error), WithPath(c.english, c.path));
+    if (c.chinese) {
+      EXPECT_EQ(OnlyReason(why, Severity::Error, false), WithPath(c.chinese, c.path));
+    }
+  }
+}
+
+TEST(ImageReasons, UnreadableFileGivesTheSystemsReason) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads files whatever their mode";
+  TempDir dir;
+  const std::string path = dir.Write("locked.bin", CountingBytes(4));
+  ASSERT_EQ(chmod(path.c_str(), 0), 0);
+  Reasons why;
+  ProgramImage image;
+  EXPECT_FALSE(image.Load(0, path, &why));
+  EXPECT_EQ(OnlyReason(why, Severity::Error), "cannot open '" + path + "': Permission denied");
+}
+
+TEST(ImageReasons, RawFilesInAnotherFormatAreFlashedWithAWarning) {
+  TempDir dir;
+  const std::string hexText = Lines({DataLine(0, {1, 2}), kEndOfFileLine}, "\r\n");
+  const std::vector<uint8_t> elf = {0x7F, 'E', 'L', 'F', 2, 1, 1, 0};
+  const struct {
+    std::string name;
+    std::vector<uint8_t> content;
+    const char* warning;
+  } cases[] = {
+      {"app.ihx", std::vector<uint8_t>(hexText.begin(), hexText.end()),
+       "'{p}' holds Intel HEX text; it is flashed as raw bytes, the text itself. Only a file named .hex is read as "
+       "Intel HEX"},
+      {"app.elf", elf,
+       "'{p}' is an ELF file; it is flashed as raw bytes, the whole file as it is. To flash its program, convert it "
+       "to Intel HEX (objcopy -O ihex) in a file named .hex"},
+      {"app.bin", CountingBytes(64), nullptr},
+      {"colon.bin", {':', '0', '0', '\n'}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.Write(c.name, c.content);
+    Reasons why;
+    ProgramImage image;
+    ASSERT_TRUE(image.Load(0x1000, path, &why));
+    EXPECT_EQ(ImageBytes(image), c.content);
+    if (c.warning) {
+      EXPECT_EQ(OnlyReason(why, Severity::Warning), WithPath(c.warning, path));
+    } else {
+      EXPECT_TRUE(why.empty());
+    }
+  }
 }
 
 }  // namespace

@@ -107,7 +107,11 @@ bool ProgramImage::LoadBin(const std::string& path, Reasons* why) {
     return false;
   }
   std::memset(bytes.get(), kErasedFlashByte, front);
-  if (!ReadProgramFile(file, path, bytes.get() + front, size, why)) return false;
+  if (!ReadProgramFile(file, path, bytes.get() + front, size, why)) {
+    bytes.reset();
+    length = 0;
+    return false;
+  }
   WarnAboutFormat(bytes.get() + front, size, path, why);
   return true;
 }
