@@ -5,10 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "common/ascii_case.h"
 #include "image_test_files.h"
 
 namespace {
@@ -484,6 +489,135 @@ TEST(ImageReasons, RawFilesInAnotherFormatAreFlashedWithAWarning) {
       EXPECT_TRUE(why.empty());
     }
   }
+}
+
+// ---- against GNU objcopy ----
+
+// A HEX file made from a fixed seed, with the lowest address its data has.
+// It stays within what both readers agree on; where the loader has a rule of
+// its own, the generator keeps clear of it:
+// - no two records share a byte: the loader lets the later line win, while
+//   objcopy's binary output of overlapping sections follows no stated rule;
+// - no record crosses a 64 KB offset boundary: the loader places a record's
+//   bytes one after the other, objcopy may wrap them within the segment;
+// - the end-of-file record comes last: the loader reads on after it,
+//   objcopy stops there;
+// - the data spans at most 1020 KB: the loader refuses larger images.
+struct GeneratedHex {
+  std::string text;
+  bool hasData = false;
+  uint32_t lowest = 0;
+};
+
+class HexFileGenerator {
+ public:
+  explicit HexFileGenerator(uint32_t seed) : random_(seed) {}
+
+  GeneratedHex Next() {
+    GeneratedHex file;
+    used_.assign(kLargestProgramArea, false);
+    segment_ = linear_ = 0;
+    lineEnd_ = Pick(2) == 0 ? "\n" : "\r\n";
+    lines_.clear();
+    const uint32_t records = 1 + Pick(40);
+    // Data near one place, or spread over the whole area.
+    const uint32_t window = Pick(3) == 0 ? kLargestProgramArea : 0x2000;
+    const uint32_t windowStart = Pick(kLargestProgramArea - window + 1);
+    for (uint32_t i = 0; i < records; ++i) {
+      if (Pick(12) == 0) Emit(image_test::HexLine(Pick(2) == 0 ? 0x03 : 0x05, 0, {0, 0, 0x12, 0x34}));
+      if (Pick(10) == 0) {
+        EmitData(windowStart + Pick(window), {});  // places nothing, anywhere
+        continue;
+      }
+      const uint32_t count = 1 + Pick(32);
+      const uint32_t address = windowStart + Pick(window - count + 1);
+      if (!Claim(address, count)) continue;
+      EmitData(address, image_test::CountingBytes(count, static_cast<uint8_t>(random_())));
+      file.lowest = file.hasData ? std::min(file.lowest, address) : address;
+      file.hasData = true;
+    }
+    Emit(kEndOfFileLine);
+    for (const std::string& line : lines_) file.text += line + lineEnd_;
+    return file;
+  }
+
+ private:
+  uint32_t Pick(uint32_t below) { return static_cast<uint32_t>(random_() % below); }
+
+  bool Claim(uint32_t address, uint32_t count) {
+    if ((address & 0xFFFF) + count > 0x10000) return false;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (used_[address + i]) return false;
+    }
+    for (uint32_t i = 0; i < count; ++i) used_[address + i] = true;
+    return true;
+  }
+
+  void Emit(std::string line) {
+    if (Pick(4) == 0) line = AsciiLowerCase(line);
+    lines_.push_back(line);
+  }
+
+  // A data record at an absolute address, through whichever base records
+  // reach it: the linear base alone, or a segment base on top of it.
+  void EmitData(uint32_t address, const std::vector<uint8_t>& data) {
+    const uint64_t base = uint64_t{segment_} * 16 + uint64_t{linear_} * 65536;
+    if (address < base || address - base + data.size() > 0x10000 || Pick(8) == 0) {
+      linear_ = static_cast<uint16_t>(address >> 16);
+      Emit(LinearBaseLine(linear_));
+      const uint16_t segment = Pick(3) == 0 ? static_cast<uint16_t>(Pick(((address & 0xFFFF) >> 4) + 1)) : 0;
+      if (segment != segment_ || Pick(4) == 0) Emit(SegmentBaseLine(segment));
+      segment_ = segment;
+    }
+    const uint32_t offset = address - segment_ * 16u - linear_ * 65536u;
+    Emit(DataLine(static_cast<uint16_t>(offset), data));
+  }
+
+  std::mt19937 random_;
+  std::vector<bool> used_;
+  uint16_t segment_ = 0;
+  uint16_t linear_ = 0;
+  std::string lineEnd_;
+  std::vector<std::string> lines_;
+};
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(ImageHexAgainstObjcopy, GeneratedFilesLoadAsObjcopyConvertsThem) {
+  if (std::system("objcopy --version >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "objcopy (GNU binutils) is not installed; the comparison is skipped";
+  }
+  TempDir dir;
+  const std::string hexPath = dir.File("generated.hex");
+  const std::string binPath = dir.File("objcopy.bin");
+  const std::string command = "objcopy -I ihex -O binary --gap-fill 0xff '" + hexPath + "' '" + binPath + "'";
+  HexFileGenerator generator(20240611);
+  int withData = 0;
+  for (int i = 0; i < 300; ++i) {
+    const GeneratedHex file = generator.Next();
+    SCOPED_TRACE("file " + std::to_string(i) + ":\n" + file.text);
+    TempDir::WriteTo(hexPath, file.text);
+    std::filesystem::remove(binPath);
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::vector<uint8_t> converted = ReadWholeFile(binPath);
+    ProgramImage image;
+    ASSERT_TRUE(image.Load(kAddressFromFile, hexPath));
+    if (!file.hasData) {
+      EXPECT_EQ(image.length, 0u);
+      EXPECT_TRUE(converted.empty());
+      continue;
+    }
+    ++withData;
+    // objcopy's output begins at the lowest data byte; the image at the
+    // 256-byte boundary below it.
+    const uint32_t front = file.lowest % kImageAlignment;
+    EXPECT_EQ(image.start, file.lowest - front);
+    ASSERT_EQ(ImageBytes(image), Concat(Fill(front), converted));
+  }
+  EXPECT_GT(withData, 250);
 }
 
 }  // namespace
