@@ -194,6 +194,11 @@ TEST(ImageHex, AddressBasesGapsAndOverlaps) {
       {"records after end of file still count",
        {DataLine(0x100, {1}), kEndOfFileLine, DataLine(0x101, {2})},
        0x100, {1, 2}},
+      {"a record of no bytes below the data places nothing",
+       {DataLine(0x0000, {}), DataLine(0x8000, {1, 2, 3, 4})},
+       0x8000, {1, 2, 3, 4}},
+      {"nor above it", {DataLine(0x100, {1}), DataLine(0x104, {})}, 0x100, {1}},
+      {"nor far above it", {DataLine(0x100, {1}), LinearBaseLine(0x0F00), DataLine(0, {})}, 0x100, {1}},
       {"ignored record types",
        {image_test::HexLine(0x03, 0, {0, 0, 0, 0}), image_test::HexLine(0x05, 0, {0, 0, 0x80, 0}),
         image_test::HexLine(0x09, 0, {}), DataLine(0x100, {5})},
@@ -243,27 +248,6 @@ TEST(ImageHex, FilesWithoutDataBytesLoadEmpty) {
     EXPECT_EQ(image.length, 0u);
     EXPECT_EQ(image.requested, 0xA010u);
     EXPECT_EQ(image.bytes, nullptr);
-  }
-}
-
-TEST(ImageHex, RecordsOfNoBytesPlaceNothing) {
-  TempDir dir;
-  const struct {
-    const char* why;
-    std::vector<std::string> lines;
-    uint32_t start;
-    std::vector<uint8_t> bytes;
-  } cases[] = {
-      {"below the data", {DataLine(0x0000, {}), DataLine(0x8000, {1, 2, 3, 4})}, 0x8000, {1, 2, 3, 4}},
-      {"above the data", {DataLine(0x100, {1}), DataLine(0x104, {})}, 0x100, {1}},
-      {"far above, in another 64 KB", {DataLine(0x100, {1}), LinearBaseLine(0x0F00), DataLine(0, {})}, 0x100, {1}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.why);
-    ProgramImage image;
-    ASSERT_TRUE(image.Load(kAddressFromFile, dir.Write("mixed.hex", Lines(c.lines))));
-    EXPECT_EQ(image.start, c.start);
-    EXPECT_EQ(ImageBytes(image), c.bytes);
   }
 }
 

@@ -258,10 +258,6 @@ bool ProgramImage::LoadHex(const std::string& path, Reasons* why) {
   platform::InputFile file;
   if (!OpenProgramFile(file, path, why)) return false;
   const uint64_t size = file.size();
-  if (size == 0) {
-    AddEmptyFileReason(why, path);
-    return false;
-  }
   if (size > kLargestHexFileSize) {
     AddError(why, "'{0}' holds {1} bytes of text, more than any HEX file of a program for this chip ({2} bytes)",
              "“{0}”有 {1} 字节文本，超过本芯片任何程序的 HEX 文件的大小（{2} 字节）",

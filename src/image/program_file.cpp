@@ -8,7 +8,9 @@ bool OpenProgramFile(platform::InputFile& file, const std::string& path, Reasons
   }
   switch (file.kind()) {
     case Kind::Regular:
-      return true;
+      if (file.size() != 0) return true;
+      AddError(why, "'{0}' is empty", "“{0}”是空文件", {path});
+      break;
     case Kind::Fifo:
       AddError(why, "'{0}' is a FIFO, not a regular file; only files can be flashed",
                "“{0}”是命名管道（FIFO），不是普通文件；只能烧录普通文件", {path});
@@ -39,10 +41,6 @@ bool ReadProgramFile(platform::InputFile& file, const std::string& path, void* d
     AddError(why, "cannot read '{0}': {1}", "无法读取“{0}”：{1}", {path, file.error()});
   }
   return false;
-}
-
-void AddEmptyFileReason(Reasons* why, const std::string& path) {
-  AddError(why, "'{0}' is empty", "“{0}”是空文件", {path});
 }
 
 void AddOutOfMemoryReason(Reasons* why, const std::string& path, uint64_t size) {

@@ -76,10 +76,6 @@ bool ProgramImage::LoadBin(const std::string& path, Reasons* why) {
   platform::InputFile file;
   if (!OpenProgramFile(file, path, why)) return false;
   const uint64_t size = file.size();
-  if (size == 0) {
-    AddEmptyFileReason(why, path);
-    return false;
-  }
   const uint32_t front = requested % kImageAlignment;
   // No program area holds more; refusing here keeps a huge file from ever
   // being allocated or read.
