@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Fuzzes every target in tests/fuzz with libFuzzer (clang) for a while.
 #
-#   tools/fuzz.sh [SECONDS] [JOBS]   (defaults: 600 s per target, one target at a time)
+#   tools/fuzz.sh [SECONDS] [JOBS] [TARGET...]
+#     (defaults: 600 s per target, one target at a time, every target:
+#      hex raw options shell)
 #
 # Builds the targets in build-fuzz/, then runs each for SECONDS, JOBS at a
 # time, starting from the corpus in the tree plus what earlier runs found
@@ -17,6 +19,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-600}
 jobs=${2:-1}
 targets=(hex raw options shell)
+if [ $# -gt 2 ]; then targets=("${@:3}"); fi
 build_dir=build-fuzz
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
