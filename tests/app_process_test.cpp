@@ -23,10 +23,12 @@ using app_test::kVersionLine;
 struct ProcessResult {
   int status = -1;
   std::string output;
+  std::string errors;  // standard error
 };
 
 // Runs the tool with the arguments, the input as its standard input and
-// nothing in its environment but the given variables.
+// nothing in its environment but the given variables. Standard error goes
+// to a file, so neither stream can stall the other.
 ProcessResult RunTool(const std::vector<std::string>& args, const std::string& input,
                       const std::vector<std::string>& environment) {
   ProcessResult result;
@@ -36,6 +38,10 @@ ProcessResult RunTool(const std::vector<std::string>& args, const std::string& i
   unlink(inputPath);
   if (write(inputFd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) return result;
   lseek(inputFd, 0, SEEK_SET);
+  char errorPath[] = "/tmp/orvel-app-errors-XXXXXX";
+  const int errorFd = mkstemp(errorPath);
+  if (errorFd < 0) return result;
+  unlink(errorPath);
 
   int output[2];
   if (pipe(output) != 0) return result;
@@ -54,6 +60,7 @@ ProcessResult RunTool(const std::vector<std::string>& args, const std::string& i
   if (child == 0) {
     dup2(inputFd, STDIN_FILENO);
     dup2(output[1], STDOUT_FILENO);
+    dup2(errorFd, STDERR_FILENO);
     close(output[0]);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
@@ -66,6 +73,9 @@ ProcessResult RunTool(const std::vector<std::string>& args, const std::string& i
   close(output[0]);
   int status = 0;
   if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  lseek(errorFd, 0, SEEK_SET);
+  while ((got = read(errorFd, buffer, sizeof buffer)) > 0) result.errors.append(buffer, static_cast<size_t>(got));
+  close(errorFd);
   return result;
 }
 
@@ -104,6 +114,109 @@ TEST(AppProcessTest, GbkLocaleGetsGbkBytes) {
   EXPECT_NE(result.output.find(">> >> \xA3\xBA\xB2\xCE\xCA\xFD\xB4\xED\xCE\xF3\xA3\xA1\n"), std::string::npos);
   EXPECT_NE(result.output.find(std::string("\n") + app_test::kGbkEnglishCommandFormat + "\n"), std::string::npos);
   EXPECT_EQ(result.output.find("\xEF\xBC\x9A"), std::string::npos);  // no UTF-8 full-width colon
+}
+
+// Reasons reach standard error of the real process in the locale's language
+// and encoding; standard output and the status are what they always were.
+TEST(AppProcessTest, RefusedWordsSayWhyOnStandardError) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string input;
+    std::string lang;
+    std::string output;
+    std::string errors;
+  };
+  const std::string en = std::string(kVersionLine) + kEnglishHelp;
+  const std::string noProgram =
+      "orvel-dfu: error: no program given: name one with -p addr pg_path (for example -p A000 app.bin)\n";
+  const std::string incompleteZh = "orvel-dfu: 错误：“-p”不完整：应写作 -p addr pg_path（例如 -p A000 app.bin）\n";
+  const std::vector<Case> cases = {
+      {"upper-case option", {"-P", "0", "app.bin"}, "", "LANG=en_US.UTF-8", en + ">> ",
+       "orvel-dfu: warning: '-P' is no option and was ignored: option names are case-sensitive on the command "
+       "line (did you mean '-p'?)\n" + noProgram},
+      {"gbk prompt", {}, "log 0\ndfu -p 0\n", "LANG=zh_CN.GBK",
+       std::string(kVersionLine) + platform::Utf8ToGbk(kChineseHelp) + ">> >> >> ",
+       platform::Utf8ToGbk(incompleteZh)},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult result = RunTool(c.args, c.input, {c.lang});
+    EXPECT_EQ(result.status, 0) << c.name;
+    EXPECT_EQ(result.output, c.output) << c.name;
+    EXPECT_EQ(result.errors, c.errors) << c.name;
+  }
+
+  // A missing program in a script with no input: the help and status 0 as
+  // ever, and an error naming the file (the loader's own words).
+  const ProcessResult missing = RunTool({"-p", "0", "nosuch.bin"}, "", {"LANG=en_US.UTF-8"});
+  EXPECT_EQ(missing.status, 0);
+  EXPECT_EQ(missing.output, en + ">> ");
+  EXPECT_EQ(missing.errors.rfind("orvel-dfu: error: ", 0), 0u) << missing.errors;
+  EXPECT_NE(missing.errors.find("'nosuch.bin'"), std::string::npos) << missing.errors;
+}
+
+// Actions end the real process with their own status; standard output
+// carries only what they print.
+TEST(AppProcessTest, ActionsEndWithTheirOwnStatus) {
+  char dir[] = "/tmp/orvel-app-actions-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string a = std::string(dir) + "/a.bin";
+  const std::string b = std::string(dir) + "/b.bin";
+  {
+    std::ofstream aFile(a, std::ios::binary);
+    for (int i = 0; i < 5000; ++i) aFile.put(static_cast<char>(i * 7 + 3));
+    std::ofstream(b, std::ios::binary) << "hello";
+  }
+  // CRC-32 values as zlib.crc32 gives them; b.bin gets 16 bytes of 0xFF
+  // filler in front, to start on a 256-byte boundary.
+  const std::string planEnglish =
+      "Dry run: the job these options describe; no device is touched\n"
+      "Program '" + a + "': 0x00000000..0x00001388, 5000 bytes, CRC-32 0x1ABD04D4\n"
+      "Program '" + b + "': 0x00003000..0x00003015, 21 bytes, CRC-32 0xD0A0F20A\n"
+      "Erase 0x00000000: 2 sectors\n"
+      "Erase 0x00003000: 1 sector\n"
+      "Packets: probe 1, erase 2, download start 2, download data 82, read 82, restart 3; 172 in all\n"
+      "USB time: 0.172 s at one exchange per millisecond\n";
+  const std::string planChinese =
+      "试运行：以下是这些选项描述的任务，不访问任何设备\n"
+      "程序“" + a + "”：0x00000000..0x00001388，5000 字节，CRC-32 0x1ABD04D4\n"
+      "程序“" + b + "”：0x00003000..0x00003015，21 字节，CRC-32 0xD0A0F20A\n"
+      "擦除 0x00000000：2 个扇区\n"
+      "擦除 0x00003000：1 个扇区\n"
+      "数据包：探测 1，擦除 2，下载开始 2，下载数据 82，读取 0，重启 3；共 90 个\n"
+      "USB 时间：0.090 秒（每毫秒一次交换）\n";
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string lang;
+    int status;
+    std::string output;
+    std::string errors;
+  };
+  const std::vector<Case> cases = {
+      {"version", {"--version"}, "LANG=en_US.UTF-8", 0, kVersionLine, ""},
+      {"dry run", {"--dry-run", "-p", "3010", b, "-p", "0", a}, "LANG=en_US.UTF-8", 1, planEnglish, ""},
+      {"dry run, download only", {"-m", "1", "-p", "3010", b, "-p", "0", a, "--dry-run"}, "LANG=zh_CN.UTF-8", 1,
+       planChinese, ""},
+      {"dry run, overlapping programs", {"--dry-run", "-p", "1000", b, "-p", "0", a}, "LANG=en_US.UTF-8", 0, "",
+       "orvel-dfu: error: '" + a + "' (0x00000000..0x00001388) overlaps '" + b +
+           "' (0x00001000..0x00001005): programs must not share flash\n"},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult result = RunTool(c.args, "help\n", {c.lang});
+    EXPECT_EQ(result.status, c.status) << c.name;
+    EXPECT_EQ(result.output, c.output) << c.name;
+    EXPECT_EQ(result.errors, c.errors) << c.name;
+  }
+
+  const ProcessResult usage = RunTool({"--help"}, "", {"LANG=zh_CN.GBK"});
+  EXPECT_EQ(usage.status, 0);
+  EXPECT_EQ(usage.output.rfind(platform::Utf8ToGbk("用法：orvel-dfu [选项]"), 0), 0u) << usage.output;
+  EXPECT_EQ(usage.errors, "");
+
+  unlink(a.c_str());
+  unlink(b.c_str());
+  rmdir(dir);
 }
 
 // No bootloader is attached where the tests run: a one-shot job that does

@@ -99,4 +99,51 @@ TEST(NumberRule, ConvertAddressTakesTheWholeUnsignedRange) {
   }
 }
 
+// What the rule reads past is what the option parser warns about.
+TEST(NumberRule, TextAfterNumberIsWhatTheRuleIgnores) {
+  const struct {
+    std::string text;
+    int base;
+    std::string ignored;
+  } cases[] = {
+      {"7", 10, ""},           {" 7 \t", 10, ""},     {"7x", 10, "x"},         {"1 2", 10, " 2"},
+      {"0x10", 10, "x10"},     {"x", 10, ""},          {"", 10, ""},            {"99999999999x", 10, "x"},
+      {"fw.bin", 16, "w.bin"}, {"A000,app.bin", 16, ",app.bin"},               {"1000h", 16, "h"},
+      {"0x", 16, "x"},         {"0xA000", 16, ""},     {"-1", 16, ""},          {"zz", 16, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TextAfterNumber(c.text, c.base), c.ignored) << "'" << c.text << "' base " << c.base;
+  }
+}
+
+// Seconds for --timeout: digits and one decimal point only, rounded up to
+// whole milliseconds, never zero.
+TEST(NumberRule, SecondsBecomeMilliseconds) {
+  const struct {
+    std::string text;
+    NumberError error;
+    int32_t ms;  // meaningful when error is None
+  } cases[] = {
+      {"2.5", NumberError::None, 2500},        {"10", NumberError::None, 10000},
+      {".5", NumberError::None, 500},          {"5.", NumberError::None, 5000},
+      {"0.001", NumberError::None, 1},         {"0.0001", NumberError::None, 1},
+      {"1.2340", NumberError::None, 1234},     {"1.23401", NumberError::None, 1235},
+      {"007", NumberError::None, 7000},        {"2147483.647", NumberError::None, 2147483647},
+      {"2147483.6471", NumberError::OutOfRange, 0},
+      {"99999999999999999999", NumberError::OutOfRange, 0},
+      {"0", NumberError::Invalid, 0},          {"0.0000", NumberError::Invalid, 0},
+      {"", NumberError::Invalid, 0},           {".", NumberError::Invalid, 0},
+      {"-1", NumberError::Invalid, 0},         {"+1", NumberError::Invalid, 0},
+      {" 1", NumberError::Invalid, 0},         {"1s", NumberError::Invalid, 0},
+      {"1e3", NumberError::Invalid, 0},        {"1.2.3", NumberError::Invalid, 0},
+      {"1,5", NumberError::Invalid, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("'" + c.text + "'");
+    int32_t ms = 12345;
+    EXPECT_EQ(ConvertSecondsToMs(c.text, ms), c.error);
+    EXPECT_EQ(ms, c.error == NumberError::None ? c.ms : 12345);
+  }
+}
+
 }  // namespace

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "console/output.h"
+#include "console/reasons.h"
 #include "image_test_files.h"
 
 namespace {
@@ -30,10 +34,18 @@ std::ostream& operator<<(std::ostream& out, const Placed& placed) {
 
 class DfuOptions : public testing::Test {
  protected:
+  void TearDown() override {
+    SetConsoleOut(nullptr);
+    SetConsoleErr(nullptr);
+    UiLanguage = 1;
+  }
   void SetUp() override {
+    SetConsoleOut(&out_);
+    SetConsoleErr(&err_);
     dir_.Write("app.bin", CountingBytes(0x20));
     dir_.Write("a1000.bin", CountingBytes(0x1000));
     dir_.Write("a1001.bin", CountingBytes(0x1001));
+    dir_.Write("a2000.bin", CountingBytes(0x2000));
     dir_.Write("b.bin", CountingBytes(0x10));
     dir_.Write("empty.bin", std::string());
     dir_.Write("app.hex", DataLine(0x8004, {1, 2, 3, 4}) + "\n:00000001FF\n");
@@ -51,6 +63,21 @@ class DfuOptions : public testing::Test {
 
   std::string PathOf(const std::string& name) const { return dir_.File(name); }
 
+  // "@/" in an expected text stands for the test's directory.
+  std::string InDir(std::string text) const {
+    for (size_t at = text.find("@/"); at != std::string::npos; at = text.find("@/", at)) {
+      text.replace(at, 2, dir_.File(""));
+    }
+    return text;
+  }
+
+  static std::vector<std::string> Lines(const Reasons& why, int32_t language) {
+    UiLanguage = language;
+    std::vector<std::string> lines;
+    for (const Reason& reason : why) lines.push_back(ReasonLine(reason));
+    return lines;
+  }
+
   static std::vector<Placed> PlacedImages() {
     std::vector<Placed> placed;
     for (const ProgramImage& image : theProgramImageList.images) {
@@ -60,6 +87,8 @@ class DfuOptions : public testing::Test {
   }
 
   TempDir dir_;
+  std::ostringstream out_;
+  std::ostringstream err_;
 };
 
 struct AcceptedCase {
@@ -118,7 +147,9 @@ TEST_F(DfuOptions, AcceptedWordsGiveTheirSettingsAndPrograms) {
     std::string trace;
     for (const std::string& word : c.words) trace += "'" + word + "' ";
     SCOPED_TRACE(trace);
-    ASSERT_TRUE(ParseDfuOptions(words, c.nameCase));
+    Reasons why;
+    ASSERT_TRUE(ParseDfuOptions(words, c.nameCase, &why));
+    EXPECT_FALSE(HasError(why));
     EXPECT_EQ(theDfuSettings.vendor_id, 0x0000);
     EXPECT_EQ(theDfuSettings.product_id, 0xC081);
     EXPECT_EQ(theDfuSettings.interface_number, -1);
@@ -176,7 +207,283 @@ TEST_F(DfuOptions, RejectedWords) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
-    EXPECT_FALSE(ParseDfuOptions(Words(c.words)));
+    Reasons why;
+    EXPECT_FALSE(ParseDfuOptions(Words(c.words), OptionNameCase::Exact, &why));
+    EXPECT_TRUE(HasError(why));  // every refusal says why
+  }
+}
+
+// Each refusal and each surprising reading says why, with the words, paths
+// and addresses the user needs; the result of the parse stays what it was.
+TEST_F(DfuOptions, ReasonsNameTheWordsFilesAndAddresses) {
+  constexpr auto kExact = OptionNameCase::Exact;
+  constexpr auto kAnyCase = OptionNameCase::Insensitive;
+  const std::string e = "orvel-dfu: error: ";
+  const std::string w = "orvel-dfu: warning: ";
+  const std::string n = "orvel-dfu: note: ";
+  const std::string noProgram = e + "no program given: name one with -p addr pg_path (for example -p A000 app.bin)";
+  const std::string incompleteP = e + "'-p' is incomplete: write -p addr pg_path (for example -p A000 app.bin)";
+  const std::string longPath(512, 'a');
+  const struct {
+    std::vector<std::string> words;
+    OptionNameCase nameCase;
+    bool parses;
+    int32_t language;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {{}, kExact, false, 1, {noProgram}},
+      {{"-w", "1", "-s", "2"}, kExact, false, 1, {noProgram}},
+      {{"dfu", "", "-p", "0", "@/app.bin"}, kAnyCase, true, 1, {}},
+      // Options without their values.
+      {{"-p", "0"}, kExact, false, 1, {incompleteP}},
+      {{"-p", "A000,app.bin"}, kExact, false, 1,
+       {incompleteP, n + "'A000,app.bin' is one word: the values of -p are separated by spaces, not commas"}},
+      {{"-p", "0", "@/app.bin", "-w"}, kExact, true, 1,
+       {w + "'-w' at the end is incomplete and was ignored: write -w wait (for example -w 1)"}},
+      {{"-P"}, kAnyCase, false, 1,
+       {w + "'-P' at the end is incomplete and was ignored: write -p addr pg_path (for example -p A000 app.bin)",
+        noProgram}},
+      // Words that are no options.
+      {{"-P", "0", "@/app.bin"}, kExact, false, 1,
+       {w + "'-P' is no option and was ignored: option names are case-sensitive on the command line (did you "
+            "mean '-p'?)",
+        noProgram}},
+      {{"--p", "0", "@/app.bin"}, kAnyCase, false, 1,
+       {w + "'--p' is no option and was ignored (did you mean '-p'?)", noProgram}},
+      {{"-x", "1", "-p", "0", "@/app.bin"}, kExact, true, 1,
+       {w + "'-x' is no option and was ignored; the options are -w, -s, -m and -p (case-sensitive on the "
+            "command line)"}},
+      {{"-x", "-p", "0", "@/app.bin"}, kAnyCase, true, 1,
+       {w + "'-x' is no option and was ignored; the options are -w, -s, -m and -p"}},
+      {{"--list", "-p", "0", "@/app.bin"}, kExact, true, 1,
+       {w + "'--list' is no option and was ignored; the options are -w, -s, -m and -p (case-sensitive on the "
+            "command line)"}},
+      {{"-p", "0", "@/app.bin", "@/b.bin", "x"}, kExact, true, 1,
+       {w + "'@/b.bin' was ignored: it is no option and no option's value",
+        w + "'x' was ignored: it is no option and no option's value"}},
+      // Numbers: text after the digits, values and what they select, no number.
+      {{"-p", "fw.bin", "@/b.bin"}, kExact, true, 1,
+       {w + "'fw.bin' read as address 0x0000000F: the text after the digits is ignored"}},
+      {{"-w", "7x", "-p", "0", "@/app.bin"}, kExact, true, 1,
+       {w + "'7x' read as -w 7: the text after the digits is ignored",
+        w + "-w 7 means waiting for the device, as -w 1 does"}},
+      {{"-w", "256", "-p", "0", "@/app.bin"}, kExact, true, 1,
+       {w + "-w 256 means no waiting, as -w 0 does: only its low 8 bits count"}},
+      {{"-s", "258", "-m", "257", "-p", "0", "@/app.bin"}, kExact, true, 1,
+       {w + "-s 258 selects flash size 2: only its low 8 bits count",
+        w + "-m 257 selects mode 1: only its low 8 bits count"}},
+      {{"-s", "3", "-p", "0", "@/app.bin"}, kExact, false, 1,
+       {e + "-s 3 is no flash size: use 0 (256 KB), 1 (512 KB) or 2 (1 MB)"}},
+      {{"-m", "2", "-p", "0", "@/app.bin"}, kExact, false, 1,
+       {e + "-m 2 is no mode: use 0 (download and verify) or 1 (download only)"}},
+      {{"-w", "-s", "1", "-p", "0", "@/app.bin"}, kExact, false, 1, {e + "-w needs a number, not '-s'"}},
+      {{"-w", "2147483648", "-p", "0", "@/app.bin"}, kExact, false, 1,
+       {e + "-w 2147483648: the number is out of range (-2147483648 to 2147483647)"}},
+      {{"-p", "zz", "@/app.bin"}, kExact, false, 1,
+       {e + "'zz' is no address: -p needs a hexadecimal address (for example A000) before the path"}},
+      {{"-p", "100000000", "@/app.hex"}, kExact, false, 1,
+       {e + "address '100000000' is out of range: the largest is FFFFFFFF"}},
+      // Paths.
+      {{"-p", "A000", "\"\"\""}, kExact, false, 1, {e + "the program path for address 0x0000A000 is empty"}},
+      {{"-p", "0", longPath}, kExact, false, 1,
+       {e + "the program path '" + longPath + "' is 512 bytes long; the longest allowed is 511"}},
+      // The program area.
+      {{"-p", "7E000", "@/a2000.bin"}, kExact, false, 1,
+       {e + "'@/a2000.bin' (0x0007E000..0x00080000) does not fit the program area, which ends at 0x0007F000 with "
+            "-s 1; with -s 2 it fits"}},
+      {{"-s", "0", "-p", "3E010", "@/a1000.bin"}, kExact, false, 1,
+       {e + "'@/a1000.bin' (0x0003E000..0x0003F010) does not fit the program area, which ends at 0x0003F000 with "
+            "-s 0; with -s 1 it fits"}},
+      {{"-s", "2", "-p", "FF000", "@/b.bin"}, kExact, false, 1,
+       {e + "'@/b.bin' (0x000FF000..0x000FF010) does not fit the program area, which ends at 0x000FF000 with "
+            "-s 2; no -s value fits it (the largest area ends at 0x000FF000)"}},
+      {{"-p", "FFFFFFFF", "@/app.bin"}, kExact, false, 1,
+       {e + "'@/app.bin' (0xFFFFFF00..0x10000001F) does not fit the program area, which ends at 0x0007F000 with "
+            "-s 1; no -s value fits it (the largest area ends at 0x000FF000)",
+        n + "address FFFFFFFF takes the start from an Intel HEX file (.hex); '@/app.bin' is a raw binary and "
+            "needs its address"}},
+      // Two programs sharing flash: the later one is named first.
+      {{"-p", "0", "@/b.bin", "-p", "0", "@/a1000.bin"}, kExact, false, 1,
+       {e + "'@/a1000.bin' (0x00000000..0x00001000) overlaps '@/b.bin' (0x00000000..0x00000010): programs must "
+            "not share flash"}},
+      {{"-p", "0x1010", "@/b.bin", "-p", "0", "@/a1001.bin"}, kExact, false, 1,
+       {e + "'@/a1001.bin' (0x00000000..0x00001001) overlaps '@/b.bin' (0x00001000..0x00001020): programs must "
+            "not share flash"}},
+      // Chinese.
+      {{"-P", "0", "@/app.bin"}, kExact, false, 0,
+       {"orvel-dfu: 警告：“-P”不是选项，已忽略：命令行上的选项名区分大小写（是否想用“-p”？）",
+        "orvel-dfu: 错误：没有指定程序：请用 -p addr pg_path 指定（例如 -p A000 app.bin）"}},
+      {{"-p", "fw.bin", "@/b.bin", "-s", "9"}, kExact, false, 0,
+       {"orvel-dfu: 警告：“fw.bin”读作地址 0x0000000F：数字后面的文字被忽略",
+        "orvel-dfu: 错误：-s 9 不是有效的芯片程序区大小：可用 0（256 KB）、1（512 KB）或 2（1 MB）"}},
+      {{"-p", "7E000", "@/a2000.bin"}, kExact, false, 0,
+       {"orvel-dfu: 错误：“@/a2000.bin”（0x0007E000..0x00080000）超出芯片程序区：-s 1 时程序区结束于 "
+        "0x0007F000；改用 -s 2 可以放下"}},
+      {{"-p", "0", "@/a1001.bin", "-p", "1000", "@/b.bin"}, kExact, false, 0,
+       {"orvel-dfu: 错误：“@/b.bin”（0x00001000..0x00001010）与“@/a1001.bin”（0x00000000..0x00001001）重叠："
+        "程序之间不能有重叠区域"}},
+  };
+  for (const auto& c : cases) {
+    std::string trace;
+    for (const std::string& word : c.words) trace += "'" + word.substr(0, 20) + "' ";
+    SCOPED_TRACE(trace);
+    Reasons why;
+    EXPECT_EQ(ParseDfuOptions(Words(c.words), c.nameCase, &why), c.parses);
+    std::vector<std::string> expected;
+    for (const std::string& line : c.lines) expected.push_back(InDir(line));
+    EXPECT_EQ(Lines(why, c.language), expected);
+  }
+  EXPECT_EQ(out_.str(), "");  // the parser writes nothing itself
+  EXPECT_EQ(err_.str(), "");
+}
+
+// Long options: both value forms, the modifiers, the actions, and unknown
+// "--" words, which warn while the line still runs a job and are errors
+// when nothing runs. The command line and the prompt read them alike, but
+// for letter case and the actions.
+TEST_F(DfuOptions, LongOptionsModifiersAndActions) {
+  constexpr auto kExact = OptionNameCase::Exact;
+  constexpr auto kAnyCase = OptionNameCase::Insensitive;
+  constexpr auto kNone = DfuAction::None;
+  const std::string e = "orvel-dfu: error: ";
+  const std::string w = "orvel-dfu: warning: ";
+  const std::string idleTimeout =
+      w + "--timeout was ignored: it bounds the wait of -w 1, and without it the device is looked for once";
+  const std::string badTimeout = e + "--timeout needs a positive number of seconds (for example 2.5), not ";
+  const struct {
+    std::vector<std::string> words;
+    OptionNameCase nameCase;
+    bool parses;
+    DfuAction action;
+    std::string device;
+    int32_t timeout_ms;
+    bool quiet;
+    int32_t language;
+    std::vector<std::string> lines;
+  } cases[] = {
+      // Modifiers, "--name VALUE" and "--name=VALUE".
+      {{"--device", "/dev/hidraw3", "-p", "0", "@/app.bin"}, kExact, true, kNone, "/dev/hidraw3", 0, false, 1, {}},
+      {{"--device=1-2.3", "-w", "1", "--timeout=2.5", "-p", "0", "@/app.bin"}, kExact, true, kNone, "1-2.3", 2500,
+       false, 1, {}},
+      {{"-w", "1", "--timeout", "0.0001", "--device", "a=b", "-p", "0", "@/app.bin"}, kExact, true, kNone, "a=b", 1,
+       false, 1, {}},
+      {{"-p", "0", "@/app.bin", "--quiet"}, kExact, true, kNone, "", 0, true, 1, {}},
+      {{"--quiet", "-p", "0", "@/app.bin", "x"}, kExact, true, kNone, "", 0, true, 1,
+       {w + "'x' was ignored: it is no option and no option's value"}},
+      {{"-p", "0", "@/app.bin", "--timeout", "3"}, kExact, true, kNone, "", 3000, false, 1, {idleTimeout}},
+      {{"-p", "0", "@/app.bin", "--device"}, kExact, true, kNone, "", 0, false, 1,
+       {w + "'--device' at the end is incomplete and was ignored: write --device SELECTOR (for example --device "
+            "/dev/hidraw3)"}},
+      // Misused modifiers.
+      {{"--device", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1,
+       {e + "--device needs a device path, serial number or USB location, not '-p'"}},
+      {{"--device=", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1,
+       {e + "--device needs a device path, serial number or USB location, not ''"}},
+      {{"-w", "1", "--timeout", "abc", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1,
+       {badTimeout + "'abc'"}},
+      {{"--timeout=0", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1, {badTimeout + "'0'"}},
+      {{"--timeout", "-1", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1, {badTimeout + "'-1'"}},
+      {{"--timeout", "2.5s", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1, {badTimeout + "'2.5s'"}},
+      {{"--timeout", "2147484", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1,
+       {e + "--timeout 2147484: the longest wait is 2147483 seconds (about 24 days)"}},
+      {{"--timeout", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1, {badTimeout + "'-p'"}},
+      {{"--quiet=1", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1,
+       {e + "'--quiet=1' takes no value: write --quiet"}},
+      // Unknown "--" words: a warning while a job runs, an error otherwise,
+      // with the nearest option for a near miss.
+      {{"--dryrun", "-p", "0", "@/app.bin"}, kExact, true, kNone, "", 0, false, 1,
+       {w + "'--dryrun' is no option and was ignored (did you mean '--dry-run'?)"}},
+      {{"--HELP", "-p", "0", "@/app.bin"}, kExact, true, kNone, "", 0, false, 1,
+       {w + "'--HELP' is no option and was ignored: option names are case-sensitive on the command line (did you "
+            "mean '--help'?)"}},
+      {{"-help", "-p", "0", "@/app.bin"}, kExact, true, kNone, "", 0, false, 1,
+       {w + "'-help' is no option and was ignored (did you mean '--help'?)"}},
+      {{"--lsit"}, kExact, false, kNone, "", 0, false, 1, {e + "unknown option '--lsit'"}},
+      {{"--Quiet"}, kExact, false, kNone, "", 0, false, 1,
+       {e + "unknown option '--Quiet': option names are case-sensitive on the command line (did you mean "
+            "'--quiet'?)"}},
+      {{"--frobnicate=3", "--devcie", "x", "-s", "3", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1,
+       {e + "unknown option '--frobnicate=3'", e + "unknown option '--devcie' (did you mean '--device'?)",
+        e + "-s 3 is no flash size: use 0 (256 KB), 1 (512 KB) or 2 (1 MB)"}},
+      // Actions: no job, programs neither loaded nor required; any error
+      // refuses the action.
+      {{"--help"}, kExact, false, DfuAction::Help, "", 0, false, 1, {}},
+      {{"-p", "0", "@/missing.bin", "--version", "-w", "1"}, kExact, false, DfuAction::Version, "", 0, false, 1, {}},
+      {{"--dry-run", "-m", "1", "--quiet", "-p", "0", "@/app.bin"}, kExact, false, DfuAction::DryRun, "", 0, true, 1,
+       {}},
+      {{"--help", "--help", "x"}, kExact, false, DfuAction::Help, "", 0, false, 1,
+       {w + "'x' was ignored: it is no option and no option's value"}},
+      {{"--help", "--dry-run"}, kExact, false, DfuAction::Help, "", 0, false, 1,
+       {e + "'--help' and '--dry-run' are both actions: give only one"}},
+      {{"--version", "--lsit"}, kExact, false, DfuAction::Version, "", 0, false, 1, {e + "unknown option '--lsit'"}},
+      {{"--dry-run=yes"}, kExact, false, DfuAction::DryRun, "", 0, false, 1,
+       {e + "'--dry-run=yes' takes no value: write --dry-run"}},
+      // After a refusal the rest still names the action and --quiet.
+      {{"-s", "3", "--dry-run", "--quiet"}, kExact, false, DfuAction::DryRun, "", 0, true, 1,
+       {e + "-s 3 is no flash size: use 0 (256 KB), 1 (512 KB) or 2 (1 MB)"}},
+      {{"-w", "--help"}, kExact, false, DfuAction::Help, "", 0, false, 1, {e + "-w needs a number, not '--help'"}},
+      // At the prompt: any case, and no actions.
+      {{"--DEVICE", "Ser-01", "--QUIET", "--Timeout=1", "-W", "1", "-P", "0", "@/app.bin"}, kAnyCase, true, kNone,
+       "Ser-01", 1000, true, 1, {}},
+      {{"--help", "-p", "0", "@/app.bin"}, kAnyCase, true, kNone, "", 0, false, 1,
+       {w + "'--help' was ignored: it works on the command line only (here, type help)"}},
+      {{"--DRY-RUN", "x"}, kAnyCase, false, kNone, "", 0, false, 1,
+       {e + "'--DRY-RUN' is not available at the prompt: it works on the command line only"}},
+      {{"--hlep"}, kAnyCase, false, kNone, "", 0, false, 1, {e + "unknown option '--hlep'"}},
+      {{"--devcie", "a", "-p", "0", "@/app.bin"}, kAnyCase, true, kNone, "", 0, false, 1,
+       {w + "'--devcie' is no option and was ignored (did you mean '--device'?)"}},
+      // Chinese.
+      {{"--lsit"}, kExact, false, kNone, "", 0, false, 0, {"orvel-dfu: 错误：未知选项“--lsit”"}},
+      {{"--dryrun", "-p", "0", "@/app.bin", "--timeout", "3"}, kExact, true, kNone, "", 3000, false, 0,
+       {"orvel-dfu: 警告：“--dryrun”不是选项，已忽略（是否想用“--dry-run”？）",
+        "orvel-dfu: 警告：--timeout 已忽略：它限制 -w 1 的等待时间；不等待时只查询一次设备"}},
+      {{"--help"}, kAnyCase, false, kNone, "", 0, false, 0,
+       {"orvel-dfu: 错误：“--help”在提示符下不可用：它只能用在命令行上（此处请输入 help）"}},
+      {{"--timeout", "x", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 0,
+       {"orvel-dfu: 错误：--timeout 后面需要正的秒数（例如 2.5），而不是“x”"}},
+  };
+  for (const auto& c : cases) {
+    std::string trace;
+    for (const std::string& word : c.words) trace += "'" + word + "' ";
+    SCOPED_TRACE(trace);
+    Reasons why;
+    EXPECT_EQ(ParseDfuOptions(Words(c.words), c.nameCase, &why), c.parses);
+    EXPECT_EQ(theDfuSettings.action, c.action);
+    EXPECT_EQ(theDfuSettings.device, c.device);
+    EXPECT_EQ(theDfuSettings.timeout_ms, c.timeout_ms);
+    EXPECT_EQ(theDfuSettings.quiet, c.quiet);
+    EXPECT_EQ(Lines(why, c.language), c.lines);
+    // A job has its programs loaded; an action line loads none.
+    EXPECT_EQ(theProgramImageList.images.empty(), !c.parses);
+  }
+  // Every parse starts again from no action and no modifiers.
+  ASSERT_TRUE(ParseDfuOptions(Words({"-p", "0", "@/app.bin"})));
+  EXPECT_EQ(theDfuSettings.action, kNone);
+  EXPECT_EQ(theDfuSettings.device, "");
+  EXPECT_EQ(theDfuSettings.timeout_ms, 0);
+  EXPECT_FALSE(theDfuSettings.quiet);
+}
+
+// Files the loader refuses: its reasons pass through, and each names the file.
+TEST_F(DfuOptions, LoaderRefusalsNameTheFile) {
+  const struct {
+    std::vector<std::string> words;
+    const char* file;
+  } cases[] = {
+      {{"-p", "0", "@/missing.bin"}, "@/missing.bin"},
+      {{"-p", "0", "@/empty.bin"}, "@/empty.bin"},
+      {{"-p", "-1", "@/nodata.hex"}, "@/nodata.hex"},
+      {{"-p", "0", "@/app.bin", "-p", "0x1000", "@/missing.bin"}, "@/missing.bin"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    Reasons why;
+    EXPECT_FALSE(ParseDfuOptions(Words(c.words), OptionNameCase::Exact, &why));
+    const std::vector<std::string> lines = Lines(why, 1);
+    const std::string file = "'" + InDir(c.file) + "'";
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.rfind("orvel-dfu: error: ", 0) == 0 && line.find(file) != std::string::npos;
+    })) << testing::PrintToString(lines);
   }
 }
 

@@ -5,6 +5,7 @@
 #include "common/ascii_case.h"
 #include "console/console.h"
 #include "console/output.h"
+#include "console/reasons.h"
 #include "options/dfu_options.h"
 #include "options/number_rule.h"
 
@@ -28,9 +29,12 @@ bool ReadSwitch(const std::vector<std::string>& words, bool& on) {
   return true;
 }
 
-void ReportParameterError() {
-  if (!LogMode) return;
-  PrintStatusLine(false, false, true, Localized(": Parameter error!", "：参数错误！"));
+// The parameter error line (with log on), then why. With log off the line
+// is not written, and the reasons alone say that the line was refused: every
+// refusal carries at least one error.
+void ReportParameterError(const Reasons& why) {
+  if (LogMode) PrintStatusLine(false, false, true, Localized(": Parameter error!", "：参数错误！"));
+  WriteReasons(why);
 }
 
 enum class ShellStep { Continue, Exit, RunJob };
@@ -44,7 +48,7 @@ ShellStep RunShellCommand(const std::string& line) {
   const std::string& command = words[0];
   bool on = false;
   if (EqualsIgnoringAsciiCase(command, "v")) {
-    ConsoleOut() << VersionString() << "\n" << std::flush;
+    PrintVersionLine();
   } else if (EqualsIgnoringAsciiCase(command, "help")) {
     PrintHelp();
   } else if (EqualsIgnoringAsciiCase(command, "language")) {
@@ -53,8 +57,14 @@ ShellStep RunShellCommand(const std::string& line) {
     if (ReadSwitch(words, on)) LogMode = on;
   } else if (EqualsIgnoringAsciiCase(command, "dfu")) {
     const std::vector<std::string> options(words.begin() + 1, words.end());
-    if (ParseDfuOptions(options, OptionNameCase::Insensitive)) return ShellStep::RunJob;
-    ReportParameterError();
+    Reasons why;
+    const bool parsed = ParseDfuOptions(options, OptionNameCase::Insensitive, &why);
+    SetQuietReasons(theDfuSettings.quiet);
+    if (parsed) {
+      WriteReasons(why);  // warnings about words read in an unexpected way
+      return ShellStep::RunJob;
+    }
+    ReportParameterError(why);
   }
   return ShellStep::Continue;
 }
@@ -77,7 +87,7 @@ std::vector<std::string> SplitWords(const std::string& line) {
 }
 
 int RunShell(std::istream& input) {
-  ConsoleOut() << VersionString() << "\n" << std::flush;
+  PrintVersionLine();
   PrintHelp();
   LogMode = true;
   std::string line;

@@ -1,9 +1,11 @@
 #include "options/dfu_options.h"
 
+#include <cstddef>
 #include <utility>
+#include <vector>
 
-#include "common/ascii_case.h"
-#include "options/number_rule.h"
+#include "options/option_table.h"
+#include "options/skipped_words.h"
 
 DfuSettings theDfuSettings;
 
@@ -11,8 +13,6 @@ namespace {
 
 // pg_path is stored in a field of 512 bytes with a terminating zero.
 constexpr size_t kLongestProgramPath = 511;
-constexpr uint8_t kLargestFlashSize = 2;
-constexpr uint8_t kLargestMode = 1;
 
 void ResetDfuSettings() {
   theDfuSettings.vendor_id = 0x0000;
@@ -22,64 +22,144 @@ void ResetDfuSettings() {
   theDfuSettings.flash_size = 1;
   theDfuSettings.mode = 0;
   theDfuSettings.programs.clear();
+  theDfuSettings.device.clear();
+  theDfuSettings.timeout_ms = 0;
+  theDfuSettings.quiet = false;
+  theDfuSettings.action = DfuAction::None;
 }
 
-// The option letter ('w', 's', 'm' or 'p') a word names, or 0 when the word
-// is no option.
-char OptionLetter(const std::string& word, OptionNameCase nameCase) {
-  if (word.size() != 2 || word[0] != '-') {
-    return 0;
+// A word as an option: "--name=VALUE" carries its first value in the word.
+struct OptionWord {
+  const OptionSpec* option = nullptr;
+  bool valueInWord = false;
+  std::string value;
+  // How many of the words after it are its values.
+  size_t ValuesAfter() const {
+    return option == nullptr || option->valueWords == 0 ? 0 : option->valueWords - (valueInWord ? 1 : 0);
   }
-  const char letter = nameCase == OptionNameCase::Insensitive ? AsciiLower(word[1]) : word[1];
-  switch (letter) {
-    case 'w':
-    case 's':
-    case 'm':
-    case 'p':
-      return letter;
-    default:
-      return 0;
+};
+
+OptionWord ReadOptionWord(const std::string& word, OptionNameCase nameCase) {
+  OptionWord read;
+  const size_t sign = IsLongWord(word) ? word.find('=') : std::string::npos;
+  read.option = FindOption(word.substr(0, sign), nameCase);
+  if (sign != std::string::npos) {
+    read.valueInWord = true;
+    read.value = word.substr(sign + 1);
   }
+  return read;
 }
 
-// The low 8 bits of a base-10 value; 258 gives 2 and -1 gives 255.
-bool ConvertOptionByte(const std::string& word, uint8_t& value) {
-  int32_t number = 0;
-  if (ConvertInt32(word, 10, number) != NumberError::None) {
-    return false;
-  }
-  value = static_cast<uint8_t>(static_cast<uint32_t>(number) & 0xFFu);
-  return true;
+void RefuseIncompleteOption(const std::vector<std::string>& words, size_t at, const OptionSpec& option,
+                            Reasons* why) {
+  AddError(why, "'{0}' is incomplete: write {1} (for example {2})", "“{0}”不完整：应写作 {1}（例如 {2}）",
+           {words[at], option.usage, option.example});
+  for (size_t i = at + 1; i < words.size(); ++i) NoteCommaInValue(option.name, words[i], why);
 }
 
-// Handles the option at words[i]; advances i past it and its values.
-bool TakeOption(char letter, const std::vector<std::string>& words, size_t& i) {
-  uint8_t value = 0;
-  switch (letter) {
-    case 'w':
-      if (!ConvertOptionByte(words[i + 1], value)) return false;
-      theDfuSettings.wait = value;
-      i += 2;
-      return true;
-    case 's':
-      if (!ConvertOptionByte(words[i + 1], value) || value > kLargestFlashSize) return false;
-      theDfuSettings.flash_size = value;
-      i += 2;
-      return true;
-    case 'm':
-      if (!ConvertOptionByte(words[i + 1], value) || value > kLargestMode) return false;
-      theDfuSettings.mode = value;
-      i += 2;
-      return true;
-    default: {
-      if (i + 2 >= words.size()) return false;  // address or path missing
-      uint32_t addr = 0;
-      if (ConvertAddress(words[i + 1], addr) != NumberError::None) return false;
-      if (!AddProgramEntry(addr, words[i + 2])) return false;
-      i += 3;
+// The words of one command line or dfu line, read option by option into
+// theDfuSettings.
+class OptionReader {
+ public:
+  OptionReader(const std::vector<std::string>& words, OptionNameCase nameCase, Reasons* why)
+      : words_(words), nameCase_(nameCase), why_(why), skipped_(nameCase, why) {}
+
+  // False at the first refusal. The rest of the words is then still looked
+  // through for an action and --quiet, without reasons: a refused action
+  // ends without opening the shell, and --quiet anywhere on the line keeps
+  // the warnings written with the refusal quiet.
+  bool ReadAll() {
+    size_t i = 0;
+    while (i < words_.size()) {
+      if (!ReadWordAt(i)) {
+        LookForActionAndQuiet(i + 1);
+        return false;
+      }
+    }
+    return true;
+  }
+
+  SkippedWords& skipped() { return skipped_; }
+
+ private:
+  // Reads the word at i, and its values; i moves past them.
+  bool ReadWordAt(size_t& i) {
+    const std::string& word = words_[i];
+    const OptionWord read = ReadOptionWord(word, nameCase_);
+    const OptionSpec* option = read.option;
+    if (option == nullptr) {
+      skipped_.Skip(word);
+      ++i;
       return true;
     }
+    if (option->action != DfuAction::None && AtPrompt(nameCase_)) {
+      skipped_.SkipCommandLineAction(word, *option);
+      ++i;
+      return true;
+    }
+    if (option->action != DfuAction::None && !RecordAction(*option)) return false;
+    if (read.valueInWord && option->valueWords == 0) {
+      AddError(why_, "'{0}' takes no value: write {1}", "“{0}”不带参数值：应写作 {1}", {word, option->usage});
+      return false;
+    }
+    const size_t valuesAfter = read.ValuesAfter();
+    if (i + valuesAfter >= words_.size()) {
+      if (i + 1 == words_.size() && option->action == DfuAction::None) {
+        skipped_.SkipIncompleteLast(word, *option);
+        ++i;
+        return true;
+      }
+      RefuseIncompleteOption(words_, i, *option, why_);
+      return false;
+    }
+    std::vector<std::string> values;
+    if (read.valueInWord) values.push_back(read.value);
+    values.insert(values.end(), words_.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                  words_.begin() + static_cast<std::ptrdiff_t>(i + 1 + valuesAfter));
+    if (option->take != nullptr && !option->take(values.data(), why_)) return false;
+    skipped_.OptionTaken();
+    i += 1 + valuesAfter;
+    return true;
   }
+
+  // One action per command line; naming the same one again changes nothing.
+  bool RecordAction(const OptionSpec& option) {
+    DfuAction& action = theDfuSettings.action;
+    if (action == DfuAction::None || action == option.action) {
+      action = option.action;
+      return true;
+    }
+    AddError(why_, "'{0}' and '{1}' are both actions: give only one", "“{0}”和“{1}”都是独立操作：只能指定一个",
+             {ActionName(action), option.name});
+    return false;
+  }
+
+  void LookForActionAndQuiet(size_t from) {
+    for (size_t i = from; i < words_.size();) {
+      const OptionWord read = ReadOptionWord(words_[i], nameCase_);
+      if (read.option != nullptr) {
+        if (read.option->action != DfuAction::None && !AtPrompt(nameCase_) &&
+            theDfuSettings.action == DfuAction::None) {
+          theDfuSettings.action = read.option->action;
+        }
+        // Options without values (--quiet) need no checking.
+        if (read.option->valueWords == 0 && read.option->take != nullptr) read.option->take(nullptr, nullptr);
+      }
+      i += 1 + read.ValuesAfter();
+    }
+  }
+
+  const std::vector<std::string>& words_;
+  OptionNameCase nameCase_;
+  Reasons* why_;
+  SkippedWords skipped_;
+};
+
+// A wait bound means nothing to a job that does not wait.
+void WarnAboutIdleTimeout(Reasons* why) {
+  if (theDfuSettings.timeout_ms == 0 || theDfuSettings.wait != 0) return;
+  AddWarning(why, "--timeout was ignored: it bounds the wait of -w 1, and without it the device is looked for once",
+             "--timeout 已忽略：它限制 -w 1 的等待时间；不等待时只查询一次设备");
 }
 
 }  // namespace
@@ -87,39 +167,47 @@ bool TakeOption(char letter, const std::vector<std::string>& words, size_t& i) {
 bool ParseDfuOptions(const std::vector<std::string>& words, OptionNameCase nameCase,
                      Reasons* why) {
   ResetDfuSettings();
-  if (words.size() < 2) {
-    return false;
-  }
-  // Every option takes a value, so the last word never starts one.
-  size_t i = 0;
-  while (i + 1 < words.size()) {
-    const char letter = OptionLetter(words[i], nameCase);
-    if (letter == 0) {
-      ++i;
-    } else if (!TakeOption(letter, words, i)) {
-      return false;
-    }
-  }
+  ClearProgramImageList();
+  OptionReader reader(words, nameCase, why);
+  const bool read = reader.ReadAll();
+  if (read) WarnAboutIdleTimeout(why);
+  bool runsJob = read && theDfuSettings.action == DfuAction::None;
+  // A mistyped long option explains a missing program better than the
+  // absence does.
+  if (runsJob) runsJob = !(theDfuSettings.programs.empty() && reader.skipped().SomeDeferred()) && LoadJobPrograms(why);
+  reader.skipped().Settle(runsJob);
+  return runsJob;
+}
+
+bool LoadJobPrograms(Reasons* why) {
   if (theDfuSettings.programs.empty()) {
+    AddError(why, "no program given: name one with -p addr pg_path (for example -p A000 app.bin)",
+             "没有指定程序：请用 -p addr pg_path 指定（例如 -p A000 app.bin）");
     return false;
   }
   return LoadPrograms(why) == 1;
 }
 
-bool AddProgramEntry(uint32_t addr, std::string pg_path) {
-  if (pg_path.empty()) {
+bool AddProgramEntry(uint32_t addr, std::string pg_path, Reasons* why) {
+  const auto refuseEmpty = [&] {
+    AddError(why, "the program path for address {0} is empty", "地址 {0} 的程序路径为空", {AddressText(addr)});
     return false;
+  };
+  if (pg_path.empty()) {
+    return refuseEmpty();
   }
   if (pg_path.front() == '"') {
     pg_path.erase(0, pg_path.find_first_not_of('"'));
     if (pg_path.empty()) {
-      return false;
+      return refuseEmpty();
     }
   }
   if (pg_path.back() == '"') {
     pg_path.erase(pg_path.find_last_not_of('"') + 1);
   }
   if (pg_path.size() > kLongestProgramPath) {
+    AddError(why, "the program path '{0}' is {1} bytes long; the longest allowed is 511",
+             "程序路径“{0}”长 {1} 字节，最多允许 511 字节", {pg_path, std::to_string(pg_path.size())});
     return false;
   }
   theDfuSettings.programs.push_back(ProgramEntry{addr, std::move(pg_path)});

@@ -36,8 +36,8 @@ struct SignedMagnitude {
 
 // Reads the number at the front of text; false when no digit is found.
 // "0x" counts as a prefix only when a hexadecimal digit follows it, so "0x"
-// alone reads as the number 0.
-bool ReadNumber(std::string_view text, int base, SignedMagnitude& number) {
+// alone reads as the number 0. end receives the position after the digits.
+bool ReadNumber(std::string_view text, int base, SignedMagnitude& number, size_t* end = nullptr) {
   if (base < 2 || base > 36) return false;
   size_t pos = 0;
   while (pos < text.size() && IsWhiteSpace(text[pos])) ++pos;
@@ -55,6 +55,7 @@ bool ReadNumber(std::string_view text, int base, SignedMagnitude& number) {
                           static_cast<uint64_t>(DigitValue(text[pos]));
     number.magnitude = std::min(next, kClampedMagnitude);
   }
+  if (end != nullptr) *end = pos;
   return true;
 }
 
@@ -79,5 +80,44 @@ NumberError ConvertAddress(std::string_view text, uint32_t& value) {
   // A negative address wraps like a two's-complement 32-bit value.
   const uint32_t magnitude = static_cast<uint32_t>(number.magnitude);
   value = number.negative ? 0u - magnitude : magnitude;
+  return NumberError::None;
+}
+
+std::string_view TextAfterNumber(std::string_view text, int base) {
+  SignedMagnitude number;
+  size_t end = 0;
+  if (!ReadNumber(text, base, number, &end)) return {};
+  std::string_view rest = text.substr(end);
+  while (!rest.empty() && IsWhiteSpace(rest.back())) rest.remove_suffix(1);
+  return rest;
+}
+
+NumberError ConvertSecondsToMs(std::string_view text, int32_t& milliseconds) {
+  const size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  const auto allDigits = [](std::string_view part) {
+    return std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (whole.size() + fraction.size() == 0 || !allDigits(whole) || !allDigits(fraction)) {
+    return NumberError::Invalid;
+  }
+  uint64_t ms = 0;
+  for (char digit : whole) ms = std::min(ms * 10 + static_cast<uint64_t>(digit - '0'), kClampedMagnitude);
+  ms *= 1000;
+  uint64_t scale = 100;
+  for (size_t i = 0; i < fraction.size(); ++i) {
+    const uint64_t digit = static_cast<uint64_t>(fraction[i] - '0');
+    if (scale > 0) {
+      ms += digit * scale;
+      scale /= 10;
+    } else if (digit != 0) {
+      ++ms;  // a part of a millisecond counts as a whole one
+      break;
+    }
+  }
+  if (ms == 0) return NumberError::Invalid;
+  if (ms > kMostPositiveInt32) return NumberError::OutOfRange;
+  milliseconds = static_cast<int32_t>(ms);
   return NumberError::None;
 }

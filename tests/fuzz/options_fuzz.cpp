@@ -4,8 +4,9 @@
 // folder), holding everything up to the next "\n@" line. A command line
 // that parses leaves a job the DFU step can rely on: settings in range,
 // one image per -p, sorted by start, none empty, none outside the program
-// area, none overlapping, each exactly what its file loads to alone; and no
-// error reason. Every reason has all its arguments.
+// area, none overlapping, each exactly what its file loads to alone. A
+// refused one has an error reason, an accepted one none; every reason has
+// all its arguments.
 #include <unistd.h>
 
 #include <cstdint>
@@ -102,10 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Reasons why;
   const bool parsed = ParseDfuOptions(words, OptionNameCase::Exact, &why);
   fuzz::CheckReasonsFilled(why);
-  if (parsed) {
-    Check(!HasError(why), "a command line that parses has no error reason");
-    CheckJob();
-  }
+  Check(parsed != HasError(why), "a command line is refused exactly when it has an error reason");
+  if (parsed) CheckJob();
   ClearProgramImageList();
   for (const std::string& name : files) std::filesystem::remove(fuzz::ScratchDir() / name);
   return 0;
