@@ -5,8 +5,9 @@
 // that parses leaves a job the DFU step can rely on: settings in range,
 // one image per -p, sorted by start, none empty, none outside the program
 // area, none overlapping, each exactly what its file loads to alone. A
-// refused one has an error reason, an accepted one none; every reason has
-// all its arguments.
+// refused one has an error reason unless it names an action (--help,
+// --version, --dry-run), an accepted one none; a dry run's programs load
+// under the same rules. Every reason has all its arguments.
 #include <unistd.h>
 
 #include <cstdint>
@@ -103,8 +104,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Reasons why;
   const bool parsed = ParseDfuOptions(words, OptionNameCase::Exact, &why);
   fuzz::CheckReasonsFilled(why);
-  Check(parsed != HasError(why), "a command line is refused exactly when it has an error reason");
+  const bool action = theDfuSettings.action != DfuAction::None;
+  Check(!(parsed && HasError(why)), "a command line that parses has no error reason");
+  Check(parsed || action || HasError(why), "a refused command line has an error reason");
   if (parsed) CheckJob();
+  // A dry run loads the programs as a job would.
+  if (theDfuSettings.action == DfuAction::DryRun && !HasError(why)) {
+    Reasons loadWhy;
+    const bool loaded = LoadJobPrograms(&loadWhy);
+    fuzz::CheckReasonsFilled(loadWhy);
+    Check(loaded != HasError(loadWhy), "programs load exactly when no error reason says why not");
+    if (loaded) CheckJob();
+  }
   ClearProgramImageList();
   for (const std::string& name : files) std::filesystem::remove(fuzz::ScratchDir() / name);
   return 0;
