@@ -1,5 +1,5 @@
 // The dfu options with their programs. The input's first line is the
-// command line, split at each blank into words; after it, each line
+// command line, split into words as the shell splits a line; after it, each line
 // "@NAME" starts a file of that name in the scratch folder (the working
 // folder), holding everything up to the next "\n@" line. A command line
 // that parses leaves a job the DFU step can rely on: settings in range,
@@ -17,23 +17,13 @@
 #include <string_view>
 #include <vector>
 
+#include "app/app.h"
 #include "fuzz_support.h"
 #include "options/dfu_options.h"
 
 namespace {
 
 using fuzz::Check;
-
-std::vector<std::string> SplitAtBlanks(std::string_view line) {
-  std::vector<std::string> words;
-  size_t begin = 0;
-  for (;;) {
-    const size_t blank = line.find(' ', begin);
-    words.emplace_back(line.substr(begin, blank - begin));
-    if (blank == std::string_view::npos) return words;
-    begin = blank + 1;
-  }
-}
 
 // Only plain names, so that no input writes outside the scratch folder.
 bool IsPlainName(std::string_view name) {
@@ -97,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(inScratch, "the scratch folder is the working folder");
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const size_t feed = input.find('\n');
-  const std::vector<std::string> words = SplitAtBlanks(input.substr(0, feed));
+  const std::vector<std::string> words = SplitWords(std::string(input.substr(0, feed)));
   const std::vector<std::string> files =
       WriteFiles(feed == std::string_view::npos ? std::string_view() : input.substr(feed + 1));
 
