@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages that building and testing Orvel DFU need,
 # only those that are missing. Runs apt-get directly as root, through sudo otherwise.
+#   tools/install-deps.sh [PACKAGE...]   also installs the packages named
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libhidapi-dev libgtest-dev umockdev libumockdev-dev)
+packages=(cmake g++ make pkg-config libhidapi-dev libgtest-dev umockdev libumockdev-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do
