@@ -41,6 +41,20 @@ std::string WideToCodePage(const std::wstring& wide, UINT codePage) {
   return narrow;
 }
 
+// GBK has no characters beyond the Basic Multilingual Plane. Each of them is
+// a surrogate pair in UTF-16; it becomes one '?', not one per half.
+std::wstring WithAstralCharactersAsQuestionMarks(const std::wstring& wide) {
+  std::wstring result;
+  result.reserve(wide.size());
+  for (size_t i = 0; i < wide.size(); ++i) {
+    const bool pair = wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+                      wide[i + 1] <= 0xDFFF;
+    result += pair ? L'?' : wide[i];
+    if (pair) ++i;
+  }
+  return result;
+}
+
 }  // namespace
 
 bool QueryLocaleLanguage(std::string& iso639) {
@@ -62,7 +76,9 @@ bool QueryUiLocaleName(std::string& localeName) {
 
 bool ConsoleUsesGbk() { return GetConsoleOutputCP() == kGbkCodePage; }
 
-std::string Utf8ToGbk(std::string_view utf8) { return WideToCodePage(Utf8ToWide(utf8), kGbkCodePage); }
+std::string Utf8ToGbk(std::string_view utf8) {
+  return WideToCodePage(WithAstralCharactersAsQuestionMarks(Utf8ToWide(utf8)), kGbkCodePage);
+}
 
 std::string WideToUtf8(const wchar_t* text) {
   if (text == nullptr) return std::string();
