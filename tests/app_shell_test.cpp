@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <regex>
@@ -19,7 +18,9 @@
 #include "console_capture.h"
 #include "device/hid_link.h"
 #include "options/dfu_options.h"
+#include "platform/locale_names.h"
 #include "platform/platform.h"
+#include "portable.h"
 #include "virtual_hid_bus.h"
 
 namespace {
@@ -30,12 +31,24 @@ using app_test::kVersionLine;
 
 const std::string kPrompt = ">> ";
 
-void UseLocale(const char* lang) {
+// Sets LANG. True where the tool then starts in the language LANG gives:
+// always on POSIX; on Windows, where the start-up language comes from the
+// user's locale instead, only when that locale gives the same language.
+bool UseLocale(const char* lang) {
   unsetenv("LC_ALL");
   unsetenv("LC_MESSAGES");
   unsetenv("LANGUAGE");
   setenv("LANG", lang, 1);
+#ifdef _WIN32
+  const bool chinese = IsChineseLanguageName(true, platform::Iso639FromLocale(lang));
+  return StartupUiLanguage() == ChooseUiLanguage(chinese, true, platform::UiLocaleNameFrom("", lang));
+#else
+  return true;
+#endif
 }
+
+constexpr const char* kNeedsLocale =
+    "the start-up language comes from the Windows user locale here, not from LANG";
 
 std::string Banner(const char* help) { return std::string(kVersionLine) + help; }
 
@@ -81,6 +94,9 @@ TEST(LanguageChoiceTest, IsoNameAndUiNameGiveLanguage) {
 }
 
 TEST(LanguageChoiceTest, StartupFollowsTheEnvironment) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX locale variables; Windows start-up languages are in platform_test and app_process_test";
+#endif
   struct Case {
     const char* lang;
     const char* language;
@@ -163,11 +179,16 @@ TEST_F(ShellTest, CommandsAtThePrompt) {
       {"dfu bad options", "en_US.UTF-8", "dfu -w 2 -p 0 a.bin\ndfu -p\ndfu -s x -p 0 a.bin\n",
        en + p + error + p + error + p + error + p},
   };
+  int skipped = 0;
   for (const Case& c : cases) {
-    UseLocale(c.lang);
+    if (!UseLocale(c.lang)) {
+      ++skipped;
+      continue;
+    }
     EXPECT_EQ(Run({}, c.input), 0) << c.name;
     EXPECT_EQ(out_.str(), c.expected) << c.name;
   }
+  if (skipped > 0) GTEST_SKIP() << skipped << " of " << cases.size() << " rows (the others ran): " << kNeedsLocale;
 }
 
 TEST_F(ShellTest, ShellSetsLogModeOn) {
@@ -179,7 +200,7 @@ TEST_F(ShellTest, ShellSetsLogModeOn) {
 
 TEST_F(ShellTest, HelpInGbk) {
   SetConsoleEncoding(ConsoleEncoding::Gbk);
-  UseLocale("zh_CN.GBK");
+  if (!UseLocale("zh_CN.GBK")) GTEST_SKIP() << kNeedsLocale;
   EXPECT_EQ(Run({}, "exit\n"), 0);
   EXPECT_EQ(out_.str(), kVersionLine + platform::Utf8ToGbk(kChineseHelp) + kPrompt);
   EXPECT_NE(out_.str().find(std::string("\n") + app_test::kGbkSupportCommands + "\n"), std::string::npos);
@@ -216,8 +237,8 @@ class ShellJobTest : public ShellTest {
  protected:
   void SetUp() override {
     ShellTest::SetUp();
-    char pattern[] = "/tmp/orvel-app-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string pattern = TempFolderPattern("orvel-app-test");
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
     program_ = dir_ + "/App.BIN";
     for (int i = 0; i < 1000; ++i) bytes_.push_back(static_cast<char>(i * 7 + 3));
@@ -281,7 +302,7 @@ TEST_F(ShellJobTest, FailedJobsGiveStatusZero) {
   EXPECT_EQ(Run({"-p", "0", program_}, ""), 0);
   EXPECT_TRUE(EndsWithVerdict(out_.str(), "DFU failed!")) << out_.str();
 
-  UseLocale("zh_CN.UTF-8");
+  if (!UseLocale("zh_CN.UTF-8")) GTEST_SKIP() << kNeedsLocale;
   EXPECT_EQ(Run({}, "log 0\ndfu -p 0 " + program_ + "\n"), 0);
   EXPECT_TRUE(EndsWithVerdict(out_.str(), "DFU 失败！")) << out_.str();
   EXPECT_EQ(out_.str().rfind(Banner(kChineseHelp) + kPrompt + kPrompt, 0), 0u);

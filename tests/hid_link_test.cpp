@@ -3,7 +3,6 @@
 #include "device/hid_link.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +12,7 @@
 
 #include "platform/ticks.h"
 #include "other_process.h"
+#include "portable.h"
 #include "virtual_hid_bus.h"
 
 namespace {
@@ -27,7 +27,7 @@ Bytes Sequence(int32_t count, uint8_t first = 1) {
 
 // A name no other test process uses, so parallel runs never share a claim.
 std::string UniqueSuffix(const std::string& tag) {
-  return tag + "-" + std::to_string(getpid());
+  return tag + "-" + std::to_string(TestProcessId());
 }
 
 // Claims become lock files in TMPDIR: give them a folder of their own and
@@ -38,8 +38,8 @@ class LockFolder : public ::testing::Environment {
     const char* tmp = std::getenv("TMPDIR");
     if (tmp != nullptr) saved_ = tmp;
     hadTmp_ = tmp != nullptr;
-    std::string pattern = std::string(hadTmp_ && !saved_.empty() ? saved_ : "/tmp") +
-                          "/hid-link-test-XXXXXX";
+    std::string pattern = hadTmp_ && !saved_.empty() ? saved_ + "/hid-link-test-XXXXXX"
+                                                     : TempFolderPattern("hid-link-test");
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     folder_ = pattern;
     setenv("TMPDIR", folder_.c_str(), 1);

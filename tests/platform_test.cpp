@@ -1,18 +1,25 @@
-// POSIX platform layer: locale variables, console encoding, GBK and wide
-// string conversion, and the inter-process device lock.
+// Platform layer: locale (POSIX variables, the Windows user locale), console
+// encoding, GBK and wide string conversion, the clock and sleeps, and the
+// inter-process device lock (lock files on POSIX, named mutexes on Windows).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "other_process.h"
 #include "platform/locale_names.h"
 #include "platform/platform.h"
+#include "portable.h"
 
 namespace {
 
@@ -85,6 +92,9 @@ TEST(LocaleNamesTest, LockNamesEscapeEverythingButPortableBytes) {
 }
 
 TEST(PlatformTest, LocaleQueriesReadTheEnvironment) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX locale variables; Windows reads the user locale (WindowsPlatformTest)";
+#endif
   struct Case {
     const char* lcAll;
     const char* lcMessages;
@@ -118,6 +128,9 @@ TEST(PlatformTest, LocaleQueriesReadTheEnvironment) {
 }
 
 TEST(PlatformTest, ConsoleEncodingFromCharacterTypeLocale) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX locale variables; Windows reads the console's code page (WindowsPlatformTest)";
+#endif
   struct Case {
     const char* lcAll;
     const char* lcCtype;
@@ -163,18 +176,20 @@ TEST(PlatformTest, WideToUtf8) {
   EXPECT_EQ(platform::WideToUtf8(L""), "");
   EXPECT_EQ(platform::WideToUtf8(L"ROM Bootloader"), "ROM Bootloader");
   EXPECT_EQ(platform::WideToUtf8(L"\u00E9\u4E2D"), "\xC3\xA9\xE4\xB8\xAD");
+#ifndef _WIN32  // wchar_t holds UTF-32 here, UTF-16 on Windows (WindowsPlatformTest)
   const wchar_t astral[] = {static_cast<wchar_t>(0x1F600), 0};
   EXPECT_EQ(platform::WideToUtf8(astral), "\xF0\x9F\x98\x80");
   const wchar_t invalid[] = {static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000), 0};
   EXPECT_EQ(platform::WideToUtf8(invalid), "\xEF\xBF\xBD\xEF\xBF\xBD");
+#endif
 }
 
 // Each test gets its own lock directory, so parallel runs never meet.
 class NamedLockTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/orvel-platform-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string pattern = TempFolderPattern("orvel-platform-test");
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
     setenv("TMPDIR", dir_.c_str(), 1);
   }
@@ -204,10 +219,12 @@ TEST_F(NamedLockTest, SameNameIsRefusedUntilReleased) {
   EXPECT_FALSE(first.held());
   EXPECT_EQ(second.TryAcquire("hidraw3"), NamedLock::Outcome::Acquired);
 
+#ifndef _WIN32
   // The file stays and anyone may open it.
   struct stat info {};
   ASSERT_EQ(stat(LockFile("hidraw3").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0666u);
+#endif
 }
 
 TEST_F(NamedLockTest, EscapedNamesStayDistinct) {
@@ -217,9 +234,11 @@ TEST_F(NamedLockTest, EscapedNamesStayDistinct) {
   EXPECT_EQ(slash.TryAcquire("a/b"), NamedLock::Outcome::Acquired);
   EXPECT_EQ(percent.TryAcquire("a%2Fb"), NamedLock::Outcome::Acquired);
   EXPECT_EQ(plain.TryAcquire("a_b"), NamedLock::Outcome::Acquired);
+#ifndef _WIN32
   EXPECT_EQ(access(LockFile("a%2Fb").c_str(), F_OK), 0);
   EXPECT_EQ(access(LockFile("a%252Fb").c_str(), F_OK), 0);
   EXPECT_EQ(access(LockFile("a_b").c_str(), F_OK), 0);
+#endif
 }
 
 TEST_F(NamedLockTest, TakingAnotherNameReleasesTheFirst) {
@@ -234,6 +253,9 @@ TEST_F(NamedLockTest, TakingAnotherNameReleasesTheFirst) {
 }
 
 TEST_F(NamedLockTest, OtherFailuresAreUnavailable) {
+#ifdef _WIN32
+  GTEST_SKIP() << "lock files only; a Windows lock is a named mutex (NameTakenByAnotherKindOfObject)";
+#else
   // A symbolic link where the lock file belongs is not followed.
   const std::string link = LockFile("linked");
   ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
@@ -243,6 +265,7 @@ TEST_F(NamedLockTest, OtherFailuresAreUnavailable) {
 
   setenv("TMPDIR", (dir_ + "/missing").c_str(), 1);
   EXPECT_EQ(lock.TryAcquire("hidraw0"), NamedLock::Outcome::Unavailable);
+#endif
 }
 
 // A child process takes the lock and holds it until the parent closes the
@@ -265,5 +288,94 @@ TEST_F(NamedLockTest, LockHeldByAnotherProcessIsRefused) {
   EXPECT_EQ(mine.TryAcquire("hidraw7"), NamedLock::Outcome::Acquired);
   LockFile("hidraw7");
 }
+
+// Sleeps last at least their time on a steady clock and on the tool's own
+// millisecond clock, which may lag by one step of its resolution (Windows'
+// tick count moves in steps of up to 16 ms).
+TEST(PlatformTest, SleepsLastAtLeastTheirTime) {
+#ifdef _WIN32
+  constexpr int64_t kClockStepMs = 16;
+#else
+  constexpr int64_t kClockStepMs = 0;
+#endif
+  for (const int32_t ms : {-5, 0, 1, 30}) {
+    const auto steadyStart = std::chrono::steady_clock::now();
+    const int64_t start = platform::MonotonicMs();
+    platform::SleepMs(ms);
+    const int64_t elapsed = platform::MonotonicMs() - start;
+    const auto steadyElapsed = std::chrono::steady_clock::now() - steadyStart;
+    EXPECT_GE(steadyElapsed, std::chrono::milliseconds(std::max(ms, 0))) << ms;
+    EXPECT_GE(elapsed, std::max<int64_t>(ms - kClockStepMs, 0)) << ms;
+  }
+}
+
+#ifdef _WIN32
+
+// The locale the tests run under is named in ORVEL_TEST_USER_LOCALE; the
+// Windows build runs this test under Wine once per row's locale.
+TEST(WindowsPlatformTest, UserLocaleGivesLanguageAndUiName) {
+  struct Case {
+    const char* userLocale;
+    const char* iso639;
+    const char* uiName;
+  };
+  const std::vector<Case> cases = {
+      {"en-US", "en", "en-US"},
+      {"zh-CN", "zh", "zh-CN"},
+      {"zh-TW", "zh", "zh-TW"},
+  };
+  const std::string declared = DeclaredUserLocale();
+  const auto row = std::find_if(cases.begin(), cases.end(),
+                                [&](const Case& c) { return declared == c.userLocale; });
+  if (row == cases.end()) GTEST_SKIP() << kUserLocaleUnnamed << " (got '" << declared << "')";
+  std::string iso639;
+  std::string uiName;
+  EXPECT_TRUE(platform::QueryLocaleLanguage(iso639));
+  EXPECT_TRUE(platform::QueryUiLocaleName(uiName));
+  EXPECT_EQ(iso639, row->iso639);
+  EXPECT_EQ(uiName, row->uiName);
+}
+
+TEST(WindowsPlatformTest, ConsoleCodePageChoosesGbk) {
+  struct Case {
+    UINT codePage;
+    bool gbk;
+  };
+  const std::vector<Case> cases = {{936, true}, {65001, false}, {437, false}, {54936, false}};
+  const UINT original = GetConsoleOutputCP();
+  if (original == 0) {
+    EXPECT_FALSE(platform::ConsoleUsesGbk());
+    GTEST_SKIP() << "no console: output is not a console here (AppProcessTest runs the tool in one)";
+  }
+  if (!SetConsoleOutputCP(936) || GetConsoleOutputCP() != 936) {
+    GTEST_SKIP() << "this console keeps its output code page (Wine's does); AppProcessTest covers code page 936";
+  }
+  for (const Case& c : cases) {
+    ASSERT_TRUE(SetConsoleOutputCP(c.codePage)) << c.codePage;
+    EXPECT_EQ(platform::ConsoleUsesGbk(), c.gbk) << c.codePage;
+  }
+  SetConsoleOutputCP(original);
+}
+
+TEST(WindowsPlatformTest, Utf8ToGbkGoesThroughCodePage936) {
+  EXPECT_EQ(platform::Utf8ToGbk("：参数错误！"),
+            Bytes({0xA3, 0xBA, 0xB2, 0xCE, 0xCA, 0xFD, 0xB4, 0xED, 0xCE, 0xF3, 0xA3, 0xA1}));
+  EXPECT_EQ(platform::WideToUtf8(L"\U0001F600"), "\xF0\x9F\x98\x80");  // a surrogate pair in UTF-16
+}
+
+// A name that exists as another kind of object cannot be a lock of ours, and
+// is not ours to take.
+TEST_F(NamedLockTest, NameTakenByAnotherKindOfObjectIsHeldElsewhere) {
+  const std::string name = "event-" + std::to_string(TestProcessId());
+  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, ("Global\\orvel-dfu-" + name).c_str());
+  ASSERT_NE(event, nullptr);
+  NamedLock lock;
+  EXPECT_EQ(lock.TryAcquire(name), NamedLock::Outcome::HeldElsewhere);
+  EXPECT_FALSE(lock.held());
+  CloseHandle(event);
+  EXPECT_EQ(lock.TryAcquire(name), NamedLock::Outcome::Acquired);
+}
+
+#endif
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Every test process gets a temp directory of its own: device claims are lock
 // files in TMPDIR named after device paths, and test processes that CTest runs
 // side by side must neither block each other nor leave lock files behind.
+// Windows claims are named mutexes, gone with their holder: nothing to do there.
+#ifndef _WIN32
 #include <ftw.h>
 #include <unistd.h>
 
@@ -40,3 +42,5 @@ class PrivateTmpDir {
 const PrivateTmpDir privateTmpDir;
 
 }  // namespace
+
+#endif
