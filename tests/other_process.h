@@ -55,6 +55,12 @@ inline unsigned long TestProcessId() {
   return channel.parentId != 0 ? channel.parentId : GetCurrentProcessId();
 }
 
+#else
+
+inline unsigned long TestProcessId() { return static_cast<unsigned long>(getpid()); }
+
+#endif
+
 class OtherProcess {
  public:
   OtherProcess() = default;
@@ -62,6 +68,7 @@ class OtherProcess {
   OtherProcess& operator=(const OtherProcess&) = delete;
   ~OtherProcess() { Finish(); }
 
+#ifdef _WIN32
   // Runs step() in the other process; its result comes back in answer. False
   // when the process could not be started or did not answer.
   template <typename Step>
@@ -141,19 +148,7 @@ class OtherProcess {
 
   HANDLE process_ = nullptr;
   HANDLE waitWrite_ = nullptr;
-};
-
 #else
-
-inline unsigned long TestProcessId() { return static_cast<unsigned long>(getpid()); }
-
-class OtherProcess {
- public:
-  OtherProcess() = default;
-  OtherProcess(const OtherProcess&) = delete;
-  OtherProcess& operator=(const OtherProcess&) = delete;
-  ~OtherProcess() { Finish(); }
-
   // Runs step() in the child; its result comes back in answer. False when the
   // child could not be started or did not answer.
   template <typename Step>
@@ -193,6 +188,5 @@ class OtherProcess {
  private:
   pid_t child_ = -1;
   int toChild_[2] = {-1, -1};
-};
-
 #endif
+};
