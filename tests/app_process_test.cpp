@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
@@ -29,6 +30,7 @@ using app_test::kVersionLine;
 struct ProcessResult {
   int status = -1;
   std::string output;
+  std::string errors;  // standard error
 };
 
 #ifdef _WIN32
@@ -55,21 +57,25 @@ std::string QuoteWord(const std::string& word) {
 // Runs the tool with the arguments and the input as its standard input, in a
 // console of its own (hidden), as from a console window: its code page is
 // the system's console code page. The language comes from the user's locale,
-// so the environment is left as it is.
+// so the environment is left as it is. Standard error goes to a file.
 ProcessResult RunTool(const std::vector<std::string>& args, const std::string& input,
                       const std::vector<std::string>&) {
   ProcessResult result;
   std::string inputPath = TempFolderPattern("orvel-app-input");
   if (mkdtemp(inputPath.data()) == nullptr) return result;
   const std::string inputFile = inputPath + "\\input.txt";
+  const std::string errorFile = inputPath + "\\errors.txt";
   std::ofstream(inputFile, std::ios::binary) << input;
 
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE inputHandle = CreateFileA(inputFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                    &inheritable, OPEN_EXISTING, 0, nullptr);
+  HANDLE errorHandle = CreateFileA(errorFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
+                                   0, nullptr);
   HANDLE outputRead = nullptr;
   HANDLE outputWrite = nullptr;
-  if (inputHandle == INVALID_HANDLE_VALUE || !CreatePipe(&outputRead, &outputWrite, &inheritable, 0)) return result;
+  if (inputHandle == INVALID_HANDLE_VALUE || errorHandle == INVALID_HANDLE_VALUE) return result;
+  if (!CreatePipe(&outputRead, &outputWrite, &inheritable, 0)) return result;
   SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
 
   std::string commandLine = QuoteWord(ORVEL_DFU_EXE);
@@ -79,12 +85,13 @@ ProcessResult RunTool(const std::vector<std::string>& args, const std::string& i
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = inputHandle;
   startup.hStdOutput = outputWrite;
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  startup.hStdError = errorHandle;
   PROCESS_INFORMATION process{};
   const bool started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                                       nullptr, &startup, &process) != 0;
   CloseHandle(outputWrite);
   CloseHandle(inputHandle);
+  CloseHandle(errorHandle);
   if (started) {
     char buffer[4096];
     DWORD got = 0;
@@ -96,6 +103,9 @@ ProcessResult RunTool(const std::vector<std::string>& args, const std::string& i
     CloseHandle(process.hThread);
   }
   CloseHandle(outputRead);
+  std::ifstream errors(errorFile, std::ios::binary);
+  result.errors.assign(std::istreambuf_iterator<char>(errors), std::istreambuf_iterator<char>());
+  errors.close();
   std::error_code ignored;
   std::filesystem::remove_all(inputPath, ignored);
   return result;
@@ -104,7 +114,8 @@ ProcessResult RunTool(const std::vector<std::string>& args, const std::string& i
 #else
 
 // Runs the tool with the arguments, the input as its standard input and
-// nothing in its environment but the given variables.
+// nothing in its environment but the given variables. Standard error goes
+// to a file, so neither stream can stall the other.
 ProcessResult RunTool(const std::vector<std::string>& args, const std::string& input,
                       const std::vector<std::string>& environment) {
   ProcessResult result;
@@ -114,6 +125,10 @@ ProcessResult RunTool(const std::vector<std::string>& args, const std::string& i
   unlink(inputPath);
   if (write(inputFd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) return result;
   lseek(inputFd, 0, SEEK_SET);
+  char errorPath[] = "/tmp/orvel-app-errors-XXXXXX";
+  const int errorFd = mkstemp(errorPath);
+  if (errorFd < 0) return result;
+  unlink(errorPath);
 
   int output[2];
   if (pipe(output) != 0) return result;
@@ -132,6 +147,7 @@ ProcessResult RunTool(const std::vector<std::string>& args, const std::string& i
   if (child == 0) {
     dup2(inputFd, STDIN_FILENO);
     dup2(output[1], STDOUT_FILENO);
+    dup2(errorFd, STDERR_FILENO);
     close(output[0]);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
@@ -144,6 +160,9 @@ ProcessResult RunTool(const std::vector<std::string>& args, const std::string& i
   close(output[0]);
   int status = 0;
   if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  lseek(errorFd, 0, SEEK_SET);
+  while ((got = read(errorFd, buffer, sizeof buffer)) > 0) result.errors.append(buffer, static_cast<size_t>(got));
+  close(errorFd);
   return result;
 }
 
@@ -201,6 +220,48 @@ TEST(AppProcessTest, GbkLocaleGetsGbkBytes) {
   EXPECT_NE(result.output.find(">> >> \xA3\xBA\xB2\xCE\xCA\xFD\xB4\xED\xCE\xF3\xA3\xA1\n"), std::string::npos);
   EXPECT_NE(result.output.find(std::string("\n") + app_test::kGbkEnglishCommandFormat + "\n"), std::string::npos);
   EXPECT_EQ(result.output.find("\xEF\xBC\x9A"), std::string::npos);  // no UTF-8 full-width colon
+}
+
+// Reasons reach standard error of the real process in the locale's language
+// and encoding; standard output and the status are what they always were.
+TEST(AppProcessTest, RefusedWordsSayWhyOnStandardError) {
+#ifdef _WIN32
+  GTEST_SKIP() << kLocaleFromLang;
+#endif
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string input;
+    std::string lang;
+    std::string output;
+    std::string errors;
+  };
+  const std::string en = std::string(kVersionLine) + kEnglishHelp;
+  const std::string noProgram =
+      "orvel-dfu: error: no program given: name one with -p addr pg_path (for example -p A000 app.bin)\n";
+  const std::string incompleteZh = "orvel-dfu: 错误：“-p”不完整：应写作 -p addr pg_path（例如 -p A000 app.bin）\n";
+  const std::vector<Case> cases = {
+      {"upper-case option", {"-P", "0", "app.bin"}, "", "LANG=en_US.UTF-8", en + ">> ",
+       "orvel-dfu: warning: '-P' is no option and was ignored: option names are case-sensitive on the command "
+       "line (did you mean '-p'?)\n" + noProgram},
+      {"gbk prompt", {}, "log 0\ndfu -p 0\n", "LANG=zh_CN.GBK",
+       std::string(kVersionLine) + platform::Utf8ToGbk(kChineseHelp) + ">> >> >> ",
+       platform::Utf8ToGbk(incompleteZh)},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult result = RunTool(c.args, c.input, {c.lang});
+    EXPECT_EQ(result.status, 0) << c.name;
+    EXPECT_EQ(result.output, c.output) << c.name;
+    EXPECT_EQ(result.errors, c.errors) << c.name;
+  }
+
+  // A missing program in a script with no input: the help and status 0 as
+  // ever, and an error naming the file (the loader's own words).
+  const ProcessResult missing = RunTool({"-p", "0", "nosuch.bin"}, "", {"LANG=en_US.UTF-8"});
+  EXPECT_EQ(missing.status, 0);
+  EXPECT_EQ(missing.output, en + ">> ");
+  EXPECT_EQ(missing.errors.rfind("orvel-dfu: error: ", 0), 0u) << missing.errors;
+  EXPECT_NE(missing.errors.find("'nosuch.bin'"), std::string::npos) << missing.errors;
 }
 
 // No bootloader is attached where the tests run: a one-shot job that does

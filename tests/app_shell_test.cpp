@@ -14,6 +14,7 @@
 #include "app_help_text.h"
 #include "console/console.h"
 #include "console/output.h"
+#include "console/reasons.h"
 #include "platform/ticks.h"
 #include "console_capture.h"
 #include "device/hid_link.h"
@@ -49,6 +50,19 @@ bool UseLocale(const char* lang) {
 
 constexpr const char* kNeedsLocale =
     "the start-up language comes from the Windows user locale here, not from LANG";
+
+// The rows of a table left out because UseLocale cannot give their language.
+struct LeftOutRows {
+  size_t count = 0;
+  bool Use(const char* lang) {
+    if (UseLocale(lang)) return true;
+    ++count;
+    return false;
+  }
+  std::string Why(size_t rows) const {
+    return std::to_string(count) + " of " + std::to_string(rows) + " rows left out: " + kNeedsLocale;
+  }
+};
 
 std::string Banner(const char* help) { return std::string(kVersionLine) + help; }
 
@@ -121,6 +135,7 @@ class ShellTest : public ::testing::Test {
  protected:
   void SetUp() override {
     CaptureConsole(out_, clock_);
+    SetConsoleErr(&err_);
     sim::VirtualHidBus::Instance().Reset();
     UseLocale("en_US.UTF-8");
   }
@@ -129,15 +144,18 @@ class ShellTest : public ::testing::Test {
     ClearProgramImageList();
     sim::VirtualHidBus::Instance().Reset();
     ReleaseConsole();
+    SetConsoleErr(nullptr);
     unsetenv("LANG");
   }
   int Run(const std::vector<std::string>& words, const std::string& input) {
     out_.str("");
+    err_.str("");
     std::istringstream in(input);
     return RunOrvelDfu(words, in);
   }
 
   std::ostringstream out_;
+  std::ostringstream err_;
   sim::VirtualClock clock_;
 };
 
@@ -179,16 +197,13 @@ TEST_F(ShellTest, CommandsAtThePrompt) {
       {"dfu bad options", "en_US.UTF-8", "dfu -w 2 -p 0 a.bin\ndfu -p\ndfu -s x -p 0 a.bin\n",
        en + p + error + p + error + p + error + p},
   };
-  int skipped = 0;
+  LeftOutRows leftOut;
   for (const Case& c : cases) {
-    if (!UseLocale(c.lang)) {
-      ++skipped;
-      continue;
-    }
+    if (!leftOut.Use(c.lang)) continue;
     EXPECT_EQ(Run({}, c.input), 0) << c.name;
     EXPECT_EQ(out_.str(), c.expected) << c.name;
   }
-  if (skipped > 0) GTEST_SKIP() << skipped << " of " << cases.size() << " rows (the others ran): " << kNeedsLocale;
+  if (leftOut.count > 0) GTEST_SKIP() << leftOut.Why(cases.size());
 }
 
 TEST_F(ShellTest, ShellSetsLogModeOn) {
@@ -229,6 +244,58 @@ TEST_F(ShellTest, PathsTypedAtThePromptKeepTheirCase) {
   EXPECT_NE(out_.str().find(">> : Parameter error!\n"), std::string::npos);
   ASSERT_EQ(theDfuSettings.programs.size(), 1u);
   EXPECT_EQ(theDfuSettings.programs[0].pg_path, "/No/Such/App.BIN");
+}
+
+// Why a command line or a dfu line was refused goes to standard error, in
+// the language of the moment; standard output stays as it was.
+TEST_F(ShellTest, ReasonsForRefusedWordsGoToStandardError) {
+  const std::string en = Banner(kEnglishHelp);
+  const std::string zh = Banner(kChineseHelp);
+  const std::string p = kPrompt;
+  const std::string noProgram =
+      "orvel-dfu: error: no program given: name one with -p addr pg_path (for example -p A000 app.bin)\n";
+  const std::string noProgramZh = "orvel-dfu: 错误：没有指定程序：请用 -p addr pg_path 指定（例如 -p A000 app.bin）\n";
+  struct Case {
+    const char* name;
+    const char* lang;
+    std::vector<std::string> words;
+    std::string input;
+    std::string out;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {"empty command line", "en_US.UTF-8", {}, "exit\n", en + p, ""},
+      {"upper-case option", "en_US.UTF-8", {"-P", "0", "app.bin"}, "exit\n", en + p,
+       "orvel-dfu: warning: '-P' is no option and was ignored: option names are case-sensitive on the command "
+       "line (did you mean '-p'?)\n" + noProgram},
+      {"flash size", "zh_CN.UTF-8", {"-s", "3", "-p", "0", "app.bin"}, "", zh + p,
+       "orvel-dfu: 错误：-s 3 不是有效的芯片程序区大小：可用 0（256 KB）、1（512 KB）或 2（1 MB）\n"},
+      {"prompt, log on", "en_US.UTF-8", {}, "dfu -p\n", en + p + ">> : Parameter error!\n" + p,
+       "orvel-dfu: warning: '-p' at the end is incomplete and was ignored: write -p addr pg_path (for example "
+       "-p A000 app.bin)\n" + noProgram},
+      {"prompt, log off", "en_US.UTF-8", {}, "log 0\ndfu -W 2 -P 0\n", en + p + p + p,
+       "orvel-dfu: warning: -w 2 means waiting for the device, as -w 1 does\n"
+       "orvel-dfu: error: '-P' is incomplete: write -p addr pg_path (for example -p A000 app.bin)\n"},
+      {"prompt after language 0", "en_US.UTF-8", {}, "dfu\nlanguage 0\ndfu -x\n",
+       en + p + ">> : Parameter error!\n" + p + p + ">> ：参数错误！\n" + p,
+       noProgram + "orvel-dfu: 警告：“-x”不是选项，已忽略；选项为 -w、-s、-m 和 -p\n" + noProgramZh},
+  };
+  LeftOutRows leftOut;
+  for (const Case& c : cases) {
+    if (!leftOut.Use(c.lang)) continue;
+    EXPECT_EQ(Run(c.words, c.input), 0) << c.name;
+    EXPECT_EQ(out_.str(), c.out) << c.name;
+    EXPECT_EQ(err_.str(), c.err) << c.name;
+  }
+
+  // Where both streams share a screen: the reasons come before the shell's
+  // banner, and after the parameter error line they explain.
+  SetConsoleErr(&out_);
+  EXPECT_EQ(Run({"-p", "0"}, "dfu -p 0\n"), 0);
+  const std::string incomplete =
+      "orvel-dfu: error: '-p' is incomplete: write -p addr pg_path (for example -p A000 app.bin)\n";
+  EXPECT_EQ(out_.str(), incomplete + en + p + ">> : Parameter error!\n" + incomplete + p);
+  if (leftOut.count > 0) GTEST_SKIP() << leftOut.Why(cases.size());
 }
 
 // Jobs on a virtual bootloader: a program file in a directory of its own,
@@ -295,6 +362,23 @@ TEST_F(ShellJobTest, JobFromThePromptEndsTheShell) {
   EXPECT_EQ(text.find(kEnglishHelp), text.rfind(kEnglishHelp));
   EXPECT_TRUE(FlashHoldsProgramAt(device, 0x1000));
   EXPECT_EQ(theHidLink.device, nullptr);
+}
+
+// Warnings about a command line or dfu line that parses come before the job.
+TEST_F(ShellJobTest, WarningsComeBeforeTheJob) {
+  const int device = AddBootloader();
+  SetConsoleErr(&out_);
+  EXPECT_EQ(Run({"-p", "A000", program_, "-w"}, ""), 1);
+  const std::string warning =
+      "orvel-dfu: warning: '-w' at the end is incomplete and was ignored: write -w wait (for example -w 1)\n";
+  EXPECT_EQ(out_.str().rfind(warning + "\r>>: 0%", 0), 0u) << out_.str();
+  EXPECT_TRUE(FlashHoldsProgramAt(device, 0xA000));
+
+  sim::VirtualHidBus::Instance().Reset();
+  AddBootloader();
+  EXPECT_EQ(Run({}, "dfu -p 0 " + program_ + " stray\n"), 1);
+  const std::string stray = "orvel-dfu: warning: 'stray' was ignored: it is no option and no option's value\n";
+  EXPECT_EQ(out_.str().rfind(Banner(kEnglishHelp) + kPrompt + stray + ">> Enter DFU\n", 0), 0u) << out_.str();
 }
 
 TEST_F(ShellJobTest, FailedJobsGiveStatusZero) {

@@ -17,6 +17,7 @@ inline void CaptureConsole(std::ostream& out, TickSource& clock) {
   StepClock = 0;
   LastStepPercent = -1;
   LastOverallPercent = 0;
+  ForgetOpenProgressLine();
 }
 
 inline void ReleaseConsole() {

@@ -99,4 +99,21 @@ TEST(NumberRule, ConvertAddressTakesTheWholeUnsignedRange) {
   }
 }
 
+// What the rule reads past is what the option parser warns about.
+TEST(NumberRule, TextAfterNumberIsWhatTheRuleIgnores) {
+  const struct {
+    std::string text;
+    int base;
+    std::string ignored;
+  } cases[] = {
+      {"7", 10, ""},           {" 7 \t", 10, ""},     {"7x", 10, "x"},         {"1 2", 10, " 2"},
+      {"0x10", 10, "x10"},     {"x", 10, ""},          {"", 10, ""},            {"99999999999x", 10, "x"},
+      {"fw.bin", 16, "w.bin"}, {"A000,app.bin", 16, ",app.bin"},               {"1000h", 16, "h"},
+      {"0x", 16, "x"},         {"0xA000", 16, ""},     {"-1", 16, ""},          {"zz", 16, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TextAfterNumber(c.text, c.base), c.ignored) << "'" << c.text << "' base " << c.base;
+  }
+}
+
 }  // namespace

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "console/output.h"
+#include "console/reasons.h"
 #include "image_test_files.h"
 
 namespace {
@@ -30,10 +34,18 @@ std::ostream& operator<<(std::ostream& out, const Placed& placed) {
 
 class DfuOptions : public testing::Test {
  protected:
+  void TearDown() override {
+    SetConsoleOut(nullptr);
+    SetConsoleErr(nullptr);
+    UiLanguage = 1;
+  }
   void SetUp() override {
+    SetConsoleOut(&out_);
+    SetConsoleErr(&err_);
     dir_.Write("app.bin", CountingBytes(0x20));
     dir_.Write("a1000.bin", CountingBytes(0x1000));
     dir_.Write("a1001.bin", CountingBytes(0x1001));
+    dir_.Write("a2000.bin", CountingBytes(0x2000));
     dir_.Write("b.bin", CountingBytes(0x10));
     dir_.Write("empty.bin", std::string());
     dir_.Write("app.hex", DataLine(0x8004, {1, 2, 3, 4}) + "\n:00000001FF\n");
@@ -51,6 +63,21 @@ class DfuOptions : public testing::Test {
 
   std::string PathOf(const std::string& name) const { return dir_.File(name); }
 
+  // "@/" in an expected text stands for the test's directory.
+  std::string InDir(std::string text) const {
+    for (size_t at = text.find("@/"); at != std::string::npos; at = text.find("@/", at)) {
+      text.replace(at, 2, dir_.File(""));
+    }
+    return text;
+  }
+
+  static std::vector<std::string> Lines(const Reasons& why, int32_t language) {
+    UiLanguage = language;
+    std::vector<std::string> lines;
+    for (const Reason& reason : why) lines.push_back(ReasonLine(reason));
+    return lines;
+  }
+
   static std::vector<Placed> PlacedImages() {
     std::vector<Placed> placed;
     for (const ProgramImage& image : theProgramImageList.images) {
@@ -60,6 +87,8 @@ class DfuOptions : public testing::Test {
   }
 
   TempDir dir_;
+  std::ostringstream out_;
+  std::ostringstream err_;
 };
 
 struct AcceptedCase {
@@ -118,7 +147,9 @@ TEST_F(DfuOptions, AcceptedWordsGiveTheirSettingsAndPrograms) {
     std::string trace;
     for (const std::string& word : c.words) trace += "'" + word + "' ";
     SCOPED_TRACE(trace);
-    ASSERT_TRUE(ParseDfuOptions(words, c.nameCase));
+    Reasons why;
+    ASSERT_TRUE(ParseDfuOptions(words, c.nameCase, &why));
+    EXPECT_FALSE(HasError(why));
     EXPECT_EQ(theDfuSettings.vendor_id, 0x0000);
     EXPECT_EQ(theDfuSettings.product_id, 0xC081);
     EXPECT_EQ(theDfuSettings.interface_number, -1);
@@ -176,7 +207,156 @@ TEST_F(DfuOptions, RejectedWords) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
-    EXPECT_FALSE(ParseDfuOptions(Words(c.words)));
+    Reasons why;
+    EXPECT_FALSE(ParseDfuOptions(Words(c.words), OptionNameCase::Exact, &why));
+    EXPECT_TRUE(HasError(why));  // every refusal says why
+  }
+}
+
+// Each refusal and each surprising reading says why, with the words, paths
+// and addresses the user needs; the result of the parse stays what it was.
+TEST_F(DfuOptions, ReasonsNameTheWordsFilesAndAddresses) {
+  constexpr auto kExact = OptionNameCase::Exact;
+  constexpr auto kAnyCase = OptionNameCase::Insensitive;
+  const std::string e = "orvel-dfu: error: ";
+  const std::string w = "orvel-dfu: warning: ";
+  const std::string n = "orvel-dfu: note: ";
+  const std::string noProgram = e + "no program given: name one with -p addr pg_path (for example -p A000 app.bin)";
+  const std::string incompleteP = e + "'-p' is incomplete: write -p addr pg_path (for example -p A000 app.bin)";
+  const std::string longPath(512, 'a');
+  const struct {
+    std::vector<std::string> words;
+    OptionNameCase nameCase;
+    bool parses;
+    int32_t language;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {{}, kExact, false, 1, {noProgram}},
+      {{"-w", "1", "-s", "2"}, kExact, false, 1, {noProgram}},
+      {{"dfu", "", "-p", "0", "@/app.bin"}, kAnyCase, true, 1, {}},
+      // Options without their values.
+      {{"-p", "0"}, kExact, false, 1, {incompleteP}},
+      {{"-p", "A000,app.bin"}, kExact, false, 1,
+       {incompleteP, n + "'A000,app.bin' is one word: the values of -p are separated by spaces, not commas"}},
+      {{"-p", "0", "@/app.bin", "-w"}, kExact, true, 1,
+       {w + "'-w' at the end is incomplete and was ignored: write -w wait (for example -w 1)"}},
+      {{"-P"}, kAnyCase, false, 1,
+       {w + "'-P' at the end is incomplete and was ignored: write -p addr pg_path (for example -p A000 app.bin)",
+        noProgram}},
+      // Words that are no options.
+      {{"-P", "0", "@/app.bin"}, kExact, false, 1,
+       {w + "'-P' is no option and was ignored: option names are case-sensitive on the command line (did you "
+            "mean '-p'?)",
+        noProgram}},
+      {{"--p", "0", "@/app.bin"}, kAnyCase, false, 1,
+       {w + "'--p' is no option and was ignored (did you mean '-p'?)", noProgram}},
+      {{"-x", "1", "-p", "0", "@/app.bin"}, kExact, true, 1,
+       {w + "'-x' is no option and was ignored; the options are -w, -s, -m and -p (case-sensitive on the "
+            "command line)"}},
+      {{"-x", "-p", "0", "@/app.bin"}, kAnyCase, true, 1,
+       {w + "'-x' is no option and was ignored; the options are -w, -s, -m and -p"}},
+      {{"--list", "-p", "0", "@/app.bin"}, kExact, true, 1,
+       {w + "'--list' is no option and was ignored; the options are -w, -s, -m and -p (case-sensitive on the "
+            "command line)"}},
+      {{"-p", "0", "@/app.bin", "@/b.bin", "x"}, kExact, true, 1,
+       {w + "'@/b.bin' was ignored: it is no option and no option's value",
+        w + "'x' was ignored: it is no option and no option's value"}},
+      // Numbers: text after the digits, values and what they select, no number.
+      {{"-p", "fw.bin", "@/b.bin"}, kExact, true, 1,
+       {w + "'fw.bin' read as address 0x0000000F: the text after the digits is ignored"}},
+      {{"-w", "7x", "-p", "0", "@/app.bin"}, kExact, true, 1,
+       {w + "'7x' read as -w 7: the text after the digits is ignored",
+        w + "-w 7 means waiting for the device, as -w 1 does"}},
+      {{"-w", "256", "-p", "0", "@/app.bin"}, kExact, true, 1,
+       {w + "-w 256 means no waiting, as -w 0 does: only its low 8 bits count"}},
+      {{"-s", "258", "-m", "257", "-p", "0", "@/app.bin"}, kExact, true, 1,
+       {w + "-s 258 selects flash size 2: only its low 8 bits count",
+        w + "-m 257 selects mode 1: only its low 8 bits count"}},
+      {{"-s", "3", "-p", "0", "@/app.bin"}, kExact, false, 1,
+       {e + "-s 3 is no flash size: use 0 (256 KB), 1 (512 KB) or 2 (1 MB)"}},
+      {{"-m", "2", "-p", "0", "@/app.bin"}, kExact, false, 1,
+       {e + "-m 2 is no mode: use 0 (download and verify) or 1 (download only)"}},
+      {{"-w", "-s", "1", "-p", "0", "@/app.bin"}, kExact, false, 1, {e + "-w needs a number, not '-s'"}},
+      {{"-w", "2147483648", "-p", "0", "@/app.bin"}, kExact, false, 1,
+       {e + "-w 2147483648: the number is out of range (-2147483648 to 2147483647)"}},
+      {{"-p", "zz", "@/app.bin"}, kExact, false, 1,
+       {e + "'zz' is no address: -p needs a hexadecimal address (for example A000) before the path"}},
+      {{"-p", "100000000", "@/app.hex"}, kExact, false, 1,
+       {e + "address '100000000' is out of range: the largest is FFFFFFFF"}},
+      // Paths.
+      {{"-p", "A000", "\"\"\""}, kExact, false, 1, {e + "the program path for address 0x0000A000 is empty"}},
+      {{"-p", "0", longPath}, kExact, false, 1,
+       {e + "the program path '" + longPath + "' is 512 bytes long; the longest allowed is 511"}},
+      // The program area.
+      {{"-p", "7E000", "@/a2000.bin"}, kExact, false, 1,
+       {e + "'@/a2000.bin' (0x0007E000..0x00080000) does not fit the program area, which ends at 0x0007F000 with "
+            "-s 1; with -s 2 it fits"}},
+      {{"-s", "0", "-p", "3E010", "@/a1000.bin"}, kExact, false, 1,
+       {e + "'@/a1000.bin' (0x0003E000..0x0003F010) does not fit the program area, which ends at 0x0003F000 with "
+            "-s 0; with -s 1 it fits"}},
+      {{"-s", "2", "-p", "FF000", "@/b.bin"}, kExact, false, 1,
+       {e + "'@/b.bin' (0x000FF000..0x000FF010) does not fit the program area, which ends at 0x000FF000 with "
+            "-s 2; no -s value fits it (the largest area ends at 0x000FF000)"}},
+      {{"-p", "FFFFFFFF", "@/app.bin"}, kExact, false, 1,
+       {e + "'@/app.bin' (0xFFFFFF00..0x10000001F) does not fit the program area, which ends at 0x0007F000 with "
+            "-s 1; no -s value fits it (the largest area ends at 0x000FF000)",
+        n + "address FFFFFFFF takes the start from an Intel HEX file (.hex); '@/app.bin' is a raw binary and "
+            "needs its address"}},
+      // Two programs sharing flash: the later one is named first.
+      {{"-p", "0", "@/b.bin", "-p", "0", "@/a1000.bin"}, kExact, false, 1,
+       {e + "'@/a1000.bin' (0x00000000..0x00001000) overlaps '@/b.bin' (0x00000000..0x00000010): programs must "
+            "not share flash"}},
+      {{"-p", "0x1010", "@/b.bin", "-p", "0", "@/a1001.bin"}, kExact, false, 1,
+       {e + "'@/a1001.bin' (0x00000000..0x00001001) overlaps '@/b.bin' (0x00001000..0x00001020): programs must "
+            "not share flash"}},
+      // Chinese.
+      {{"-P", "0", "@/app.bin"}, kExact, false, 0,
+       {"orvel-dfu: 警告：“-P”不是选项，已忽略：命令行上的选项名区分大小写（是否想用“-p”？）",
+        "orvel-dfu: 错误：没有指定程序：请用 -p addr pg_path 指定（例如 -p A000 app.bin）"}},
+      {{"-p", "fw.bin", "@/b.bin", "-s", "9"}, kExact, false, 0,
+       {"orvel-dfu: 警告：“fw.bin”读作地址 0x0000000F：数字后面的文字被忽略",
+        "orvel-dfu: 错误：-s 9 不是有效的芯片程序区大小：可用 0（256 KB）、1（512 KB）或 2（1 MB）"}},
+      {{"-p", "7E000", "@/a2000.bin"}, kExact, false, 0,
+       {"orvel-dfu: 错误：“@/a2000.bin”（0x0007E000..0x00080000）超出芯片程序区：-s 1 时程序区结束于 "
+        "0x0007F000；改用 -s 2 可以放下"}},
+      {{"-p", "0", "@/a1001.bin", "-p", "1000", "@/b.bin"}, kExact, false, 0,
+       {"orvel-dfu: 错误：“@/b.bin”（0x00001000..0x00001010）与“@/a1001.bin”（0x00000000..0x00001001）重叠："
+        "程序之间不能有重叠区域"}},
+  };
+  for (const auto& c : cases) {
+    std::string trace;
+    for (const std::string& word : c.words) trace += "'" + word.substr(0, 20) + "' ";
+    SCOPED_TRACE(trace);
+    Reasons why;
+    EXPECT_EQ(ParseDfuOptions(Words(c.words), c.nameCase, &why), c.parses);
+    std::vector<std::string> expected;
+    for (const std::string& line : c.lines) expected.push_back(InDir(line));
+    EXPECT_EQ(Lines(why, c.language), expected);
+  }
+  EXPECT_EQ(out_.str(), "");  // the parser writes nothing itself
+  EXPECT_EQ(err_.str(), "");
+}
+
+// Files the loader refuses: its reasons pass through, and each names the file.
+TEST_F(DfuOptions, LoaderRefusalsNameTheFile) {
+  const struct {
+    std::vector<std::string> words;
+    const char* file;
+  } cases[] = {
+      {{"-p", "0", "@/missing.bin"}, "@/missing.bin"},
+      {{"-p", "0", "@/empty.bin"}, "@/empty.bin"},
+      {{"-p", "-1", "@/nodata.hex"}, "@/nodata.hex"},
+      {{"-p", "0", "@/app.bin", "-p", "0x1000", "@/missing.bin"}, "@/missing.bin"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    Reasons why;
+    EXPECT_FALSE(ParseDfuOptions(Words(c.words), OptionNameCase::Exact, &why));
+    const std::vector<std::string> lines = Lines(why, 1);
+    const std::string file = "'" + InDir(c.file) + "'";
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.rfind("orvel-dfu: error: ", 0) == 0 && line.find(file) != std::string::npos;
+    })) << testing::PrintToString(lines);
   }
 }
 

@@ -2,12 +2,16 @@
 
 #include "console/console.h"
 #include "console/output.h"
+#include "console/reasons.h"
 #include "device/hid_link.h"
 #include "dfu/dfu_job.h"
 #include "options/dfu_options.h"
 
+// What failed comes just before the verdict that it explains.
 int RunJobToEnd() {
-  const bool success = RunDfuJob();
+  Reasons why;
+  const bool success = RunDfuJob(&why);
+  WriteReasons(why);
   const std::string verdict =
       success ? Localized("DFU success!", "DFU 成功！") : Localized("DFU failed!", "DFU 失败！");
   PrintStatusLine(true, false, false, verdict);
@@ -15,11 +19,15 @@ int RunJobToEnd() {
   return success ? 1 : 0;
 }
 
-// A command line that does not parse, an empty one included, opens the
-// shell without a word about it.
+// A command line that does not parse opens the shell; why it did not parse
+// goes to standard error first. An empty command line is the way to open
+// the shell and needs no word about it.
 int RunOrvelDfu(const std::vector<std::string>& words, std::istream& input) {
   UiLanguage = StartupUiLanguage();
   LogMode = false;
-  if (ParseDfuOptions(words)) return RunJobToEnd();
+  Reasons why;
+  const bool parsed = ParseDfuOptions(words, OptionNameCase::Exact, &why);
+  if (!words.empty()) WriteReasons(why);
+  if (parsed) return RunJobToEnd();
   return RunShell(input);
 }

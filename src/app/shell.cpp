@@ -5,6 +5,7 @@
 #include "common/ascii_case.h"
 #include "console/console.h"
 #include "console/output.h"
+#include "console/reasons.h"
 #include "options/dfu_options.h"
 #include "options/number_rule.h"
 
@@ -28,9 +29,12 @@ bool ReadSwitch(const std::vector<std::string>& words, bool& on) {
   return true;
 }
 
-void ReportParameterError() {
-  if (!LogMode) return;
-  PrintStatusLine(false, false, true, Localized(": Parameter error!", "：参数错误！"));
+// The parameter error line (with log on), then why. With log off the line
+// is not written, and the reasons alone say that the line was refused: every
+// refusal carries at least one error.
+void ReportParameterError(const Reasons& why) {
+  if (LogMode) PrintStatusLine(false, false, true, Localized(": Parameter error!", "：参数错误！"));
+  WriteReasons(why);
 }
 
 enum class ShellStep { Continue, Exit, RunJob };
@@ -53,8 +57,12 @@ ShellStep RunShellCommand(const std::string& line) {
     if (ReadSwitch(words, on)) LogMode = on;
   } else if (EqualsIgnoringAsciiCase(command, "dfu")) {
     const std::vector<std::string> options(words.begin() + 1, words.end());
-    if (ParseDfuOptions(options, OptionNameCase::Insensitive)) return ShellStep::RunJob;
-    ReportParameterError();
+    Reasons why;
+    if (ParseDfuOptions(options, OptionNameCase::Insensitive, &why)) {
+      WriteReasons(why);  // warnings about words read in an unexpected way
+      return ShellStep::RunJob;
+    }
+    ReportParameterError(why);
   }
   return ShellStep::Continue;
 }

@@ -5,12 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "common/reason.h"
 #include "image/program_image.h"
 
 struct ProgramEntry {
   uint32_t addr = 0;
   std::string pg_path;  // at most 511 bytes
 };
+
+// flash_size selects one of the program areas 0 (252 KB), 1 (508 KB) and 2 (1020 KB).
+constexpr uint8_t kLargestFlashSize = 2;
 
 struct DfuSettings {
   uint16_t vendor_id = 0x0000;
@@ -40,7 +44,7 @@ enum class OptionNameCase { Exact, Insensitive };
 // warnings about words that were read in a way the user may not expect.
 bool ParseDfuOptions(const std::vector<std::string>& words,
                      OptionNameCase nameCase = OptionNameCase::Exact, Reasons* why = nullptr);
-bool AddProgramEntry(uint32_t addr, std::string pg_path);
+bool AddProgramEntry(uint32_t addr, std::string pg_path, Reasons* why = nullptr);
 // 1: every program loaded and placed; -1: no program; -3: a program failed.
 int32_t LoadPrograms(Reasons* why = nullptr);
 void ClearProgramImageList();

@@ -36,8 +36,8 @@ struct SignedMagnitude {
 
 // Reads the number at the front of text; false when no digit is found.
 // "0x" counts as a prefix only when a hexadecimal digit follows it, so "0x"
-// alone reads as the number 0.
-bool ReadNumber(std::string_view text, int base, SignedMagnitude& number) {
+// alone reads as the number 0. end receives the position after the digits.
+bool ReadNumber(std::string_view text, int base, SignedMagnitude& number, size_t* end = nullptr) {
   if (base < 2 || base > 36) return false;
   size_t pos = 0;
   while (pos < text.size() && IsWhiteSpace(text[pos])) ++pos;
@@ -55,6 +55,7 @@ bool ReadNumber(std::string_view text, int base, SignedMagnitude& number) {
                           static_cast<uint64_t>(DigitValue(text[pos]));
     number.magnitude = std::min(next, kClampedMagnitude);
   }
+  if (end != nullptr) *end = pos;
   return true;
 }
 
@@ -80,4 +81,13 @@ NumberError ConvertAddress(std::string_view text, uint32_t& value) {
   const uint32_t magnitude = static_cast<uint32_t>(number.magnitude);
   value = number.negative ? 0u - magnitude : magnitude;
   return NumberError::None;
+}
+
+std::string_view TextAfterNumber(std::string_view text, int base) {
+  SignedMagnitude number;
+  size_t end = 0;
+  if (!ReadNumber(text, base, number, &end)) return {};
+  std::string_view rest = text.substr(end);
+  while (!rest.empty() && IsWhiteSpace(rest.back())) rest.remove_suffix(1);
+  return rest;
 }

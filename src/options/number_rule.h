@@ -15,3 +15,8 @@ NumberError ConvertInt32(std::string_view text, int base, int32_t& value);
 // accepted, and a negative one (down to -0x80000000) is taken in two's
 // complement ("-1" is 0xFFFFFFFF).
 NumberError ConvertAddress(std::string_view text, uint32_t& value);
+
+// The text the rule ignores after the digits ("fw.bin" gives ".bin" in base
+// 16), without trailing white space; empty when nothing is ignored or the
+// text holds no number at all.
+std::string_view TextAfterNumber(std::string_view text, int base);

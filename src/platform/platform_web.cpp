@@ -1,0 +1,98 @@
+// The browser, for the flashing page built with Emscripten: the language the
+// browser prefers, the page's clock, sleeps that give the event loop back
+// (the page is built with Asyncify, so a sleep awaits a timer and WebHID's
+// events keep flowing), and no inter-process claim: a browser tab owns the
+// HID devices it opened, and other programs never see the page's claim, so
+// taking one always succeeds and holds nothing.
+#include <emscripten.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+// navigator.language, a BCP 47 tag such as "zh-CN" or "en-US".
+EM_JS(void, BrowserLanguageTag, (char* out, int size), {
+  stringToUTF8(navigator.language || "", out, size);
+});
+
+std::string LanguageTag() {
+  char tag[64] = {};
+  BrowserLanguageTag(tag, sizeof tag);
+  return tag;
+}
+
+void AppendUtf8(std::string& out, uint32_t codePoint) {
+  if (codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) codePoint = 0xFFFD;
+  if (codePoint < 0x80) {
+    out += static_cast<char>(codePoint);
+    return;
+  }
+  // Lead byte, then six bits per continuation byte, most significant first.
+  const int continuation = codePoint < 0x800 ? 1 : codePoint < 0x10000 ? 2 : 3;
+  static const unsigned char kLeadMarks[] = {0, 0xC0, 0xE0, 0xF0};
+  out += static_cast<char>(kLeadMarks[continuation] | (codePoint >> (6 * continuation)));
+  for (int shift = 6 * (continuation - 1); shift >= 0; shift -= 6) {
+    out += static_cast<char>(0x80 | ((codePoint >> shift) & 0x3F));
+  }
+}
+
+}  // namespace
+
+bool QueryLocaleLanguage(std::string& iso639) {
+  const std::string tag = LanguageTag();
+  if (tag.empty()) return false;
+  iso639 = tag.substr(0, tag.find('-'));
+  return true;
+}
+
+bool QueryUiLocaleName(std::string& localeName) {
+  localeName = LanguageTag();
+  return !localeName.empty();
+}
+
+// The page shows Unicode text.
+bool ConsoleUsesGbk() { return false; }
+
+// Never reached from the page, whose console is UTF-8; the conversion tables
+// would double the module, so every character beyond ASCII counts as one GBK
+// lacks.
+std::string Utf8ToGbk(std::string_view utf8) {
+  std::string out;
+  for (unsigned char c : utf8) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c >= 0xC0) {
+      out += '?';  // one per character: continuation bytes add nothing
+    }
+  }
+  return out;
+}
+
+// wchar_t is 32 bits in WebAssembly: UTF-32, as the transport writes it.
+std::string WideToUtf8(const wchar_t* text) {
+  std::string utf8;
+  if (text == nullptr) return utf8;
+  for (; *text != L'\0'; ++text) AppendUtf8(utf8, static_cast<uint32_t>(*text));
+  return utf8;
+}
+
+int64_t MonotonicMs() { return static_cast<int64_t>(emscripten_get_now()); }
+
+void SleepMs(int32_t ms) {
+  if (ms > 0) emscripten_sleep(static_cast<unsigned>(ms));
+}
+
+// The browser lists a device as soon as it is attached.
+void RequestDeviceTreeRescan() {}
+
+NamedLock::Outcome NamedLock::TryAcquire(const std::string& /*name*/) {
+  Release();
+  handle_ = 0;
+  return Outcome::Acquired;
+}
+
+void NamedLock::Release() { handle_ = kNoHandle; }
+
+}  // namespace platform
