@@ -264,6 +264,73 @@ TEST(AppProcessTest, RefusedWordsSayWhyOnStandardError) {
   EXPECT_NE(missing.errors.find("'nosuch.bin'"), std::string::npos) << missing.errors;
 }
 
+// Actions end the real process with their own status; standard output
+// carries only what they print.
+TEST(AppProcessTest, ActionsEndWithTheirOwnStatus) {
+#ifdef _WIN32
+  GTEST_SKIP() << kLocaleFromLang;
+#endif
+  char dir[] = "/tmp/orvel-app-actions-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string a = std::string(dir) + "/a.bin";
+  const std::string b = std::string(dir) + "/b.bin";
+  {
+    std::ofstream aFile(a, std::ios::binary);
+    for (int i = 0; i < 5000; ++i) aFile.put(static_cast<char>(i * 7 + 3));
+    std::ofstream(b, std::ios::binary) << "hello";
+  }
+  // CRC-32 values as zlib.crc32 gives them; b.bin gets 16 bytes of 0xFF
+  // filler in front, to start on a 256-byte boundary.
+  const std::string planEnglish =
+      "Dry run: the job these options describe; no device is touched\n"
+      "Program '" + a + "': 0x00000000..0x00001388, 5000 bytes, CRC-32 0x1ABD04D4\n"
+      "Program '" + b + "': 0x00003000..0x00003015, 21 bytes, CRC-32 0xD0A0F20A\n"
+      "Erase 0x00000000: 2 sectors\n"
+      "Erase 0x00003000: 1 sector\n"
+      "Packets: probe 1, erase 2, download start 2, download data 82, read 82, restart 3; 172 in all\n"
+      "USB time: 0.172 s at one exchange per millisecond\n";
+  const std::string planChinese =
+      "试运行：以下是这些选项描述的任务，不访问任何设备\n"
+      "程序“" + a + "”：0x00000000..0x00001388，5000 字节，CRC-32 0x1ABD04D4\n"
+      "程序“" + b + "”：0x00003000..0x00003015，21 字节，CRC-32 0xD0A0F20A\n"
+      "擦除 0x00000000：2 个扇区\n"
+      "擦除 0x00003000：1 个扇区\n"
+      "数据包：探测 1，擦除 2，下载开始 2，下载数据 82，读取 0，重启 3；共 90 个\n"
+      "USB 时间：0.090 秒（每毫秒一次交换）\n";
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string lang;
+    int status;
+    std::string output;
+    std::string errors;
+  };
+  const std::vector<Case> cases = {
+      {"version", {"--version"}, "LANG=en_US.UTF-8", 0, kVersionLine, ""},
+      {"dry run", {"--dry-run", "-p", "3010", b, "-p", "0", a}, "LANG=en_US.UTF-8", 1, planEnglish, ""},
+      {"dry run, download only", {"-m", "1", "-p", "3010", b, "-p", "0", a, "--dry-run"}, "LANG=zh_CN.UTF-8", 1,
+       planChinese, ""},
+      {"dry run, overlapping programs", {"--dry-run", "-p", "1000", b, "-p", "0", a}, "LANG=en_US.UTF-8", 0, "",
+       "orvel-dfu: error: '" + a + "' (0x00000000..0x00001388) overlaps '" + b +
+           "' (0x00001000..0x00001005): programs must not share flash\n"},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult result = RunTool(c.args, "help\n", {c.lang});
+    EXPECT_EQ(result.status, c.status) << c.name;
+    EXPECT_EQ(result.output, c.output) << c.name;
+    EXPECT_EQ(result.errors, c.errors) << c.name;
+  }
+
+  const ProcessResult usage = RunTool({"--help"}, "", {"LANG=zh_CN.GBK"});
+  EXPECT_EQ(usage.status, 0);
+  EXPECT_EQ(usage.output.rfind(platform::Utf8ToGbk("用法：orvel-dfu [选项]"), 0), 0u) << usage.output;
+  EXPECT_EQ(usage.errors, "");
+
+  unlink(a.c_str());
+  unlink(b.c_str());
+  rmdir(dir);
+}
+
 // No bootloader is attached where the tests run: a one-shot job that does
 // not wait fails after one attempt.
 TEST(AppProcessTest, OneShotJobWithoutDeviceFails) {

@@ -145,6 +145,7 @@ class ShellTest : public ::testing::Test {
     sim::VirtualHidBus::Instance().Reset();
     ReleaseConsole();
     SetConsoleErr(nullptr);
+    SetQuietReasons(false);
     unsetenv("LANG");
   }
   int Run(const std::vector<std::string>& words, const std::string& input) {
@@ -279,6 +280,16 @@ TEST_F(ShellTest, ReasonsForRefusedWordsGoToStandardError) {
       {"prompt after language 0", "en_US.UTF-8", {}, "dfu\nlanguage 0\ndfu -x\n",
        en + p + ">> : Parameter error!\n" + p + p + ">> ：参数错误！\n" + p,
        noProgram + "orvel-dfu: 警告：“-x”不是选项，已忽略；选项为 -w、-s、-m 和 -p\n" + noProgramZh},
+      // Actions are the command line's; the prompt says so and goes on.
+      {"action at the prompt", "en_US.UTF-8", {}, "dfu --Help\nexit\n", en + p + ">> : Parameter error!\n" + p,
+       "orvel-dfu: error: '--Help' is not available at the prompt: it works on the command line only (here, type "
+       "help)\n"},
+      // --quiet keeps warnings off standard error, for its own line only.
+      {"quiet command line", "en_US.UTF-8", {"-P", "0", "app.bin", "--quiet"}, "", en + p, noProgram},
+      {"quiet at the prompt", "en_US.UTF-8", {}, "dfu -x --quiet\ndfu -x\n",
+       en + p + ">> : Parameter error!\n" + p + ">> : Parameter error!\n" + p,
+       noProgram + "orvel-dfu: warning: '-x' is no option and was ignored; the options are -w, -s, -m and -p\n" +
+           noProgram},
   };
   LeftOutRows leftOut;
   for (const Case& c : cases) {
@@ -296,6 +307,64 @@ TEST_F(ShellTest, ReasonsForRefusedWordsGoToStandardError) {
       "orvel-dfu: error: '-p' is incomplete: write -p addr pg_path (for example -p A000 app.bin)\n";
   EXPECT_EQ(out_.str(), incomplete + en + p + ">> : Parameter error!\n" + incomplete + p);
   if (leftOut.count > 0) GTEST_SKIP() << leftOut.Why(cases.size());
+}
+
+// Actions run instead of a job and end the process; the shell never opens,
+// so its input is never read. A refused action writes only its reasons.
+TEST_F(ShellTest, ActionsRunInsteadOfAJobAndNeverOpenTheShell) {
+  const std::string noProgram =
+      "orvel-dfu: error: no program given: name one with -p addr pg_path (for example -p A000 app.bin)\n";
+  struct Case {
+    const char* name;
+    const char* lang;
+    std::vector<std::string> words;
+    std::string out;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {"version", "en_US.UTF-8", {"--version"}, kVersionLine, ""},
+      {"version, options not used", "zh_CN.UTF-8", {"-w", "1", "--version", "-p", "0", "nosuch.bin"}, kVersionLine,
+       ""},
+      {"two actions", "en_US.UTF-8", {"--help", "--version"}, "",
+       "orvel-dfu: error: '--help' and '--version' are both actions: give only one\n"},
+      {"unknown option", "zh_CN.UTF-8", {"--version", "--lsit"}, "", "orvel-dfu: 错误：未知选项“--lsit”\n"},
+      {"option refused", "en_US.UTF-8", {"-s", "3", "--dry-run"}, "",
+       "orvel-dfu: error: -s 3 is no flash size: use 0 (256 KB), 1 (512 KB) or 2 (1 MB)\n"},
+      {"dry run without a program", "en_US.UTF-8", {"--dry-run", "stray"}, "",
+       "orvel-dfu: warning: 'stray' was ignored: it is no option and no option's value\n" + noProgram},
+      {"quiet dry run", "en_US.UTF-8", {"stray", "--dry-run", "--quiet"}, "", noProgram},
+  };
+  LeftOutRows leftOut;
+  for (const Case& c : cases) {
+    if (!leftOut.Use(c.lang)) continue;
+    EXPECT_EQ(Run(c.words, "help\n"), 0) << c.name;
+    EXPECT_EQ(out_.str(), c.out) << c.name;
+    EXPECT_EQ(err_.str(), c.err) << c.name;
+  }
+  if (leftOut.count > 0) GTEST_SKIP() << leftOut.Why(cases.size());
+}
+
+// --help names every option of the command line, in the UI language.
+TEST_F(ShellTest, UsageNamesEveryOption) {
+  const char* const forms[] = {"-w wait", "-s flash_size", "-m mode", "-p addr pg_path", "--device SELECTOR",
+                               "--timeout SECONDS", "--quiet", "--help", "--version", "--list", "--dry-run",
+                               "--read ADDR LENGTH FILE", "--verify-only"};
+  const struct {
+    const char* lang;
+    const char* start;
+  } languages[] = {{"en_US.UTF-8", "Usage: orvel-dfu [options] -p addr pg_path"},
+                   {"zh_CN.UTF-8", "用法：orvel-dfu [选项] -p addr pg_path"}};
+  LeftOutRows leftOut;
+  for (const auto& language : languages) {
+    if (!leftOut.Use(language.lang)) continue;
+    EXPECT_EQ(Run({"--help"}, "exit\n"), 0);
+    const std::string usage = out_.str();
+    EXPECT_EQ(usage.rfind(language.start, 0), 0u) << usage;
+    for (const char* form : forms) EXPECT_NE(usage.find(std::string("  ") + form), std::string::npos) << form;
+    EXPECT_EQ(usage.back(), '\n');
+    EXPECT_EQ(err_.str(), "");
+  }
+  if (leftOut.count > 0) GTEST_SKIP() << leftOut.Why(std::size(languages));
 }
 
 // Jobs on a virtual bootloader: a program file in a directory of its own,
@@ -379,6 +448,39 @@ TEST_F(ShellJobTest, WarningsComeBeforeTheJob) {
   EXPECT_EQ(Run({}, "dfu -p 0 " + program_ + " stray\n"), 1);
   const std::string stray = "orvel-dfu: warning: 'stray' was ignored: it is no option and no option's value\n";
   EXPECT_EQ(out_.str().rfind(Banner(kEnglishHelp) + kPrompt + stray + ">> Enter DFU\n", 0), 0u) << out_.str();
+}
+
+// The dry run loads and checks the programs, prints the plan and leaves the
+// bus alone: no enumeration, no report.
+TEST_F(ShellJobTest, DryRunTouchesNoDevice) {
+  const int device = AddBootloader();
+  EXPECT_EQ(Run({"--dry-run", "-w", "1", "-p", "A010", program_}, ""), 1);
+  EXPECT_EQ(out_.str(),
+            "Dry run: the job these options describe; no device is touched\n"
+            "Program '" + program_ + "': 0x0000A000..0x0000A3F8, 1016 bytes, CRC-32 0xA8969AC0\n"
+            "Erase 0x0000A000: 1 sector\n"
+            "Packets: probe 1, erase 1, download start 1, download data 17, read 17, restart 3; 40 in all\n"
+            "USB time: 0.040 s at one exchange per millisecond\n");
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(sim::VirtualHidBus::Instance().enumerations(), 0);
+  EXPECT_TRUE(sim::VirtualHidBus::Instance().writes().empty());
+  EXPECT_TRUE(sim::VirtualHidBus::Instance().device(device).trace().empty());
+  EXPECT_EQ(theHidLink.device, nullptr);
+}
+
+// --quiet: a job's warnings stay off standard error, on the command line
+// and at the prompt.
+TEST_F(ShellJobTest, QuietJobWritesNoWarnings) {
+  const int device = AddBootloader();
+  EXPECT_EQ(Run({"-p", "A000", program_, "stray", "--quiet"}, ""), 1);
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_TRUE(FlashHoldsProgramAt(device, 0xA000));
+
+  sim::VirtualHidBus::Instance().Reset();
+  AddBootloader();
+  EXPECT_EQ(Run({}, "dfu -p 0 " + program_ + " stray --QUIET\n"), 1);
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_TRUE(EndsWithVerdict(out_.str(), "DFU success!")) << out_.str();
 }
 
 TEST_F(ShellJobTest, FailedJobsGiveStatusZero) {

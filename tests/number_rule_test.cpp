@@ -116,4 +116,34 @@ TEST(NumberRule, TextAfterNumberIsWhatTheRuleIgnores) {
   }
 }
 
+// Seconds for --timeout: digits and one decimal point only, rounded up to
+// whole milliseconds, never zero.
+TEST(NumberRule, SecondsBecomeMilliseconds) {
+  const struct {
+    std::string text;
+    NumberError error;
+    int32_t ms;  // meaningful when error is None
+  } cases[] = {
+      {"2.5", NumberError::None, 2500},        {"10", NumberError::None, 10000},
+      {".5", NumberError::None, 500},          {"5.", NumberError::None, 5000},
+      {"0.001", NumberError::None, 1},         {"0.0001", NumberError::None, 1},
+      {"1.2340", NumberError::None, 1234},     {"1.23401", NumberError::None, 1235},
+      {"007", NumberError::None, 7000},        {"2147483.647", NumberError::None, 2147483647},
+      {"2147483.6471", NumberError::OutOfRange, 0},
+      {"99999999999999999999", NumberError::OutOfRange, 0},
+      {"0", NumberError::Invalid, 0},          {"0.0000", NumberError::Invalid, 0},
+      {"", NumberError::Invalid, 0},           {".", NumberError::Invalid, 0},
+      {"-1", NumberError::Invalid, 0},         {"+1", NumberError::Invalid, 0},
+      {" 1", NumberError::Invalid, 0},         {"1s", NumberError::Invalid, 0},
+      {"1e3", NumberError::Invalid, 0},        {"1.2.3", NumberError::Invalid, 0},
+      {"1,5", NumberError::Invalid, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("'" + c.text + "'");
+    int32_t ms = 12345;
+    EXPECT_EQ(ConvertSecondsToMs(c.text, ms), c.error);
+    EXPECT_EQ(ms, c.error == NumberError::None ? c.ms : 12345);
+  }
+}
+
 }  // namespace

@@ -337,6 +337,133 @@ TEST_F(DfuOptions, ReasonsNameTheWordsFilesAndAddresses) {
   EXPECT_EQ(err_.str(), "");
 }
 
+// Long options: both value forms, the modifiers, the actions, and unknown
+// "--" words, which warn while the line still runs a job and are errors
+// when nothing runs. The command line and the prompt read them alike, but
+// for letter case and the actions.
+TEST_F(DfuOptions, LongOptionsModifiersAndActions) {
+  constexpr auto kExact = OptionNameCase::Exact;
+  constexpr auto kAnyCase = OptionNameCase::Insensitive;
+  constexpr auto kNone = DfuAction::None;
+  const std::string e = "orvel-dfu: error: ";
+  const std::string w = "orvel-dfu: warning: ";
+  const std::string idleTimeout =
+      w + "--timeout was ignored: it bounds the wait of -w 1, and without it the device is looked for once";
+  const std::string badTimeout = e + "--timeout needs a positive number of seconds (for example 2.5), not ";
+  const struct {
+    std::vector<std::string> words;
+    OptionNameCase nameCase;
+    bool parses;
+    DfuAction action;
+    std::string device;
+    int32_t timeout_ms;
+    bool quiet;
+    int32_t language;
+    std::vector<std::string> lines;
+  } cases[] = {
+      // Modifiers, "--name VALUE" and "--name=VALUE".
+      {{"--device", "/dev/hidraw3", "-p", "0", "@/app.bin"}, kExact, true, kNone, "/dev/hidraw3", 0, false, 1, {}},
+      {{"--device=1-2.3", "-w", "1", "--timeout=2.5", "-p", "0", "@/app.bin"}, kExact, true, kNone, "1-2.3", 2500,
+       false, 1, {}},
+      {{"-w", "1", "--timeout", "0.0001", "--device", "a=b", "-p", "0", "@/app.bin"}, kExact, true, kNone, "a=b", 1,
+       false, 1, {}},
+      {{"-p", "0", "@/app.bin", "--quiet"}, kExact, true, kNone, "", 0, true, 1, {}},
+      {{"--quiet", "-p", "0", "@/app.bin", "x"}, kExact, true, kNone, "", 0, true, 1,
+       {w + "'x' was ignored: it is no option and no option's value"}},
+      {{"-p", "0", "@/app.bin", "--timeout", "3"}, kExact, true, kNone, "", 3000, false, 1, {idleTimeout}},
+      {{"-p", "0", "@/app.bin", "--device"}, kExact, true, kNone, "", 0, false, 1,
+       {w + "'--device' at the end is incomplete and was ignored: write --device SELECTOR (for example --device "
+            "/dev/hidraw3)"}},
+      // Misused modifiers.
+      {{"--device", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1,
+       {e + "--device needs a device path, serial number or USB location, not '-p'"}},
+      {{"--device=", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1,
+       {e + "--device needs a device path, serial number or USB location, not ''"}},
+      {{"-w", "1", "--timeout", "abc", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1,
+       {badTimeout + "'abc'"}},
+      {{"--timeout=0", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1, {badTimeout + "'0'"}},
+      {{"--timeout", "-1", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1, {badTimeout + "'-1'"}},
+      {{"--timeout", "2.5s", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1, {badTimeout + "'2.5s'"}},
+      {{"--timeout", "2147484", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1,
+       {e + "--timeout 2147484: the longest wait is 2147483 seconds (about 24 days)"}},
+      {{"--timeout", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1, {badTimeout + "'-p'"}},
+      {{"--quiet=1", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1,
+       {e + "'--quiet=1' takes no value: write --quiet"}},
+      // Unknown "--" words: a warning while a job runs, an error otherwise,
+      // with the nearest option for a near miss.
+      {{"--dryrun", "-p", "0", "@/app.bin"}, kExact, true, kNone, "", 0, false, 1,
+       {w + "'--dryrun' is no option and was ignored (did you mean '--dry-run'?)"}},
+      {{"--HELP", "-p", "0", "@/app.bin"}, kExact, true, kNone, "", 0, false, 1,
+       {w + "'--HELP' is no option and was ignored: option names are case-sensitive on the command line (did you "
+            "mean '--help'?)"}},
+      {{"-help", "-p", "0", "@/app.bin"}, kExact, true, kNone, "", 0, false, 1,
+       {w + "'-help' is no option and was ignored (did you mean '--help'?)"}},
+      {{"--lsit"}, kExact, false, kNone, "", 0, false, 1, {e + "unknown option '--lsit'"}},
+      {{"--Quiet"}, kExact, false, kNone, "", 0, false, 1,
+       {e + "unknown option '--Quiet': option names are case-sensitive on the command line (did you mean "
+            "'--quiet'?)"}},
+      {{"--frobnicate=3", "--devcie", "x", "-s", "3", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1,
+       {e + "unknown option '--frobnicate=3'", e + "unknown option '--devcie' (did you mean '--device'?)",
+        e + "-s 3 is no flash size: use 0 (256 KB), 1 (512 KB) or 2 (1 MB)"}},
+      // Actions: no job, programs neither loaded nor required; any error
+      // refuses the action.
+      {{"--help"}, kExact, false, DfuAction::Help, "", 0, false, 1, {}},
+      {{"-p", "0", "@/missing.bin", "--version", "-w", "1"}, kExact, false, DfuAction::Version, "", 0, false, 1, {}},
+      {{"--dry-run", "-m", "1", "--quiet", "-p", "0", "@/app.bin"}, kExact, false, DfuAction::DryRun, "", 0, true, 1,
+       {}},
+      {{"--help", "--help", "x"}, kExact, false, DfuAction::Help, "", 0, false, 1,
+       {w + "'x' was ignored: it is no option and no option's value"}},
+      {{"--help", "--dry-run"}, kExact, false, DfuAction::Help, "", 0, false, 1,
+       {e + "'--help' and '--dry-run' are both actions: give only one"}},
+      {{"--version", "--lsit"}, kExact, false, DfuAction::Version, "", 0, false, 1, {e + "unknown option '--lsit'"}},
+      {{"--dry-run=yes"}, kExact, false, DfuAction::DryRun, "", 0, false, 1,
+       {e + "'--dry-run=yes' takes no value: write --dry-run"}},
+      // After a refusal the rest still names the action and --quiet.
+      {{"-s", "3", "--dry-run", "--quiet"}, kExact, false, DfuAction::DryRun, "", 0, true, 1,
+       {e + "-s 3 is no flash size: use 0 (256 KB), 1 (512 KB) or 2 (1 MB)"}},
+      {{"-w", "--help"}, kExact, false, DfuAction::Help, "", 0, false, 1, {e + "-w needs a number, not '--help'"}},
+      // At the prompt: any case, and no actions.
+      {{"--DEVICE", "Ser-01", "--QUIET", "--Timeout=1", "-W", "1", "-P", "0", "@/app.bin"}, kAnyCase, true, kNone,
+       "Ser-01", 1000, true, 1, {}},
+      {{"--help", "-p", "0", "@/app.bin"}, kAnyCase, true, kNone, "", 0, false, 1,
+       {w + "'--help' was ignored: it works on the command line only (here, type help)"}},
+      {{"--DRY-RUN", "x"}, kAnyCase, false, kNone, "", 0, false, 1,
+       {e + "'--DRY-RUN' is not available at the prompt: it works on the command line only"}},
+      {{"--hlep"}, kAnyCase, false, kNone, "", 0, false, 1, {e + "unknown option '--hlep'"}},
+      {{"--devcie", "a", "-p", "0", "@/app.bin"}, kAnyCase, true, kNone, "", 0, false, 1,
+       {w + "'--devcie' is no option and was ignored (did you mean '--device'?)"}},
+      // Chinese.
+      {{"--lsit"}, kExact, false, kNone, "", 0, false, 0, {"orvel-dfu: 错误：未知选项“--lsit”"}},
+      {{"--dryrun", "-p", "0", "@/app.bin", "--timeout", "3"}, kExact, true, kNone, "", 3000, false, 0,
+       {"orvel-dfu: 警告：“--dryrun”不是选项，已忽略（是否想用“--dry-run”？）",
+        "orvel-dfu: 警告：--timeout 已忽略：它限制 -w 1 的等待时间；不等待时只查询一次设备"}},
+      {{"--help"}, kAnyCase, false, kNone, "", 0, false, 0,
+       {"orvel-dfu: 错误：“--help”在提示符下不可用：它只能用在命令行上（此处请输入 help）"}},
+      {{"--timeout", "x", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 0,
+       {"orvel-dfu: 错误：--timeout 后面需要正的秒数（例如 2.5），而不是“x”"}},
+  };
+  for (const auto& c : cases) {
+    std::string trace;
+    for (const std::string& word : c.words) trace += "'" + word + "' ";
+    SCOPED_TRACE(trace);
+    Reasons why;
+    EXPECT_EQ(ParseDfuOptions(Words(c.words), c.nameCase, &why), c.parses);
+    EXPECT_EQ(theDfuSettings.action, c.action);
+    EXPECT_EQ(theDfuSettings.device, c.device);
+    EXPECT_EQ(theDfuSettings.timeout_ms, c.timeout_ms);
+    EXPECT_EQ(theDfuSettings.quiet, c.quiet);
+    EXPECT_EQ(Lines(why, c.language), c.lines);
+    // A job has its programs loaded; an action line loads none.
+    EXPECT_EQ(theProgramImageList.images.empty(), !c.parses);
+  }
+  // Every parse starts again from no action and no modifiers.
+  ASSERT_TRUE(ParseDfuOptions(Words({"-p", "0", "@/app.bin"})));
+  EXPECT_EQ(theDfuSettings.action, kNone);
+  EXPECT_EQ(theDfuSettings.device, "");
+  EXPECT_EQ(theDfuSettings.timeout_ms, 0);
+  EXPECT_FALSE(theDfuSettings.quiet);
+}
+
 // Files the loader refuses: its reasons pass through, and each names the file.
 TEST_F(DfuOptions, LoaderRefusalsNameTheFile) {
   const struct {

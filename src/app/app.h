@@ -6,9 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "common/reason.h"
+
 extern const char* const ToolName;
 
 std::string VersionString();
+// The version line, as `v` at the prompt and --version write it.
+void PrintVersionLine();
 void PrintHelp();
 std::vector<std::string> SplitWords(const std::string& line);
 bool IsChineseLocale();
@@ -32,3 +36,14 @@ int RunShell(std::istream& input);
 // Runs the parsed job, writes the verdict line and closes the device link.
 // Returns the exit status.
 int RunJobToEnd();
+
+// Runs the action of the parsed command line (theDfuSettings.action), after
+// the reasons the parse gave, unless one of them is an error. Returns the
+// exit status.
+int RunActionToEnd(const Reasons& parseReasons);
+// --help: the command line's usage, every option in it.
+void PrintUsage();
+// --dry-run: 1 and the plan when a job with these options would start, 0
+// and the reasons otherwise.
+int RunDryRun();
+void PrintDryRunPlan();

@@ -79,6 +79,8 @@ std::string VersionString() {
          std::to_string(kVersionPatch);
 }
 
+void PrintVersionLine() { ConsoleOut() << VersionString() << "\n" << std::flush; }
+
 void PrintHelp() {
   const std::string separator(112, '=');
   WriteHelpLine(separator);

@@ -48,7 +48,7 @@ ShellStep RunShellCommand(const std::string& line) {
   const std::string& command = words[0];
   bool on = false;
   if (EqualsIgnoringAsciiCase(command, "v")) {
-    ConsoleOut() << VersionString() << "\n" << std::flush;
+    PrintVersionLine();
   } else if (EqualsIgnoringAsciiCase(command, "help")) {
     PrintHelp();
   } else if (EqualsIgnoringAsciiCase(command, "language")) {
@@ -58,7 +58,9 @@ ShellStep RunShellCommand(const std::string& line) {
   } else if (EqualsIgnoringAsciiCase(command, "dfu")) {
     const std::vector<std::string> options(words.begin() + 1, words.end());
     Reasons why;
-    if (ParseDfuOptions(options, OptionNameCase::Insensitive, &why)) {
+    const bool parsed = ParseDfuOptions(options, OptionNameCase::Insensitive, &why);
+    SetQuietReasons(theDfuSettings.quiet);
+    if (parsed) {
       WriteReasons(why);  // warnings about words read in an unexpected way
       return ShellStep::RunJob;
     }
@@ -85,7 +87,7 @@ std::vector<std::string> SplitWords(const std::string& line) {
 }
 
 int RunShell(std::istream& input) {
-  ConsoleOut() << VersionString() << "\n" << std::flush;
+  PrintVersionLine();
   PrintHelp();
   LogMode = true;
   std::string line;

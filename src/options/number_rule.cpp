@@ -91,3 +91,33 @@ std::string_view TextAfterNumber(std::string_view text, int base) {
   while (!rest.empty() && IsWhiteSpace(rest.back())) rest.remove_suffix(1);
   return rest;
 }
+
+NumberError ConvertSecondsToMs(std::string_view text, int32_t& milliseconds) {
+  const size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  const auto allDigits = [](std::string_view part) {
+    return std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (whole.size() + fraction.size() == 0 || !allDigits(whole) || !allDigits(fraction)) {
+    return NumberError::Invalid;
+  }
+  uint64_t ms = 0;
+  for (char digit : whole) ms = std::min(ms * 10 + static_cast<uint64_t>(digit - '0'), kClampedMagnitude);
+  ms *= 1000;
+  uint64_t scale = 100;
+  for (size_t i = 0; i < fraction.size(); ++i) {
+    const uint64_t digit = static_cast<uint64_t>(fraction[i] - '0');
+    if (scale > 0) {
+      ms += digit * scale;
+      scale /= 10;
+    } else if (digit != 0) {
+      ++ms;  // a part of a millisecond counts as a whole one
+      break;
+    }
+  }
+  if (ms == 0) return NumberError::Invalid;
+  if (ms > kMostPositiveInt32) return NumberError::OutOfRange;
+  milliseconds = static_cast<int32_t>(ms);
+  return NumberError::None;
+}

@@ -20,3 +20,9 @@ NumberError ConvertAddress(std::string_view text, uint32_t& value);
 // 16), without trailing white space; empty when nothing is ignored or the
 // text holds no number at all.
 std::string_view TextAfterNumber(std::string_view text, int base);
+
+// Seconds written as digits with an optional decimal point ("2.5", "10",
+// ".5"), as a count of milliseconds rounded up: a wait is never cut shorter
+// than asked. Invalid: anything else, a sign included, or zero.
+// OutOfRange: longer than the largest int32 count of milliseconds.
+NumberError ConvertSecondsToMs(std::string_view text, int32_t& milliseconds);
