@@ -1,7 +1,7 @@
 // Windows: locale and console code page from the Win32 API, locks as named
 // mutexes, device-tree rescans through the configuration manager.
 #ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601  // LCIDToLocaleName and GetTickCount64 need Vista or later
+#define _WIN32_WINNT 0x0601  // LCIDToLocaleName needs Vista or later
 #endif
 #include <windows.h>
 #include <cfgmgr32.h>
@@ -85,7 +85,19 @@ std::string WideToUtf8(const wchar_t* text) {
   return WideToCodePage(std::wstring(text), CP_UTF8);
 }
 
-int64_t MonotonicMs() { return static_cast<int64_t>(GetTickCount64()); }
+// The performance counter: the tick count moves in steps of 10 to 16 ms (and
+// of more under Wine on a busy machine), too coarse for reply time-outs.
+int64_t MonotonicMs() {
+  static const LONGLONG countsPerSecond = [] {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart;
+  }();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  const LONGLONG count = counter.QuadPart;
+  return count / countsPerSecond * 1000 + count % countsPerSecond * 1000 / countsPerSecond;
+}
 
 void SleepMs(int32_t ms) {
   if (ms <= 0) return;
