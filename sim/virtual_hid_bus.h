@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "hidraw_limits.h"
 #include "platform/ticks.h"
 #include "virtual_bootloader.h"
 
@@ -65,13 +66,11 @@ struct QueuedInput {
 // Windows) does: a report the device sends goes to each handle open at that
 // moment, in the order the device sends them; a new handle starts empty; a
 // report sent while no handle is open is lost, and so is what a handle had
-// not read when it closes. Not thread-safe: the tool runs on one thread.
+// not read when it closes. A handle holds at most kInputQueueLimit reports
+// that have arrived. Not thread-safe: the tool runs on one thread.
 class VirtualHidBus {
  public:
-  // Reports that have arrived and wait for one handle: hidraw keeps them in a
-  // ring of 64 slots with one always free, and a report that finds the ring
-  // full is lost for that handle (the older ones stay).
-  static constexpr size_t kInputQueueLimit = 63;
+  static constexpr size_t kInputQueueLimit = sim::kInputQueueLimit;
 
   static VirtualHidBus& Instance();
 

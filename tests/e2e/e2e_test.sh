@@ -103,6 +103,16 @@ step_progress() {  # prefix length
 
 hex8() { printf '0x%08X' $(($1)); }
 
+# Every request of a one-shot job that flashes FILE at ADDR on device DEV.
+job_trace() {  # dev addr file
+  echo "dev$1 probe"
+  echo "dev$1 erase $(hex8 "$2") $(( ($(wc -c < "$3") + 4095) / 4096 ))"
+  echo "dev$1 start $(hex8 "$2") $(hex8 "$(wc -c < "$3")")"
+  data_lines "$1" "$3"
+  read_lines "$1" "$2" "$(wc -c < "$3")"
+  printf 'dev%s restart\n' "$1" "$1" "$1"
+}
+
 # ---------------------------------------------------------------------------
 
 case_oneshot() {
@@ -118,14 +128,7 @@ case_oneshot() {
   make_flash $((1 << 20)) 0 seed.bin $BLINKY_ADDR blinky.bin
   expect_text expected.flash chip.flash "flash after the job"
 
-  {
-    echo "dev0 probe"
-    echo "dev0 erase $(hex8 $BLINKY_ADDR) 2"
-    echo "dev0 start $(hex8 $BLINKY_ADDR) $(hex8 "$BLINKY_LEN")"
-    data_lines 0 blinky.bin
-    read_lines 0 $BLINKY_ADDR "$BLINKY_LEN"
-    printf 'dev0 restart\ndev0 restart\ndev0 restart\n'
-  } > expected.trace
+  job_trace 0 $BLINKY_ADDR blinky.bin > expected.trace
   expect_text expected.trace trace.txt "trace"
 }
 
@@ -303,6 +306,27 @@ case_latency() {
   mask_times < out.txt | grep -qx '>> DFU failed! (T.TTTs)' || fail "no failure line"
   printf 'dev0 probe\n' > expected.trace
   expect_text expected.trace trace.txt "trace"
+}
+
+case_killed_client() {
+  # The first job is stopped while the reply to its erase is on the way, so
+  # the reply waits for it, and is then killed. The next job in the same
+  # orvel-sim opens the device afresh and must find nothing to read.
+  "$ORVEL_SIM" --fault 0:erase:1:delay=1500 --flash chip.flash --trace trace.txt -- sh -c "
+    printf 'dfu -p 8000 blinky.bin\n' | '$ORVEL_DFU' > killed.out & job=\$!
+    i=0; until grep -q 'Erase the Flash area' killed.out || [ \$i -ge 300 ]; do
+      sleep 0.05; i=\$((i + 1)); done
+    sleep 0.2; kill -STOP \$job; sleep 2; kill -KILL \$job; wait \$job 2> /dev/null
+    '$ORVEL_DFU' -p 8000 blinky.bin > out.txt"
+  expect_status 1 $? "job after a killed one"
+  { overall_progress "$BLINKY_LEN"; echo ">> DFU success! (T.TTTs)"; } > expected.out
+  mask_times < out.txt > actual.out
+  expect_text expected.out actual.out "console output"
+  { echo "dev0 probe"; echo "dev0 erase $(hex8 $BLINKY_ADDR) 2"
+    job_trace 0 $BLINKY_ADDR blinky.bin; } > expected.trace
+  expect_text expected.trace trace.txt "trace"
+  make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+  expect_text expected.flash chip.flash "flash after the job"
 }
 
 case_no_device() {
