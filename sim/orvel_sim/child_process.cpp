@@ -1,5 +1,6 @@
 #include "child_process.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -35,6 +36,19 @@ void SetValue(std::vector<std::string>& environment, const std::string& name,
   environment.push_back(name + "=" + value);
 }
 
+// The command starts as from a shell: every signal at its default action and
+// none blocked. GLib ignores SIGPIPE in orvel-sim, and an inherited SIG_IGN
+// would hide from the command's tests that a closed pipe kills it.
+void ResetSignals(posix_spawnattr_t& attributes) {
+  sigset_t all;
+  sigfillset(&all);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+}
+
 }  // namespace
 
 std::vector<std::string> ChildEnvironment(char** inherited, const std::string& testbedDir) {
@@ -62,7 +76,11 @@ pid_t StartChild(const std::vector<std::string>& command, const std::vector<std:
   for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
   envp.push_back(nullptr);
   pid_t child = -1;
-  const int failure = posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), envp.data());
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  ResetSignals(attributes);
+  const int failure = posix_spawnp(&child, argv[0], nullptr, &attributes, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attributes);
   if (failure != 0) {
     failureStatus = failure == ENOENT ? 127 : 126;
     error = "cannot run '" + command[0] + "': " + std::strerror(failure);

@@ -329,6 +329,18 @@ case_killed_client() {
   expect_text expected.flash chip.flash "flash after the job"
 }
 
+case_closed_output() {
+  # The reader of the job's output goes away early; the job still flashes
+  # the whole program and its exit status still says so.
+  "$ORVEL_SIM" --flash chip.flash -- "$ORVEL_DFU" -p 8000 blinky.bin | head -c 20 > head.out
+  local statuses=("${PIPESTATUS[@]}")
+  expect_status 1 "${statuses[0]}" "job writing into a closed pipe"
+  overall_progress "$BLINKY_LEN" | head -c 20 > expected.out
+  expect_text expected.out head.out "what the reader got"
+  make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+  expect_text expected.flash chip.flash "flash after the job"
+}
+
 case_no_device() {
   "$ORVEL_SIM" --devices 0 -- "$ORVEL_DFU" -p 8000 blinky.bin > out.txt
   expect_status 0 $? "no device"
