@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # End-to-end cases: the real orvel-dfu, linked with the real hidapi, flashing
 # virtual bootloaders that orvel-sim puts on emulated hidraw nodes.
-#   e2e_test.sh CASE      (ORVEL_SIM, ORVEL_DFU, SAMPLES_DIR and E2E_DATA_DIR set)
+#   e2e_test.sh CASE   (ORVEL_SIM, ORVEL_DFU, HID_PROBE, SAMPLES_DIR and E2E_DATA_DIR set)
 # Each case works in a directory of its own and prints "1 passed, 0 failed"
 # or the first difference it finds.
 set -uo pipefail
 
-: "${ORVEL_SIM:?}" "${ORVEL_DFU:?}" "${SAMPLES_DIR:?}" "${E2E_DATA_DIR:?}"
+: "${ORVEL_SIM:?}" "${ORVEL_DFU:?}" "${HID_PROBE:?}" "${SAMPLES_DIR:?}" "${E2E_DATA_DIR:?}"
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 unset LANGUAGE LC_MESSAGES
 
@@ -254,8 +254,8 @@ erase answered wrongly|--fault 0:erase:1:wrong||0|orvel-dfu: error: erasing RANG
 unplugged while downloading|--fault 0:data:10:unplug||0|orvel-dfu: error: download of blinky.bin (RANGE) failed at 0x0000822E: the device is gone: writing to it failed (No such device)\n
 read-back differs|--fault 0:read:3:flip||0|orvel-dfu: error: verify of blinky.bin (RANGE) failed: first difference at 0x0000807C: written 0x7D, read 0x7C; 1 of the 62 bytes read there differ\n
 read-back silent|--fault 0:read:2:silent||0|orvel-dfu: error: verify of blinky.bin (RANGE) failed: reading 62 bytes at 0x0000803E failed: no reply within 1000 ms\n
-several devices|--devices 3||1|orvel-dfu: note: 3 bootloaders are attached; used /dev/hidraw0 (serial number OV0000)\n
-waiting beside a silent device|--devices 2 --silent 0|-w 1|1|orvel-dfu: note: waiting for a bootloader (USB HID product ID 0xC081) to attach; Ctrl+C ends the wait\norvel-dfu: note: /dev/hidraw0 ($DESCRIPTION): failed the probe: no reply within 200 ms\norvel-dfu: note: 2 bootloaders are attached; used /dev/hidraw1 (serial number OV0001)\n
+several devices|--devices 3||1|orvel-dfu: note: 3 bootloaders are attached; used /dev/hidraw0 (serial number ORVEL-SIM-0)\n
+waiting beside a silent device|--devices 2 --silent 0|-w 1|1|orvel-dfu: note: waiting for a bootloader (USB HID product ID 0xC081) to attach; Ctrl+C ends the wait\norvel-dfu: note: /dev/hidraw0 ($DESCRIPTION): failed the probe: no reply within 200 ms\norvel-dfu: note: 2 bootloaders are attached; used /dev/hidraw1 (serial number ORVEL-SIM-1)\n
 EOF_CASES
   # In Chinese, as the locale chooses.
   LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8 "$ORVEL_SIM" --fault 0:read:3:flip -- \
@@ -339,6 +339,26 @@ case_closed_output() {
   expect_text expected.out head.out "what the reader got"
   make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
   expect_text expected.flash chip.flash "flash after the job"
+}
+
+case_identities() {
+  # Every device has a stable serial number and USB location, seen through
+  # hidapi and through sysfs as on a real machine.
+  "$ORVEL_SIM" --devices 3 -- "$HID_PROBE" > probe.txt
+  printf '/dev/hidraw%d\tORVEL-SIM-%d\topened\n' 0 0 1 1 2 2 > expected.txt
+  expect_text expected.txt probe.txt "what hidapi lists"
+  "$ORVEL_SIM" --devices 3 -- sh -c 'for n in 0 1 2; do
+      readlink -f /sys/class/hidraw/hidraw$n/device
+      cat /sys/bus/usb/devices/1-2.$((n + 1))/serial; echo
+    done' > sysfs.txt
+  local n location
+  for n in 0 1 2; do
+    location=1-2.$((n + 1))
+    sed -n "$((2 * n + 1))p" sysfs.txt | grep -q "/$location/$location:1\.0/" ||
+      fail "hidraw$n is not below USB device $location: $(sed -n "$((2 * n + 1))p" sysfs.txt)"
+    [ "$(sed -n "$((2 * n + 2))p" sysfs.txt)" = "ORVEL-SIM-$n" ] ||
+      fail "$location has no serial number ORVEL-SIM-$n"
+  done
 }
 
 case_no_device() {
