@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -65,6 +66,27 @@ std::vector<std::string> ChildEnvironment(char** inherited, const std::string& t
              asan.empty() ? "verify_asan_link_order=0" : asan + ":verify_asan_link_order=0");
   }
   return environment;
+}
+
+std::string NoAccessLibrary() {
+  const std::string name = "liborvel_sim_no_access.so";
+  char self[4096];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length > 0) {
+    const std::string path(self, static_cast<size_t>(length));
+    const std::string beside = path.substr(0, path.rfind('/') + 1) + name;
+    if (access(beside.c_str(), R_OK) == 0) return beside;
+  }
+  const std::string installed = std::string(ORVEL_SIM_LIBRARY_DIR) + "/" + name;
+  return access(installed.c_str(), R_OK) == 0 ? installed : "";
+}
+
+void RefuseAccess(std::vector<std::string>& environment, const std::string& library,
+                  const std::vector<std::string>& nodes) {
+  std::string list;
+  for (const std::string& node : nodes) list += (list.empty() ? "" : ":") + node;
+  SetValue(environment, "ORVEL_SIM_NO_ACCESS", list);
+  SetValue(environment, "LD_PRELOAD", library + ":" + ValueOf(environment, "LD_PRELOAD"));
 }
 
 pid_t StartChild(const std::vector<std::string>& command, const std::vector<std::string>& environment,

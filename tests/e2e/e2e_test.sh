@@ -341,6 +341,30 @@ case_closed_output() {
   expect_text expected.flash chip.flash "flash after the job"
 }
 
+case_no_access() {
+  # The node of device 0 refuses every open, as for a user without the udev
+  # rule: hidapi says so, a job never touches that device and takes the other.
+  "$ORVEL_SIM" --devices 2 --no-access 0 -- "$HID_PROBE" > probe.txt
+  printf '/dev/hidraw0\tORVEL-SIM-0\tFailed to open a device with path %s: Permission denied\n' \
+    "'/dev/hidraw0'" > expected.txt
+  printf '/dev/hidraw1\tORVEL-SIM-1\topened\n' >> expected.txt
+  expect_text expected.txt probe.txt "what hidapi sees"
+  "$ORVEL_SIM" --devices 2 --no-access 0 -- sh -c 'exec 3< /dev/hidraw0' 2> err.txt
+  [ $? != 0 ] && grep -q 'Permission denied' err.txt || fail "a read-only open was not refused"
+
+  "$ORVEL_SIM" --no-access 0 --trace trace.txt -- "$ORVEL_DFU" -p 8000 blinky.bin > out.txt
+  expect_status 0 $? "the only device cannot be opened"
+  echo ">> DFU failed! (T.TTTs)" > expected.out
+  mask_times < out.txt > actual.out
+  expect_text expected.out actual.out "console output"
+  [ ! -s trace.txt ] || fail "the refused device was sent requests"
+
+  "$ORVEL_SIM" --devices 2 --no-access 0 --trace trace.txt -- \
+    "$ORVEL_DFU" -p 8000 blinky.bin > out.txt
+  expect_status 1 $? "the other device is flashed"
+  ! grep -q '^dev0' trace.txt || fail "the refused device was sent requests"
+}
+
 case_identities() {
   # Every device has a stable serial number and USB location, seen through
   # hidapi and through sysfs as on a real machine.
@@ -375,8 +399,8 @@ case_sim_command_line() {
   head -n 1 help.txt | grep -q '^Usage: orvel-sim ' || fail "no usage line"
   local bad
   for bad in "--devices 10" "--size 2M" "--fault 0:erase:0:silent" "--fault 0:write:1:silent" \
-             "--fault 1:data:1:flip" "--fault 0:data:1:delay=x" "--silent 1" "--noise -1" \
-             "--latency" "--frobnicate"; do
+             "--fault 1:data:1:flip" "--fault 0:data:1:delay=x" "--silent 1" "--no-access 1" \
+             "--noise -1" "--latency" "--frobnicate"; do
     # shellcheck disable=SC2086
     "$ORVEL_SIM" $bad -- true 2> err.txt
     expect_status 125 $? "orvel-sim $bad"
