@@ -49,6 +49,7 @@ bool SimRun::Prepare() {
     return false;
   }
   bus_.latencyUs = options_.latencyUs;
+  bus_.tracing = !options_.traceFile.empty();
   // Removing a node touches the testbed: leave that to the main loop's thread.
   for (int i = 0; i < options_.devices; ++i) removals_.push_back(RemovalTarget{this, i});
   bus_.requestRemoval = [this](int index) {

@@ -294,15 +294,20 @@ void VirtualPort::UpdateBell() {
     bellRinging_ = write(masterFd_, &bell, 1) == 1;
     return;
   }
-  // The terminal hands the byte over a moment after it was written.
-  pollfd arrived{slaveFd_, POLLIN, 0};
   uint8_t drained[16];
+  if (read(slaveFd_, drained, sizeof drained) > 0) {
+    bellRinging_ = false;
+    return;
+  }
+  // The terminal hands a byte over a moment after it was written.
+  pollfd arrived{slaveFd_, POLLIN, 0};
   if (poll(&arrived, 1, kBellArrivalMs) > 0 && read(slaveFd_, drained, sizeof drained) > 0) {
     bellRinging_ = false;
   }
 }
 
 void VirtualPort::RecordNewRequests(size_t alreadyTraced) {
+  if (!bus_.tracing) return;
   const auto& trace = model_.trace();
   for (size_t i = alreadyTraced; i < trace.size(); ++i) {
     bus_.trace.push_back(sim::FormatTraceLine(index_, trace[i]));

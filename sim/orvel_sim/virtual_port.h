@@ -25,6 +25,7 @@ namespace orvel_sim {
 // worker thread and the reply timer both act on the devices.
 struct PortBus {
   std::mutex lock;
+  bool tracing = false;            // keep the trace (--trace)
   std::vector<std::string> trace;  // in the order the requests arrived
   ReplyTimer timer;
   int32_t latencyUs = 0;
