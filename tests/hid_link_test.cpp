@@ -4,9 +4,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/file.h>
+#endif
 
 #include <cstdint>
 #include <cstdlib>
@@ -388,6 +390,7 @@ TEST_F(HidLinkTest, TimeOutsAndReportGapsHoldAcrossTheClockWrap) {
   }
 }
 
+#ifndef _WIN32
 // A device node as the claim sees it: a file the user may open, or not.
 std::string MakeNode(const std::string& tag, mode_t mode) {
   const std::string path = std::string(std::getenv("TMPDIR")) + "/hidraw-" + UniqueSuffix(tag);
@@ -404,10 +407,14 @@ std::string TmpdirLockFile(const std::string& path) {
   return std::string(std::getenv("TMPDIR")) + "/orvel-dfu-" + platform::EscapeLockName(name) +
          ".lock";
 }
+#endif
 
 // A lock on a file that is not the device, held by another process, must not
 // keep the tool from a device that it may open.
 TEST_F(HidLinkTest, LockFileInTmpdirDoesNotBlockTheDevice) {
+#ifdef _WIN32
+  GTEST_SKIP() << "flock on device nodes and lock files; a Windows claim is a named mutex";
+#else
   const std::string node = MakeNode("tmpdir-lock", 0600);
   const std::string lockFile = TmpdirLockFile(node);
   OtherProcess holder;
@@ -423,11 +430,15 @@ TEST_F(HidLinkTest, LockFileInTmpdirDoesNotBlockTheDevice) {
   EXPECT_TRUE(theHidLink.ClaimDevice(node.c_str()));
   EXPECT_TRUE(theHidLink.claim.held());
   unlink(lockFile.c_str());
+#endif
 }
 
 // Only a user who may open the device node can hold its claim: another
 // user's process cannot take it and so cannot block the device.
 TEST_F(HidLinkTest, ProcessWithoutAccessToTheNodeCannotHoldItsClaim) {
+#ifdef _WIN32
+  GTEST_SKIP() << "device nodes, uids and setuid; a Windows claim is a named mutex";
+#else
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run a process as another user";
   // Everyone may create files in TMPDIR here, as in a shared /tmp.
   char pattern[] = "/tmp/orvel-shared-XXXXXX";
@@ -455,11 +466,15 @@ TEST_F(HidLinkTest, ProcessWithoutAccessToTheNodeCannotHoldItsClaim) {
   setenv("TMPDIR", ownTmpdir.c_str(), 1);
   std::error_code ignored;
   std::filesystem::remove_all(shared, ignored);
+#endif
 }
 
 // A file linked where a lock file belongs is left as it is: the tool neither
 // changes its mode nor takes it as a lock, and skips the device.
 TEST_F(HidLinkTest, HardLinkAtALockPathKeepsItsMode) {
+#ifdef _WIN32
+  GTEST_SKIP() << "hard links at lock file paths; a Windows claim is a named mutex";
+#else
   const std::string path = "/dev/hidraw-" + UniqueSuffix("hardlink");
   const std::string victim = std::string(std::getenv("TMPDIR")) + "/victim-" + UniqueSuffix("file");
   const int fd = ::open(victim.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
@@ -480,6 +495,7 @@ TEST_F(HidLinkTest, HardLinkAtALockPathKeepsItsMode) {
   EXPECT_EQ(info.st_mode & 07777, 0600u);
   unlink(lockFile.c_str());
   unlink(victim.c_str());
+#endif
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -58,6 +61,45 @@ std::string Lines(const std::vector<std::string>& lines, const std::string& end 
   for (const std::string& line : lines) text += line + end;
   return text;
 }
+
+// A FIFO with no writer: on Windows a named pipe, whose server end this holds.
+class Fifo {
+ public:
+  explicit Fifo(const TempDir& dir) {
+#ifdef _WIN32
+    (void)dir;
+    path_ = "\\\\.\\pipe\\orvel-image-test-" + std::to_string(GetCurrentProcessId());
+    server_ = CreateNamedPipeA(path_.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr);
+    made_ = server_ != INVALID_HANDLE_VALUE;
+#else
+    path_ = dir.File("fifo.bin");
+    made_ = mkfifo(path_.c_str(), 0600) == 0;
+#endif
+  }
+  ~Fifo() {
+#ifdef _WIN32
+    if (made_) CloseHandle(server_);
+#endif
+  }
+  Fifo(const Fifo&) = delete;
+  Fifo& operator=(const Fifo&) = delete;
+
+  bool made() const { return made_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  bool made_ = false;
+#ifdef _WIN32
+  HANDLE server_ = INVALID_HANDLE_VALUE;
+#endif
+};
+
+#ifdef _WIN32
+constexpr const char* kNullDevice = "NUL";
+#else
+constexpr const char* kNullDevice = "/dev/null";
+#endif
 
 // ---- raw binaries ----
 
@@ -394,8 +436,8 @@ TEST(ImageReasons, HexFileWithoutDataLoadsEmptyWithItsReason) {
 
 TEST(ImageReasons, FilesThatCannotBeProgramsSayWhy) {
   TempDir dir;
-  const std::string fifo = dir.File("fifo.bin");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const Fifo fifo(dir);
+  ASSERT_TRUE(fifo.made()) << fifo.path();
   const struct {
     std::string path;
     uint32_t address;
@@ -407,9 +449,9 @@ TEST(ImageReasons, FilesThatCannotBeProgramsSayWhy) {
       {dir.File("missing.hex"), 0, "cannot open '{p}': No such file or directory", nullptr},
       {dir.File(""), 0, "cannot open '{p}': Is a directory", nullptr},
       // A FIFO with no writer is refused at once; a plain open would wait.
-      {fifo, 0, "'{p}' is a FIFO, not a regular file; only files can be flashed",
+      {fifo.path(), 0, "'{p}' is a FIFO, not a regular file; only files can be flashed",
        "“{p}”是命名管道（FIFO），不是普通文件；只能烧录普通文件"},
-      {"/dev/null", 0, "'{p}' is a device, not a regular file; only files can be flashed", nullptr},
+      {kNullDevice, 0, "'{p}' is a device, not a regular file; only files can be flashed", nullptr},
       {dir.Write("empty.bin", std::string()), 0, "'{p}' is empty", "“{p}”是空文件"},
       {dir.Write("large.bin", std::vector<uint8_t>(kLargestProgramArea + 1)), 0,
        "'{p}' holds 1044481 bytes, more than the largest program area (1044480 bytes, 1020 KB)",
@@ -432,14 +474,25 @@ TEST(ImageReasons, FilesThatCannotBeProgramsSayWhy) {
 }
 
 TEST(ImageReasons, UnreadableFileGivesTheSystemsReason) {
+#ifndef _WIN32
   if (geteuid() == 0) GTEST_SKIP() << "root reads files whatever their mode";
+#endif
   TempDir dir;
   const std::string path = dir.Write("locked.bin", CountingBytes(4));
+#ifdef _WIN32
+  // Held open here without sharing: no one else may open it.
+  HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+#else
   ASSERT_EQ(chmod(path.c_str(), 0), 0);
+#endif
   Reasons why;
   ProgramImage image;
   EXPECT_FALSE(image.Load(0, path, &why));
   EXPECT_EQ(OnlyReason(why, Severity::Error), "cannot open '" + path + "': Permission denied");
+#ifdef _WIN32
+  CloseHandle(held);
+#endif
 }
 
 TEST(ImageReasons, RawFilesInAnotherFormatAreFlashedWithAWarning) {

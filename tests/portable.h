@@ -1,6 +1,7 @@
 // What the tests need alike on POSIX and Windows: the POSIX calls they use
-// for environment variables and temporary folders (mingw-w64 has <unistd.h>:
-// getpid, unlink, rmdir, access; but not setenv, unsetenv or mkdtemp), and
+// for environment variables, temporary folders and files (mingw-w64 has
+// <unistd.h>: getpid, unlink, rmdir, access; but not setenv, unsetenv,
+// mkdtemp or O_CLOEXEC), and
 // the Windows user locale they run under.
 #pragma once
 
@@ -12,10 +13,16 @@
 
 #ifdef _WIN32
 #include <direct.h>
+#include <fcntl.h>
 
 #include <cerrno>
 #include <cstring>
 #include <random>
+
+// Handles that children do not inherit.
+#ifndef O_CLOEXEC
+#define O_CLOEXEC O_NOINHERIT
+#endif
 
 inline int setenv(const char* name, const char* value, int overwrite) {
   if (overwrite == 0 && std::getenv(name) != nullptr) return 0;

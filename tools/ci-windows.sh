@@ -49,7 +49,13 @@ sed -n '/tests passed/,$p' "$log"
 if [ "$status" -ne 0 ]; then
   ctest --test-dir "$build_dir" --rerun-failed --output-on-failure || true
 fi
+# ctest -V prefixes each test's lines with its number, and the lines of tests
+# run side by side interleave: each reason is matched to its test by that number.
 echo "Skipped under Wine, with their reasons:"
-sed -E 's/^[0-9]+: //' "$log" |
-  awk '/^\[ RUN +\]/ { test = $NF } /: Skipped$/ { getline reason; print "  " test ": " reason }' | sort -u
+awk 'match($0, /^[0-9]+: /) {
+       id = substr($0, 1, RLENGTH); text = substr($0, RLENGTH + 1)
+       if (text ~ /^\[ RUN +\]/) { count = split(text, words, " "); test[id] = words[count] }
+       else if (id in skipped) { print "  " test[id] ": " text; delete skipped[id] }
+       else if (text ~ /: Skipped$/) skipped[id] = 1
+     }' "$log" | sort -u
 exit "$status"

@@ -1,5 +1,6 @@
 // Windows: the C runtime's _open and _fstat64. Opening never blocks there;
 // a pipe or a console still reports a kind other than a regular file.
+#include <windows.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <io.h>
@@ -22,13 +23,20 @@ InputFile::Kind KindOf(unsigned short mode) {
   return InputFile::Kind::Other;
 }
 
+bool IsDirectory(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 }  // namespace
 
 bool InputFile::Open(const std::string& path) {
   Close();
   const int fd = ::_open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
   if (fd < 0) {
-    error_ = std::strerror(errno);
+    // _open refuses a directory as it refuses a file the user may not read.
+    const int error = errno;
+    error_ = std::strerror(error == EACCES && IsDirectory(path) ? EISDIR : error);
     return false;
   }
   struct _stat64 info {};

@@ -37,9 +37,16 @@ inline const std::filesystem::path& ScratchDir() {
     std::filesystem::path path = base / ("orvel-fuzz-" + std::to_string(getpid()));
     std::filesystem::remove_all(path);
     std::filesystem::create_directories(path);
-    std::atexit([] { std::filesystem::remove_all(ScratchDir()); });
     return path;
   }();
+  // Registered once dir is made, so that it runs before dir is destroyed.
+  // It leaves the folder first: Windows removes no working folder.
+  static const bool removedAtExit = std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::current_path(dir.parent_path(), ignored);
+    std::filesystem::remove_all(dir, ignored);
+  }) == 0;
+  (void)removedAtExit;
   return dir;
 }
 

@@ -83,7 +83,7 @@ void CheckJob() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool inScratch = chdir(fuzz::ScratchDir().c_str()) == 0;
+  static const bool inScratch = chdir(fuzz::ScratchDir().string().c_str()) == 0;
   Check(inScratch, "the scratch folder is the working folder");
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const size_t feed = input.find('\n');

@@ -34,7 +34,7 @@ constexpr int32_t kLongestJobMs = 5000;
 void PrepareWorkingFolder() {
   fuzz::WriteScratchFile("app.bin", std::string(300, '\x5A'));
   fuzz::WriteScratchFile("app.hex", ":0400100001020304E2\n:00000001FF\n");
-  Check(chdir(fuzz::ScratchDir().c_str()) == 0, "the scratch folder is the working folder");
+  Check(chdir(fuzz::ScratchDir().string().c_str()) == 0, "the scratch folder is the working folder");
 }
 
 struct ShellRun {
