@@ -6,8 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -190,6 +193,62 @@ TEST(PlatformTest, WideToUtf8) {
   EXPECT_EQ(platform::WideToUtf8(astral), "\xF0\x9F\x98\x80");
   const wchar_t invalid[] = {static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000), 0};
   EXPECT_EQ(platform::WideToUtf8(invalid), "\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::string text;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return "<missing>";
+  char buffer[256];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  std::fclose(file);
+  return text;
+}
+
+// The file at a path is its old content or the whole new one; a write that
+// fails leaves no temporary file beside it.
+TEST(PlatformTest, ReplaceFileWithWritesWholeOrNothing) {
+  char pattern[] = "/tmp/orvel-replace-test-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  const std::string file = dir + "/flash.bin";
+  const std::string folder = dir + "/folder";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const mode_t savedMask = umask(022);
+  const struct {
+    const char* name;
+    std::string path;
+    std::string bytes;
+    bool written;
+    std::string error;
+  } cases[] = {
+      {"new file", file, std::string("\x00\xFF\x1A", 3), true, ""},
+      {"replaced whole", file, std::string(5000, 'x'), true, ""},
+      {"missing folder", dir + "/none/flash.bin", "abc", false, "No such file or directory"},
+      {"a folder stands there", folder, "abc", false, "Is a directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string error;
+    EXPECT_EQ(platform::ReplaceFileWith(c.path, reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size(), error),
+              c.written);
+    EXPECT_EQ(error, c.error);
+    if (c.written) EXPECT_EQ(ReadWhole(c.path), c.bytes);
+    // Nothing but the file and the folder: no temporary file is left.
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"flash.bin", "folder"}));
+  }
+  struct stat info {};
+  ASSERT_EQ(stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u);  // as any new file under umask 022
+  EXPECT_EQ(ReadWhole(file), std::string(5000, 'x'));
+  umask(savedMask);
+  unlink(file.c_str());
+  rmdir(folder.c_str());
+  rmdir(dir.c_str());
 }
 
 // Each test gets its own lock folder and TMPDIR, so parallel runs never meet.
