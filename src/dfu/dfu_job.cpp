@@ -167,14 +167,7 @@ std::vector<EraseRegion> PlanEraseRegions() {
 
 bool RunDfuJob(Reasons* why) {
   PrintHeading("Enter DFU", "进入 DFU");
-  theDeviceSearch.vendor_id = theDfuSettings.vendor_id;
-  theDeviceSearch.product_id = theDfuSettings.product_id;
-  theDeviceSearch.interface_number = theDfuSettings.interface_number;
-  PrintHeading("Querying USB device connections", "查询 USB 设备连接");
-  if (ConnectDevice(theDfuSettings.wait != 0, why) <= 0) {
-    PrintNoDeviceFound();
-    return false;
-  }
+  if (!ConnectAsSet(why)) return false;
   StartJobClock();
   if (!EraseStep(why) || !DownloadStep(why)) return false;
   if (theDfuSettings.mode == 0 && !VerifyStep(why)) return false;
@@ -184,6 +177,23 @@ bool RunDfuJob(Reasons* why) {
   for (int repeat = 0; repeat < 3; ++repeat) RomRestart();
   PrintStepResult(true);
   if (!LogMode) ShowOverallProgress(100, 100, true);
+  return true;
+}
+
+void CopyDeviceSettingsToSearch() {
+  theDeviceSearch.vendor_id = theDfuSettings.vendor_id;
+  theDeviceSearch.product_id = theDfuSettings.product_id;
+  theDeviceSearch.interface_number = theDfuSettings.interface_number;
+  theDeviceSearch.selector = theDfuSettings.device;
+}
+
+bool ConnectAsSet(Reasons* why) {
+  CopyDeviceSettingsToSearch();
+  PrintHeading("Querying USB device connections", "查询 USB 设备连接");
+  if (ConnectDevice(theDfuSettings.wait != 0, why, theDfuSettings.timeout_ms) <= 0) {
+    PrintNoDeviceFound();
+    return false;
+  }
   return true;
 }
 

@@ -16,6 +16,11 @@ std::vector<EraseRegion> PlanEraseRegions();
 
 // why, when given, receives what failed (step, program, device) and notes.
 bool RunDfuJob(Reasons* why = nullptr);
+// theDfuSettings' device identity and --device, into theDeviceSearch.
+void CopyDeviceSettingsToSearch();
+// The job's connect step with theDfuSettings' device identity, --device, -w
+// and --timeout; false when no device answered (after PrintNoDeviceFound).
+bool ConnectAsSet(Reasons* why);
 // why, when given, receives which step failed, on which region or program,
 // and what happened.
 bool EraseStep(Reasons* why = nullptr);
