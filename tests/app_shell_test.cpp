@@ -294,7 +294,7 @@ TEST_F(ShellTest, ActionsRunInsteadOfAJobAndNeverOpenTheShell) {
        ""},
       {"two actions", "en_US.UTF-8", {"--help", "--version"}, "",
        "orvel-dfu: error: '--help' and '--version' are both actions: give only one\n"},
-      {"unknown option", "zh_CN.UTF-8", {"--version", "--lsit"}, "", "orvel-dfu: 错误：未知选项“--lsit”\n"},
+      {"unknown option", "zh_CN.UTF-8", {"--version", "--lsit"}, "", "orvel-dfu: 错误：未知选项“--lsit”（是否想用“--list”？）\n"},
       {"option refused", "en_US.UTF-8", {"-s", "3", "--dry-run"}, "",
        "orvel-dfu: error: -s 3 is no flash size: use 0 (256 KB), 1 (512 KB) or 2 (1 MB)\n"},
       {"dry run without a program", "en_US.UTF-8", {"--dry-run", "stray"}, "",
