@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <regex>
@@ -21,7 +20,9 @@
 #include "device/device_search.h"
 #include "device/hid_link.h"
 #include "options/dfu_options.h"
+#include "platform/locale_names.h"
 #include "platform/platform.h"
+#include "portable.h"
 #include "virtual_hid_bus.h"
 
 namespace {
@@ -32,12 +33,37 @@ using app_test::kVersionLine;
 
 const std::string kPrompt = ">> ";
 
-void UseLocale(const char* lang) {
+// Sets LANG. True where the tool then starts in the language LANG gives:
+// always on POSIX; on Windows, where the start-up language comes from the
+// user's locale instead, only when that locale gives the same language.
+bool UseLocale(const char* lang) {
   unsetenv("LC_ALL");
   unsetenv("LC_MESSAGES");
   unsetenv("LANGUAGE");
   setenv("LANG", lang, 1);
+#ifdef _WIN32
+  const bool chinese = IsChineseLanguageName(true, platform::Iso639FromLocale(lang));
+  return StartupUiLanguage() == ChooseUiLanguage(chinese, true, platform::UiLocaleNameFrom("", lang));
+#else
+  return true;
+#endif
 }
+
+constexpr const char* kNeedsLocale =
+    "the start-up language comes from the Windows user locale here, not from LANG";
+
+// The rows of a table left out because UseLocale cannot give their language.
+struct LeftOutRows {
+  size_t count = 0;
+  bool Use(const char* lang) {
+    if (UseLocale(lang)) return true;
+    ++count;
+    return false;
+  }
+  std::string Why(size_t rows) const {
+    return std::to_string(count) + " of " + std::to_string(rows) + " rows left out: " + kNeedsLocale;
+  }
+};
 
 std::string Banner(const char* help) { return std::string(kVersionLine) + help; }
 
@@ -83,6 +109,9 @@ TEST(LanguageChoiceTest, IsoNameAndUiNameGiveLanguage) {
 }
 
 TEST(LanguageChoiceTest, StartupFollowsTheEnvironment) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX locale variables; Windows start-up languages are in platform_test and app_process_test";
+#endif
   struct Case {
     const char* lang;
     const char* language;
@@ -170,11 +199,13 @@ TEST_F(ShellTest, CommandsAtThePrompt) {
       {"dfu bad options", "en_US.UTF-8", "dfu -w 2 -p 0 a.bin\ndfu -p\ndfu -s x -p 0 a.bin\n",
        en + p + error + p + error + p + error + p},
   };
+  LeftOutRows leftOut;
   for (const Case& c : cases) {
-    UseLocale(c.lang);
+    if (!leftOut.Use(c.lang)) continue;
     EXPECT_EQ(Run({}, c.input), 0) << c.name;
     EXPECT_EQ(out_.str(), c.expected) << c.name;
   }
+  if (leftOut.count > 0) GTEST_SKIP() << leftOut.Why(cases.size());
 }
 
 TEST_F(ShellTest, ShellSetsLogModeOn) {
@@ -186,7 +217,7 @@ TEST_F(ShellTest, ShellSetsLogModeOn) {
 
 TEST_F(ShellTest, HelpInGbk) {
   SetConsoleEncoding(ConsoleEncoding::Gbk);
-  UseLocale("zh_CN.GBK");
+  if (!UseLocale("zh_CN.GBK")) GTEST_SKIP() << kNeedsLocale;
   EXPECT_EQ(Run({}, "exit\n"), 0);
   EXPECT_EQ(out_.str(), kVersionLine + platform::Utf8ToGbk(kChineseHelp) + kPrompt);
   EXPECT_NE(out_.str().find(std::string("\n") + app_test::kGbkSupportCommands + "\n"), std::string::npos);
@@ -261,8 +292,9 @@ TEST_F(ShellTest, ReasonsForRefusedWordsGoToStandardError) {
        noProgram + "orvel-dfu: warning: '-x' is no option and was ignored; the options are -w, -s, -m and -p\n" +
            noProgram},
   };
+  LeftOutRows leftOut;
   for (const Case& c : cases) {
-    UseLocale(c.lang);
+    if (!leftOut.Use(c.lang)) continue;
     EXPECT_EQ(Run(c.words, c.input), 0) << c.name;
     EXPECT_EQ(out_.str(), c.out) << c.name;
     EXPECT_EQ(err_.str(), c.err) << c.name;
@@ -275,6 +307,7 @@ TEST_F(ShellTest, ReasonsForRefusedWordsGoToStandardError) {
   const std::string incomplete =
       "orvel-dfu: error: '-p' is incomplete: write -p addr pg_path (for example -p A000 app.bin)\n";
   EXPECT_EQ(out_.str(), incomplete + en + p + ">> : Parameter error!\n" + incomplete + p);
+  if (leftOut.count > 0) GTEST_SKIP() << leftOut.Why(cases.size());
 }
 
 // Actions run instead of a job and end the process; the shell never opens,
@@ -302,12 +335,14 @@ TEST_F(ShellTest, ActionsRunInsteadOfAJobAndNeverOpenTheShell) {
        "orvel-dfu: warning: 'stray' was ignored: it is no option and no option's value\n" + noProgram},
       {"quiet dry run", "en_US.UTF-8", {"stray", "--dry-run", "--quiet"}, "", noProgram},
   };
+  LeftOutRows leftOut;
   for (const Case& c : cases) {
-    UseLocale(c.lang);
+    if (!leftOut.Use(c.lang)) continue;
     EXPECT_EQ(Run(c.words, "help\n"), 0) << c.name;
     EXPECT_EQ(out_.str(), c.out) << c.name;
     EXPECT_EQ(err_.str(), c.err) << c.name;
   }
+  if (leftOut.count > 0) GTEST_SKIP() << leftOut.Why(cases.size());
 }
 
 // --help names every option of the command line, in the UI language.
@@ -320,8 +355,9 @@ TEST_F(ShellTest, UsageNamesEveryOption) {
     const char* start;
   } languages[] = {{"en_US.UTF-8", "Usage: orvel-dfu [options] -p addr pg_path"},
                    {"zh_CN.UTF-8", "用法：orvel-dfu [选项] -p addr pg_path"}};
+  LeftOutRows leftOut;
   for (const auto& language : languages) {
-    UseLocale(language.lang);
+    if (!leftOut.Use(language.lang)) continue;
     EXPECT_EQ(Run({"--help"}, "exit\n"), 0);
     const std::string usage = out_.str();
     EXPECT_EQ(usage.rfind(language.start, 0), 0u) << usage;
@@ -329,6 +365,7 @@ TEST_F(ShellTest, UsageNamesEveryOption) {
     EXPECT_EQ(usage.back(), '\n');
     EXPECT_EQ(err_.str(), "");
   }
+  if (leftOut.count > 0) GTEST_SKIP() << leftOut.Why(std::size(languages));
 }
 
 // Jobs on a virtual bootloader: a program file in a directory of its own,
@@ -337,8 +374,8 @@ class ShellJobTest : public ShellTest {
  protected:
   void SetUp() override {
     ShellTest::SetUp();
-    char pattern[] = "/tmp/orvel-app-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string pattern = TempFolderPattern("orvel-app-test");
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
     program_ = dir_ + "/App.BIN";
     for (int i = 0; i < 1000; ++i) bytes_.push_back(static_cast<char>(i * 7 + 3));
@@ -452,7 +489,7 @@ TEST_F(ShellJobTest, FailedJobsGiveStatusZero) {
   EXPECT_EQ(Run({"-p", "0", program_}, ""), 0);
   EXPECT_TRUE(EndsWithVerdict(out_.str(), "DFU failed!")) << out_.str();
 
-  UseLocale("zh_CN.UTF-8");
+  if (!UseLocale("zh_CN.UTF-8")) GTEST_SKIP() << kNeedsLocale;
   EXPECT_EQ(Run({}, "log 0\ndfu -p 0 " + program_ + "\n"), 0);
   EXPECT_TRUE(EndsWithVerdict(out_.str(), "DFU 失败！")) << out_.str();
   EXPECT_EQ(out_.str().rfind(Banner(kChineseHelp) + kPrompt + kPrompt, 0), 0u);

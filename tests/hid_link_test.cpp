@@ -20,6 +20,7 @@
 #include "platform/locale_names.h"
 #include "platform/ticks.h"
 #include "other_process.h"
+#include "portable.h"
 #include "virtual_hid_bus.h"
 
 namespace {
@@ -34,7 +35,7 @@ Bytes Sequence(int32_t count, uint8_t first = 1) {
 
 // A name no other test process uses, so parallel runs never share a claim.
 std::string UniqueSuffix(const std::string& tag) {
-  return tag + "-" + std::to_string(getpid());
+  return tag + "-" + std::to_string(TestProcessId());
 }
 
 class HidLinkTest : public ::testing::Test {

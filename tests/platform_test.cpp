@@ -1,12 +1,14 @@
-// POSIX platform layer: locale variables, console encoding, GBK and wide
-// string conversion, the device claim, and tick differences.
+// Platform layer: locale (POSIX variables, the Windows user locale), console
+// encoding, GBK and wide string conversion, the clock, sleeps and tick
+// differences, and the device claim (the node itself or lock files on POSIX,
+// named mutexes on Windows).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -14,10 +16,15 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "other_process.h"
 #include "platform/locale_names.h"
 #include "platform/platform.h"
 #include "platform/ticks.h"
+#include "portable.h"
 
 namespace {
 
@@ -111,6 +118,9 @@ TEST(TicksTest, DifferencesHoldAcrossTheCounterWrap) {
 }
 
 TEST(PlatformTest, LocaleQueriesReadTheEnvironment) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX locale variables; Windows reads the user locale (WindowsPlatformTest)";
+#endif
   struct Case {
     const char* lcAll;
     const char* lcMessages;
@@ -144,6 +154,9 @@ TEST(PlatformTest, LocaleQueriesReadTheEnvironment) {
 }
 
 TEST(PlatformTest, ConsoleEncodingFromCharacterTypeLocale) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX locale variables; Windows reads the console's code page (WindowsPlatformTest)";
+#endif
   struct Case {
     const char* lcAll;
     const char* lcCtype;
@@ -189,10 +202,12 @@ TEST(PlatformTest, WideToUtf8) {
   EXPECT_EQ(platform::WideToUtf8(L""), "");
   EXPECT_EQ(platform::WideToUtf8(L"ROM Bootloader"), "ROM Bootloader");
   EXPECT_EQ(platform::WideToUtf8(L"\u00E9\u4E2D"), "\xC3\xA9\xE4\xB8\xAD");
+#ifndef _WIN32  // wchar_t holds UTF-32 here, UTF-16 on Windows (WindowsPlatformTest)
   const wchar_t astral[] = {static_cast<wchar_t>(0x1F600), 0};
   EXPECT_EQ(platform::WideToUtf8(astral), "\xF0\x9F\x98\x80");
   const wchar_t invalid[] = {static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000), 0};
   EXPECT_EQ(platform::WideToUtf8(invalid), "\xEF\xBF\xBD\xEF\xBF\xBD");
+#endif
 }
 
 std::string ReadWhole(const std::string& path) {
@@ -255,8 +270,8 @@ TEST(PlatformTest, ReplaceFileWithWritesWholeOrNothing) {
 class DeviceClaimTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/orvel-platform-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string pattern = TempFolderPattern("orvel-platform-test");
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
     savedFolder_ = platform::ClaimLockFolder();
     platform::SetClaimLockFolder(dir_);
@@ -321,9 +336,11 @@ TEST_F(DeviceClaimTest, EscapedNamesStayDistinct) {
   EXPECT_EQ(ByName(slash, "a/b"), DeviceClaim::Outcome::Acquired);
   EXPECT_EQ(ByName(percent, "a%2Fb"), DeviceClaim::Outcome::Acquired);
   EXPECT_EQ(ByName(plain, "a_b"), DeviceClaim::Outcome::Acquired);
+#ifndef _WIN32
   EXPECT_EQ(access(LockFile("a%2Fb").c_str(), F_OK), 0);
   EXPECT_EQ(access(LockFile("a%252Fb").c_str(), F_OK), 0);
   EXPECT_EQ(access(LockFile("a_b").c_str(), F_OK), 0);
+#endif
 }
 
 TEST_F(DeviceClaimTest, TakingAnotherNameReleasesTheFirst) {
@@ -430,5 +447,88 @@ TEST_F(DeviceClaimTest, ClaimHeldByAnotherProcessIsRefused) {
   }
   LockFile("hidraw7");
 }
+
+// Sleeps last at least their time on a steady clock and on the tool's own
+// millisecond clock.
+TEST(PlatformTest, SleepsLastAtLeastTheirTime) {
+  for (const int32_t ms : {-5, 0, 1, 30}) {
+    const auto steadyStart = std::chrono::steady_clock::now();
+    const int64_t start = platform::MonotonicMs();
+    platform::SleepMs(ms);
+    const int64_t elapsed = platform::MonotonicMs() - start;
+    const auto steadyElapsed = std::chrono::steady_clock::now() - steadyStart;
+    EXPECT_GE(steadyElapsed, std::chrono::milliseconds(std::max(ms, 0))) << ms;
+    EXPECT_GE(elapsed, std::max(ms, 0)) << ms;
+  }
+}
+
+#ifdef _WIN32
+
+// The locale the tests run under is named in ORVEL_TEST_USER_LOCALE; the
+// Windows build runs this test under Wine once per row's locale.
+TEST(WindowsPlatformTest, UserLocaleGivesLanguageAndUiName) {
+  struct Case {
+    const char* userLocale;
+    const char* iso639;
+    const char* uiName;
+  };
+  const std::vector<Case> cases = {
+      {"en-US", "en", "en-US"},
+      {"zh-CN", "zh", "zh-CN"},
+      {"zh-TW", "zh", "zh-TW"},
+  };
+  const std::string declared = DeclaredUserLocale();
+  const auto row = std::find_if(cases.begin(), cases.end(),
+                                [&](const Case& c) { return declared == c.userLocale; });
+  if (row == cases.end()) GTEST_SKIP() << kUserLocaleUnnamed << " (got '" << declared << "')";
+  std::string iso639;
+  std::string uiName;
+  EXPECT_TRUE(platform::QueryLocaleLanguage(iso639));
+  EXPECT_TRUE(platform::QueryUiLocaleName(uiName));
+  EXPECT_EQ(iso639, row->iso639);
+  EXPECT_EQ(uiName, row->uiName);
+}
+
+TEST(WindowsPlatformTest, ConsoleCodePageChoosesGbk) {
+  struct Case {
+    UINT codePage;
+    bool gbk;
+  };
+  const std::vector<Case> cases = {{936, true}, {65001, false}, {437, false}, {54936, false}};
+  const UINT original = GetConsoleOutputCP();
+  if (original == 0) {
+    EXPECT_FALSE(platform::ConsoleUsesGbk());
+    GTEST_SKIP() << "no console: output is not a console here (AppProcessTest runs the tool in one)";
+  }
+  if (!SetConsoleOutputCP(936) || GetConsoleOutputCP() != 936) {
+    GTEST_SKIP() << "this console keeps its output code page (Wine's does); AppProcessTest covers code page 936";
+  }
+  for (const Case& c : cases) {
+    ASSERT_TRUE(SetConsoleOutputCP(c.codePage)) << c.codePage;
+    EXPECT_EQ(platform::ConsoleUsesGbk(), c.gbk) << c.codePage;
+  }
+  SetConsoleOutputCP(original);
+}
+
+TEST(WindowsPlatformTest, Utf8ToGbkGoesThroughCodePage936) {
+  EXPECT_EQ(platform::Utf8ToGbk("：参数错误！"),
+            Bytes({0xA3, 0xBA, 0xB2, 0xCE, 0xCA, 0xFD, 0xB4, 0xED, 0xCE, 0xF3, 0xA3, 0xA1}));
+  EXPECT_EQ(platform::WideToUtf8(L"\U0001F600"), "\xF0\x9F\x98\x80");  // a surrogate pair in UTF-16
+}
+
+// A name that exists as another kind of object cannot be a lock of ours, and
+// is not ours to take.
+TEST_F(NamedLockTest, NameTakenByAnotherKindOfObjectIsHeldElsewhere) {
+  const std::string name = "event-" + std::to_string(TestProcessId());
+  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, ("Global\\orvel-dfu-" + name).c_str());
+  ASSERT_NE(event, nullptr);
+  NamedLock lock;
+  EXPECT_EQ(lock.TryAcquire(name), NamedLock::Outcome::HeldElsewhere);
+  EXPECT_FALSE(lock.held());
+  CloseHandle(event);
+  EXPECT_EQ(lock.TryAcquire(name), NamedLock::Outcome::Acquired);
+}
+
+#endif
 
 }  // namespace

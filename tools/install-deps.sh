@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages that building and testing Orvel DFU need,
 # only those that are missing. Runs apt-get directly as root, through sudo otherwise.
+#   tools/install-deps.sh [PACKAGE...]   also installs the packages named
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libhidapi-dev libgtest-dev umockdev libumockdev-dev)
+packages=(cmake g++ make pkg-config libhidapi-dev libgtest-dev umockdev libumockdev-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do
@@ -19,5 +20,6 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+# Another apt-get at work (a second build on the same machine) is waited for.
+"${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+"${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" </dev/null

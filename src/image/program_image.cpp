@@ -4,7 +4,38 @@
 #include <new>
 
 #include "common/ascii_case.h"
-#include "image/file_bytes.h"
+#include "image/program_file.h"
+
+namespace {
+
+// Raw bytes that are really a file format the user meant to be read: Intel
+// HEX text (its first line is a valid record) or an ELF file. Either is
+// still flashed as it is, byte for byte, but with a warning.
+void WarnAboutFormat(const uint8_t* bytes, size_t size, const std::string& path, Reasons* why) {
+  static const uint8_t kElfMagic[] = {0x7F, 'E', 'L', 'F'};
+  if (size >= sizeof kElfMagic && std::memcmp(bytes, kElfMagic, sizeof kElfMagic) == 0) {
+    AddWarning(why,
+               "'{0}' is an ELF file; it is flashed as raw bytes, the whole file as it is. "
+               "To flash its program, convert it to Intel HEX (objcopy -O ihex) in a file named .hex",
+               "“{0}”是 ELF 文件；它将作为原始字节原样整个烧录。要烧录其中的程序，"
+               "请先转换为 Intel HEX（objcopy -O ihex），文件扩展名为 .hex",
+               {path});
+    return;
+  }
+  std::string_view firstLine(reinterpret_cast<const char*>(bytes), size);
+  firstLine = firstLine.substr(0, firstLine.find('\n'));
+  if (!firstLine.empty() && firstLine.back() == '\r') firstLine.remove_suffix(1);
+  HexRecord record;
+  if (ParseHexRecord(firstLine, record)) {
+    AddWarning(why,
+               "'{0}' holds Intel HEX text; it is flashed as raw bytes, the text itself. "
+               "Only a file named .hex is read as Intel HEX",
+               "“{0}”是 Intel HEX 文本；它将作为原始字节烧录，即文本本身。只有扩展名为 .hex 的文件才按 Intel HEX 读取",
+               {path});
+  }
+}
+
+}  // namespace
 
 bool IsHexPath(std::string_view path) {
   const size_t dot = path.rfind('.');
@@ -41,16 +72,25 @@ void ProgramImage::Release() {
   path.clear();
 }
 
-bool ProgramImage::LoadBin(const std::string& path, Reasons* /*why*/) {
-  BinaryFileReader file;
-  uint64_t size = 0;
-  if (!file.Open(path) || !file.QuerySize(size) || size == 0) {
-    return false;
-  }
+bool ProgramImage::LoadBin(const std::string& path, Reasons* why) {
+  platform::InputFile file;
+  if (!OpenProgramFile(file, path, why)) return false;
+  const uint64_t size = file.size();
   const uint32_t front = requested % kImageAlignment;
   // No program area holds more; refusing here keeps a huge file from ever
   // being allocated or read.
+  if (size > kLargestProgramArea) {
+    AddError(why, "'{0}' holds {1} bytes, more than the largest program area ({2} bytes, 1020 KB)",
+             "“{0}”有 {1} 字节，超过最大的程序区（{2} 字节，1020 KB）",
+             {path, std::to_string(size), std::to_string(kLargestProgramArea)});
+    return false;
+  }
   if (size > kLargestProgramArea - front) {
+    AddError(why, "'{0}' holds {1} bytes; with the {2} bytes of fill in front of {3} the image is larger than "
+                  "the largest program area ({4} bytes, 1020 KB)",
+             "“{0}”有 {1} 字节；加上 {3} 前面的 {2} 字节填充，映像超过最大的程序区（{4} 字节，1020 KB）",
+             {path, std::to_string(size), std::to_string(front), AddressText(requested),
+              std::to_string(kLargestProgramArea)});
     return false;
   }
   start -= front;
@@ -58,9 +98,16 @@ bool ProgramImage::LoadBin(const std::string& path, Reasons* /*why*/) {
   length = static_cast<uint32_t>(size) + front;
   bytes.reset(new (std::nothrow) uint8_t[length]);
   if (!bytes) {
+    AddOutOfMemoryReason(why, path, length);
     length = 0;
     return false;
   }
   std::memset(bytes.get(), kErasedFlashByte, front);
-  return file.ReadAll(bytes.get() + front, size);
+  if (!ReadProgramFile(file, path, bytes.get() + front, size, why)) {
+    bytes.reset();
+    length = 0;
+    return false;
+  }
+  WarnAboutFormat(bytes.get() + front, size, path, why);
+  return true;
 }

@@ -102,4 +102,36 @@ std::string UsbLocationOf(const std::string& devicePath);
 // not be written; nothing is then left behind.
 bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, std::string& systemError);
 
+// A file opened for reading, never blocking in the open (a FIFO with no
+// writer would block a plain one), so that its kind can be checked first.
+class InputFile {
+ public:
+  enum class Kind { Regular, Fifo, Device, Socket, Other };
+
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() { Close(); }
+
+  // False when the file cannot be opened (a directory cannot either);
+  // error() then holds the system's reason.
+  bool Open(const std::string& path);
+  Kind kind() const { return kind_; }
+  // The size in bytes of a regular file.
+  uint64_t size() const { return size_; }
+  // Reads exactly count bytes from the current position. False otherwise,
+  // with the system's reason in error(), or error() empty when the file
+  // ended first.
+  bool Read(void* dest, uint64_t count);
+  const std::string& error() const { return error_; }
+  void Close();
+
+ private:
+  static constexpr intptr_t kNoHandle = -1;
+  intptr_t handle_ = kNoHandle;
+  Kind kind_ = Kind::Other;
+  uint64_t size_ = 0;
+  std::string error_;
+};
+
 }  // namespace platform

@@ -1,7 +1,7 @@
 // Windows: locale and console code page from the Win32 API, device claims as
 // named mutexes, device-tree rescans through the configuration manager.
 #ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601  // LCIDToLocaleName and GetTickCount64 need Vista or later
+#define _WIN32_WINNT 0x0601  // LCIDToLocaleName needs Vista or later
 #endif
 #include <windows.h>
 #include <cfgmgr32.h>
@@ -53,6 +53,20 @@ std::string SystemErrorText(DWORD error) {
   return WideToCodePage(wide, CP_UTF8);
 }
 
+// GBK has no characters beyond the Basic Multilingual Plane. Each of them is
+// a surrogate pair in UTF-16; it becomes one '?', not one per half.
+std::wstring WithAstralCharactersAsQuestionMarks(const std::wstring& wide) {
+  std::wstring result;
+  result.reserve(wide.size());
+  for (size_t i = 0; i < wide.size(); ++i) {
+    const bool pair = wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+                      wide[i + 1] <= 0xDFFF;
+    result += pair ? L'?' : wide[i];
+    if (pair) ++i;
+  }
+  return result;
+}
+
 }  // namespace
 
 bool QueryLocaleLanguage(std::string& iso639) {
@@ -74,14 +88,28 @@ bool QueryUiLocaleName(std::string& localeName) {
 
 bool ConsoleUsesGbk() { return GetConsoleOutputCP() == kGbkCodePage; }
 
-std::string Utf8ToGbk(std::string_view utf8) { return WideToCodePage(Utf8ToWide(utf8), kGbkCodePage); }
+std::string Utf8ToGbk(std::string_view utf8) {
+  return WideToCodePage(WithAstralCharactersAsQuestionMarks(Utf8ToWide(utf8)), kGbkCodePage);
+}
 
 std::string WideToUtf8(const wchar_t* text) {
   if (text == nullptr) return std::string();
   return WideToCodePage(std::wstring(text), CP_UTF8);
 }
 
-int64_t MonotonicMs() { return static_cast<int64_t>(GetTickCount64()); }
+// The performance counter: the tick count moves in steps of 10 to 16 ms (and
+// of more under Wine on a busy machine), too coarse for reply time-outs.
+int64_t MonotonicMs() {
+  static const LONGLONG countsPerSecond = [] {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart;
+  }();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  const LONGLONG count = counter.QuadPart;
+  return count / countsPerSecond * 1000 + count % countsPerSecond * 1000 / countsPerSecond;
+}
 
 void SleepMs(int32_t ms) {
   if (ms <= 0) return;
