@@ -12,6 +12,7 @@
 
 struct hid_device_ {
   int index = -1;
+  int handle = -1;  // the bus's handle: this handle's own input queue
   uint64_t generation = 0;
   bool nonblocking = false;
 };
@@ -135,19 +136,18 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path) {
   hid_device* dev = new (std::nothrow) hid_device{};
   if (dev == nullptr) return nullptr;
   dev->index = index;
+  dev->handle = Bus().OpenHandle(index);
   dev->generation = Bus().generation();
-  Bus().NoteOpened(index);
   return dev;
 }
 
 HID_API_EXPORT hid_device* HID_API_CALL hid_open(unsigned short vendor_id,
                                                  unsigned short product_id,
                                                  const wchar_t* serial_number) {
-  // The virtual devices have no serial number: asking for one finds none.
-  if (serial_number != nullptr) return nullptr;
   sim::VirtualHidBus& bus = Bus();
   for (int i = 0; i < bus.deviceCount(); ++i) {
-    if (bus.OnBus(i) && Matches(bus.setup(i), vendor_id, product_id)) {
+    if (bus.OnBus(i) && Matches(bus.setup(i), vendor_id, product_id) &&
+        (serial_number == nullptr || bus.setup(i).serial == serial_number)) {
       return hid_open_path(bus.setup(i).path.c_str());
     }
   }
@@ -166,9 +166,8 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
 
 int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char* data,
                                                  size_t length, int milliseconds) {
-  const int index = DeviceOf(dev);
-  if (index < 0 || data == nullptr) return -1;
-  const int read = Bus().Read(index, data, length, milliseconds);
+  if (DeviceOf(dev) < 0 || data == nullptr) return -1;
+  const int read = Bus().Read(dev->handle, data, length, milliseconds);
   if (read < 0) lastError = L"No such device";
   return read;
 }
@@ -200,8 +199,7 @@ int HID_API_EXPORT HID_API_CALL hid_get_input_report(hid_device*, unsigned char*
 
 void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev) {
   if (dev == nullptr) return;
-  const int index = DeviceOf(dev);
-  if (index >= 0) Bus().NoteClosed(index);
+  if (DeviceOf(dev) >= 0) Bus().CloseHandle(dev->handle);
   delete dev;
 }
 
@@ -221,8 +219,9 @@ int HID_API_EXPORT_CALL hid_get_product_string(hid_device* dev, wchar_t* string,
 
 int HID_API_EXPORT_CALL hid_get_serial_number_string(hid_device* dev, wchar_t* string,
                                                      size_t maxlen) {
-  if (DeviceOf(dev) < 0) return -1;
-  return CopyString(std::wstring(), string, maxlen);
+  const int index = DeviceOf(dev);
+  if (index < 0) return -1;
+  return CopyString(Bus().setup(index).serial, string, maxlen);
 }
 
 int HID_API_EXPORT_CALL hid_get_indexed_string(hid_device*, int, wchar_t*, size_t) {

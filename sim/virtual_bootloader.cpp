@@ -131,7 +131,10 @@ Report& VirtualBootloader::AddReply(HandleResult& result, const FaultHits& hits)
 void VirtualBootloader::AnswerProbe(const Report& request, const FaultHits& hits,
                                     HandleResult& result) {
   FillEcho(AddReply(result, hits), request, 2, hits.wrong || hits.flip);
-  for (int i = 0; i < noise_; ++i) AddReply(result, hits).fill(kNoiseByte);
+  for (int i = 0; i < noise_; ++i) {
+    AddReply(result, hits).fill(kNoiseByte);
+    if (noisePerMs_ > 0) result.replies.back().delayMs += i / noisePerMs_;
+  }
 }
 
 void VirtualBootloader::AnswerErase(const Report& request, const FaultHits& hits,

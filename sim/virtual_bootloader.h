@@ -67,7 +67,12 @@ class VirtualBootloader {
 
   void AddFault(const Fault& fault);
   void SetSilent(bool silent) { silent_ = silent; }
-  void SetNoise(int reportsAfterProbe) { noise_ = reportsAfterProbe; }
+  // After each probe echo, `reportsAfterProbe` unsolicited input reports,
+  // `reportsPerMs` of them a millisecond (0: all at once).
+  void SetNoise(int reportsAfterProbe, int reportsPerMs = 0) {
+    noise_ = reportsAfterProbe;
+    noisePerMs_ = reportsPerMs;
+  }
   // Pulls the cable: every later write fails.
   void Unplug() { unplugged_ = true; }
 
@@ -110,6 +115,7 @@ class VirtualBootloader {
   std::vector<Fault> faults_;
   bool silent_ = false;
   int noise_ = 0;
+  int noisePerMs_ = 0;
   bool unplugged_ = false;
   bool restarted_ = false;
   uint32_t writeAddress_ = 0;    // where the next DownloadData goes

@@ -5,6 +5,22 @@
 
 namespace sim {
 
+namespace {
+
+bool Arrived(const QueuedInput& input, int32_t now) {
+  return TicksBetween(now, input.readyTick) <= 0;
+}
+
+// How many reports at the front of a queue have arrived by now: the queue is
+// in arrival order.
+size_t ArrivedCount(const std::deque<QueuedInput>& input, int32_t now) {
+  size_t arrived = 0;
+  while (arrived < input.size() && Arrived(input[arrived], now)) ++arrived;
+  return arrived;
+}
+
+}  // namespace
+
 // Never destroyed: the tool's own globals (the open link among them) are torn
 // down at exit after function-local statics, and may still close a device.
 VirtualHidBus& VirtualHidBus::Instance() {
@@ -14,6 +30,7 @@ VirtualHidBus& VirtualHidBus::Instance() {
 
 void VirtualHidBus::Reset() {
   devices_.clear();
+  handles_.clear();
   writes_.clear();
   enumerations_ = 0;
   ++generation_;
@@ -38,8 +55,20 @@ int VirtualHidBus::enumerations() const { return enumerations_; }
 const std::vector<WriteRecord>& VirtualHidBus::writes() const { return writes_; }
 
 int VirtualHidBus::pendingInput(int index) const {
-  if (!ValidIndex(index)) return 0;
-  return static_cast<int>(devices_[index]->input.size());
+  const int32_t now = NowTicks();
+  size_t pending = 0;
+  for (const auto& entry : handles_) {
+    const Handle& handle = entry.second;
+    if (handle.device != index) continue;
+    const size_t arrived = ArrivedCount(handle.input, now);
+    // Arrivals beyond the ring's room are lost, though not yet dropped.
+    pending += std::min(arrived, kInputQueueLimit) + (handle.input.size() - arrived);
+  }
+  return static_cast<int>(pending);
+}
+
+int VirtualHidBus::reportsRead(int index) const {
+  return ValidIndex(index) ? devices_[index]->reportsRead : 0;
 }
 
 void VirtualHidBus::QueueInput(int index, const std::vector<uint8_t>& bytes,
@@ -48,7 +77,7 @@ void VirtualHidBus::QueueInput(int index, const std::vector<uint8_t>& bytes,
   Report report{};
   const size_t length = std::min(bytes.size(), report.size());
   std::copy_n(bytes.begin(), length, report.begin());
-  Enqueue(*devices_[index], report, length, delayMs);
+  Send(index, report, length, delayMs, NowTicks());
 }
 
 bool VirtualHidBus::OnBus(int index) const {
@@ -67,15 +96,14 @@ int VirtualHidBus::FindOpenable(const char* path) const {
   return -1;
 }
 
-void VirtualHidBus::NoteOpened(int index) {
-  if (ValidIndex(index)) ++devices_[index]->openHandles;
+int VirtualHidBus::OpenHandle(int index) {
+  if (!ValidIndex(index)) return -1;
+  const int number = nextHandle_++;
+  handles_[number] = Handle{index, {}};
+  return number;
 }
 
-void VirtualHidBus::NoteClosed(int index) {
-  if (!ValidIndex(index)) return;
-  Slot& slot = *devices_[index];
-  if (slot.openHandles > 0 && --slot.openHandles == 0) slot.input.clear();
-}
+void VirtualHidBus::CloseHandle(int handle) { handles_.erase(handle); }
 
 int VirtualHidBus::Write(int index, const uint8_t* data, size_t length) {
   if (!ValidIndex(index) || data == nullptr || length == 0) return -1;
@@ -93,33 +121,40 @@ int VirtualHidBus::Write(int index, const uint8_t* data, size_t length) {
   slot.model->HandleReport(report, scratch_);
   if (!scratch_.accepted) return -1;
   for (const Reply& reply : scratch_.replies) {
-    Enqueue(slot, reply.bytes, reply.bytes.size(), reply.delayMs);
+    Send(index, reply.bytes, reply.bytes.size(), reply.delayMs, now);
   }
   return static_cast<int>(std::max(length, slot.setup.outputReportLength));
 }
 
-int VirtualHidBus::Read(int index, uint8_t* data, size_t length, int32_t milliseconds) {
-  if (!ValidIndex(index)) return -1;
-  Slot& slot = *devices_[index];
+int VirtualHidBus::Read(int handle, uint8_t* data, size_t length, int32_t milliseconds) {
+  const auto found = handles_.find(handle);
+  if (found == handles_.end()) return -1;
+  Slot& slot = *devices_[found->second.device];
   if (slot.model->unplugged()) return -1;
-  if (slot.input.empty()) {
+  std::deque<QueuedInput>& input = found->second.input;
+  // One reading of the clock: a test clock may move on with every reading.
+  const int32_t now = NowTicks();
+  DropOverflow(input, now);
+  if (input.empty()) {
     // Nothing is queued and nothing can arrive without a write, so a blocking
     // read returns at once instead of hanging the caller forever.
     if (milliseconds > 0) SleepTicks(milliseconds);
     return 0;
   }
-  const int32_t wait = slot.input.front().readyTick - NowTicks();
+  const int32_t wait = TicksBetween(now, input.front().readyTick);
   if (wait > 0) {
     if (milliseconds >= 0 && wait > milliseconds) {
       SleepTicks(milliseconds);
       return 0;
     }
     SleepTicks(wait);
+    DropOverflow(input, input.front().readyTick);
   }
-  const QueuedInput& next = slot.input.front();
+  const QueuedInput& next = input.front();
   const size_t copied = std::min<size_t>(length, next.length);
   if (data != nullptr) std::memcpy(data, next.bytes.data(), copied);
-  slot.input.pop_front();
+  input.pop_front();
+  ++slot.reportsRead;
   return static_cast<int>(copied);
 }
 
@@ -127,15 +162,36 @@ bool VirtualHidBus::ValidIndex(int index) const {
   return index >= 0 && static_cast<size_t>(index) < devices_.size();
 }
 
-void VirtualHidBus::Enqueue(Slot& slot, const Report& bytes, size_t length,
-                            int32_t delayMs) {
+void VirtualHidBus::Send(int index, const Report& bytes, size_t length, int32_t delayMs,
+                         int32_t now) {
+  Slot& slot = *devices_[index];
   QueuedInput input;
   input.bytes = bytes;
   input.length = static_cast<uint8_t>(length);
-  input.readyTick = NowTicks() + std::max<int32_t>(delayMs, 0);
+  input.readyTick = static_cast<int32_t>(static_cast<uint32_t>(now) +
+                                         static_cast<uint32_t>(std::max<int32_t>(delayMs, 0)));
   // A device sends its reports in order: nothing overtakes a late one.
-  if (!slot.input.empty()) input.readyTick = std::max(input.readyTick, slot.input.back().readyTick);
-  slot.input.push_back(input);
+  if (slot.sentAny && TicksBetween(input.readyTick, slot.lastReadyTick) > 0) {
+    input.readyTick = slot.lastReadyTick;
+  }
+  slot.lastReadyTick = input.readyTick;
+  slot.sentAny = true;
+  for (auto& entry : handles_) {
+    if (entry.second.device != index) continue;
+    // Bounds a handle that never reads: what arrived meanwhile is settled.
+    DropOverflow(entry.second.input, now);
+    entry.second.input.push_back(input);
+  }
+}
+
+// The reports that arrived since the handle last read went into its ring one
+// by one; those that found it full are lost. Nothing was read meanwhile, so
+// the first kInputQueueLimit arrivals are the ones kept.
+void VirtualHidBus::DropOverflow(std::deque<QueuedInput>& input, int32_t now) {
+  const size_t arrived = ArrivedCount(input, now);
+  if (arrived <= kInputQueueLimit) return;
+  input.erase(input.begin() + static_cast<std::ptrdiff_t>(kInputQueueLimit),
+              input.begin() + static_cast<std::ptrdiff_t>(arrived));
 }
 
 }  // namespace sim

@@ -7,10 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "hidraw_limits.h"
 #include "platform/ticks.h"
 #include "virtual_bootloader.h"
 
@@ -52,19 +54,24 @@ struct WriteRecord {
   std::vector<uint8_t> buffer;  // exactly what hid_write got, report ID included
 };
 
-// An input report waiting in a device's queue until its ready tick.
+// An input report on its way to one open handle: it arrives at its ready tick.
 struct QueuedInput {
   Report bytes{};
   uint8_t length = 0;      // a report may be shorter than 64 bytes
   int32_t readyTick = 0;   // NowTicks() from which it can be read
 };
 
-// The process's virtual USB bus. Input reports queue per device, in the order
-// the device sends them; every open handle of a device reads from that one
-// queue, and closing a device's last handle drops what nobody read (as a
-// hidraw node does). Not thread-safe: the tool runs on one thread.
+// The process's virtual USB bus. Every open handle of a device has an input
+// queue of its own, as every open file of a hidraw node (and every handle on
+// Windows) does: a report the device sends goes to each handle open at that
+// moment, in the order the device sends them; a new handle starts empty; a
+// report sent while no handle is open is lost, and so is what a handle had
+// not read when it closes. A handle holds at most kInputQueueLimit reports
+// that have arrived. Not thread-safe: the tool runs on one thread.
 class VirtualHidBus {
  public:
+  static constexpr size_t kInputQueueLimit = sim::kInputQueueLimit;
+
   static VirtualHidBus& Instance();
 
   // Removes every device and record; hidapi calls then see an empty bus.
@@ -79,10 +86,14 @@ class VirtualHidBus {
 
   int enumerations() const;
   const std::vector<WriteRecord>& writes() const;
-  // Input reports the device queued but nobody read yet.
+  // Input reports the device's open handles have not read yet, counted per
+  // handle: a report waiting for two handles counts twice.
   int pendingInput(int index) const;
-  // Queues an input report of 1 to 64 bytes (longer ones are cut) that can be
-  // read delayMs after now, behind everything the device already queued.
+  // Input reports the device's handles have read so far.
+  int reportsRead(int index) const;
+  // The device sends an input report of 1 to 64 bytes (longer ones are cut)
+  // that arrives delayMs after now, behind everything it sent before; every
+  // handle open now gets a copy.
   void QueueInput(int index, const std::vector<uint8_t>& bytes, int32_t delayMs = 0);
 
   // The stand-in's side (hidapi_standin.cpp), hidapi's semantics throughout.
@@ -94,28 +105,41 @@ class VirtualHidBus {
   // The first device with this path that is on the bus, or -1.
   int FindOpenable(const char* path) const;
   uint64_t generation() const { return generation_; }
-  void NoteOpened(int index);
-  void NoteClosed(int index);
+  // A new handle on device `index` with an empty input queue; its number,
+  // never reused, or -1 for a bad index.
+  int OpenHandle(int index);
+  // Drops the handle and what it had not read.
+  void CloseHandle(int handle);
   // hid_write: report ID handling, the model, the record. Bytes written or -1.
   int Write(int index, const uint8_t* data, size_t length);
-  // hid_read_timeout: one report, cut to `length`; 0 when none is ready within
-  // `milliseconds` (the clock then has moved on by exactly that); -1 once
-  // unplugged. A negative time waits for the next queued report; with nothing
-  // queued it returns 0 at once, since nothing can arrive without a write.
-  int Read(int index, uint8_t* data, size_t length, int32_t milliseconds);
+  // hid_read_timeout on a handle: one report, cut to `length`; 0 when none
+  // is ready within `milliseconds` (the clock then has moved on by exactly
+  // that); -1 once unplugged. A negative time waits for the next queued
+  // report; with nothing queued it returns 0 at once, since nothing can
+  // arrive without a write.
+  int Read(int handle, uint8_t* data, size_t length, int32_t milliseconds);
 
  private:
   struct Slot {
     VirtualDeviceSetup setup;
     std::unique_ptr<VirtualBootloader> model;
-    std::deque<QueuedInput> input;
-    int openHandles = 0;
+    int32_t lastReadyTick = 0;  // when the report sent last arrives
+    bool sentAny = false;
+    int reportsRead = 0;
+  };
+  struct Handle {
+    int device;
+    std::deque<QueuedInput> input;  // in arrival order
   };
 
   bool ValidIndex(int index) const;
-  void Enqueue(Slot& slot, const Report& bytes, size_t length, int32_t delayMs);
+  // The device sends a report at `now`; every handle open gets a copy.
+  void Send(int index, const Report& bytes, size_t length, int32_t delayMs, int32_t now);
+  static void DropOverflow(std::deque<QueuedInput>& input, int32_t now);
 
   std::vector<std::unique_ptr<Slot>> devices_;
+  std::map<int, Handle> handles_;
+  int nextHandle_ = 0;
   std::vector<WriteRecord> writes_;
   int enumerations_ = 0;
   uint64_t generation_ = 0;

@@ -232,10 +232,13 @@ TEST_F(SimBusTest, EnumerationEntryCarriesTheDeviceIdentity) {
   setup.interfaceNumber = 3;
   setup.manufacturer = L"Maker";
   setup.product = L"Loader";
+  setup.serial = L"ORVEL-SIM-7";
   bus().AddDevice(setup);
+  bus().AddDevice(Device("/dev/hidraw8"));
   hid_device_info* list = hid_enumerate(0, 0xC081);
   ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->next, nullptr);
+  ASSERT_NE(list->next, nullptr);
+  EXPECT_EQ(list->next->next, nullptr);
   EXPECT_STREQ(list->path, "/dev/hidraw7");
   EXPECT_EQ(list->vendor_id, 0xABCD);
   EXPECT_EQ(list->product_id, 0xC081);
@@ -243,8 +246,18 @@ TEST_F(SimBusTest, EnumerationEntryCarriesTheDeviceIdentity) {
   EXPECT_EQ(list->interface_number, 3);
   EXPECT_EQ(std::wstring(list->manufacturer_string), L"Maker");
   EXPECT_EQ(std::wstring(list->product_string), L"Loader");
-  EXPECT_EQ(list->serial_number, nullptr);
+  ASSERT_NE(list->serial_number, nullptr);
+  EXPECT_EQ(std::wstring(list->serial_number), L"ORVEL-SIM-7");
+  EXPECT_EQ(list->next->serial_number, nullptr) << "no serial number by default";
   hid_free_enumeration(list);
+
+  hid_device* bySerial = hid_open(0, 0xC081, L"ORVEL-SIM-7");
+  ASSERT_NE(bySerial, nullptr);
+  open_.push_back(bySerial);
+  wchar_t serial[16] = {};
+  EXPECT_EQ(hid_get_serial_number_string(bySerial, serial, 16), 0);
+  EXPECT_EQ(std::wstring(serial), L"ORVEL-SIM-7");
+  EXPECT_EQ(hid_open(0, 0xC081, L"ORVEL-SIM-8"), nullptr);
 }
 
 TEST_F(SimBusTest, DeviceAppearsAfterItsEnumerations) {
@@ -271,17 +284,64 @@ TEST_F(SimBusTest, RestartedDeviceLeavesTheBusButItsOpenHandleStillWrites) {
   EXPECT_EQ(Open("/dev/hidraw0"), nullptr);
 }
 
-TEST_F(SimBusTest, ClosingTheLastHandleDropsUnreadInput) {
+TEST_F(SimBusTest, EveryOpenHandleReadsItsOwnCopyAndClosingDropsIt) {
   const int index = bus().AddDevice(Device("/dev/hidraw0"));
-  hid_device* first = Open("/dev/hidraw0");
-  hid_device* second = Open("/dev/hidraw0");
-  ASSERT_NE(first, nullptr);
-  ASSERT_NE(second, nullptr);
-  ASSERT_EQ(Write(first, ProbeBuffer()), 65);
-  Close(first);
+  hid_device* writer = Open("/dev/hidraw0");
+  hid_device* listener = Open("/dev/hidraw0");
+  ASSERT_NE(writer, nullptr);
+  ASSERT_NE(listener, nullptr);
+  ASSERT_EQ(Write(writer, ProbeBuffer()), 65);
+  EXPECT_EQ(bus().pendingInput(index), 2) << "one copy per handle";
+
+  uint8_t buffer[64] = {};
+  EXPECT_EQ(hid_read_timeout(writer, buffer, 64, 0), 64);
+  EXPECT_EQ(buffer[1], 0x55);
+  EXPECT_EQ(hid_read_timeout(writer, buffer, 64, 0), 0);
+  EXPECT_EQ(bus().pendingInput(index), 1) << "the other handle keeps its copy";
+
+  // A handle opened after the report was sent never sees it, like the next
+  // run of a tool whose predecessor died with a reply unread.
+  hid_device* late = Open("/dev/hidraw0");
+  ASSERT_NE(late, nullptr);
+  EXPECT_EQ(hid_read_timeout(late, buffer, 64, 0), 0);
+
+  Close(writer);
   EXPECT_EQ(bus().pendingInput(index), 1) << "the other handle still listens";
-  Close(second);
-  EXPECT_EQ(bus().pendingInput(index), 0);
+  Close(listener);
+  EXPECT_EQ(bus().pendingInput(index), 0) << "its unread copy went with it";
+  EXPECT_EQ(hid_read_timeout(late, buffer, 64, 0), 0);
+}
+
+TEST_F(SimBusTest, AHandleThatNeverReadsKeepsAtMostTheRingAndDisturbsNoReader) {
+  const int index = bus().AddDevice(Device("/dev/hidraw0"));
+  hid_device* reader = Open("/dev/hidraw0");
+  hid_device* idle = Open("/dev/hidraw0");  // held open as a claim is, never read
+  ASSERT_NE(reader, nullptr);
+  ASSERT_NE(idle, nullptr);
+  const int kLimit = static_cast<int>(sim::VirtualHidBus::kInputQueueLimit);
+  const int kSent = kLimit + 37;
+  uint8_t buffer[64] = {};
+
+  // One report a millisecond, read as it comes: the reader gets every one.
+  for (int i = 0; i < kSent; ++i) bus().QueueInput(index, Bytes(64, static_cast<uint8_t>(i)), i);
+  for (int i = 0; i < kSent; ++i) {
+    ASSERT_EQ(hid_read_timeout(reader, buffer, 64, 10), 64) << i;
+    EXPECT_EQ(buffer[0], i);
+  }
+  EXPECT_EQ(bus().pendingInput(index), kLimit) << "only the idle handle's full ring";
+  // The idle handle kept the oldest reports; the later ones found it full.
+  for (int i = 0; i < kLimit; ++i) {
+    ASSERT_EQ(hid_read_timeout(idle, buffer, 64, 0), 64) << i;
+    EXPECT_EQ(buffer[0], i);
+  }
+  EXPECT_EQ(hid_read_timeout(idle, buffer, 64, 0), 0);
+
+  // A burst the reader does not keep up with overflows its ring too.
+  for (int i = 0; i < kSent; ++i) bus().QueueInput(index, Bytes(64, static_cast<uint8_t>(i)), 0);
+  int received = 0;
+  while (hid_read_timeout(reader, buffer, 64, 0) == 64) ++received;
+  EXPECT_EQ(received, kLimit);
+  EXPECT_EQ(buffer[0], kLimit - 1) << "the newest reports are the lost ones";
 }
 
 TEST_F(SimBusTest, HandlesFromBeforeAResetFail) {

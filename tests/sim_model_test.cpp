@@ -186,6 +186,12 @@ TEST(VirtualBootloaderTest, NoiseFollowsEveryProbeEcho) {
     }
   }
   EXPECT_EQ(chip.HandleReport(Read(0, 1)).replies.size(), 1u) << "no noise after other commands";
+
+  chip.SetNoise(5, 2);  // two a millisecond
+  const sim::HandleResult spread = chip.HandleReport(Probe());
+  std::vector<int32_t> delays;
+  for (const sim::Reply& reply : spread.replies) delays.push_back(reply.delayMs);
+  EXPECT_EQ(delays, (std::vector<int32_t>{0, 0, 0, 1, 1, 2}));
 }
 
 TEST(VirtualBootloaderTest, RestartLeavesTheBootloaderButStillTracesLaterReports) {

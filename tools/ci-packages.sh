@@ -81,6 +81,12 @@ flashes_a_virtual_chip() {
     "$OLDPWD/samples/blinky.hex" >/dev/null) || status=$?
   [ "$status" -eq 1 ] && samples/prove-flash.sh "$workdir/flash.bin" samples/blinky.bin 8000 >/dev/null
 }
+# --no-access finds its preload library where the package put it.
+refuses_access() {
+  local output
+  output=$(cd "$workdir" && /usr/bin/orvel-sim --no-access 0 -- cat /dev/hidraw0 2>&1) || true
+  grep -q 'Permission denied' <<<"$output"
+}
 
 touch "$workdir/app.hex" "$workdir/data.bin"
 check "orvel-dfu in /usr/bin shows version $version" version_shown
@@ -90,6 +96,7 @@ check "completion: options" completion_offers -p orvel-dfu -
 check "completion: file names after -p ADDR" completion_offers app.hex orvel-dfu -p A000 ''
 check "completion: orvel-sim's --size values" completion_offers 512K orvel-sim --size ''
 check "orvel-sim and orvel-dfu from /usr/bin flash a virtual chip" flashes_a_virtual_chip
+check "orvel-sim --no-access refuses opening a node" refuses_access
 
 echo "== dpkg -r"
 dpkg -r orvel-dfu orvel-sim >/dev/null

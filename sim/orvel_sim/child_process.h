@@ -12,6 +12,16 @@ namespace orvel_sim {
 // needs to show it the testbed instead of the real /sys and /dev.
 std::vector<std::string> ChildEnvironment(char** inherited, const std::string& testbedDir);
 
+// The library that --no-access preloads: beside orvel-sim (in a build tree),
+// else where it is installed; "" when neither has it.
+std::string NoAccessLibrary();
+
+// Opening any of `nodes` fails with EACCES in the command and what it
+// starts: `library` goes in front of umockdev's preload library and is told
+// the nodes.
+void RefuseAccess(std::vector<std::string>& environment, const std::string& library,
+                  const std::vector<std::string>& nodes);
+
 // Starts `command` (searched in PATH) with our standard streams. On failure
 // returns -1 with the exit status to report (126: cannot run, 127: not found).
 pid_t StartChild(const std::vector<std::string>& command, const std::vector<std::string>& environment,

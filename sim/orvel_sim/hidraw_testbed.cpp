@@ -14,14 +14,16 @@ namespace orvel_sim {
 
 namespace {
 
-// Each node hangs off its own port of one root hub: 1-1, 1-2, ...
-std::string UsbDevicePath(int index) {
-  const std::string port = "1-" + std::to_string(index + 1);
-  return "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + port;
-}
+const char kHubPath[] = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2";
+
+// Device N sits on port N+1 of a hub on the root hub's port 2: its kernel
+// name, the USB location, is 1-2.<N+1>, as a tool reads it through sysfs.
+std::string UsbLocation(int index) { return "1-2." + std::to_string(index + 1); }
+
+std::string UsbDevicePath(int index) { return kHubPath + ("/" + UsbLocation(index)); }
 
 std::string InterfacePath(int index) {
-  return UsbDevicePath(index) + "/1-" + std::to_string(index + 1) + ":1.0";
+  return UsbDevicePath(index) + "/" + UsbLocation(index) + ":1.0";
 }
 
 std::string HidName(int index, const UsbIdentity& identity) {
@@ -64,23 +66,36 @@ std::string TakeString(gchar* text) {
   return copy;
 }
 
+// The hub the devices hang off.
+std::string DescribeHub() {
+  std::string text;
+  text += "P: " + WithoutSys(kHubPath) + "\n";
+  text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\nE: DEVNUM=002\n";
+  text += "A: idVendor=1234\nA: idProduct=0001\nA: bcdDevice=0100\nA: bDeviceClass=09\n";
+  text += "A: product=USB Hub\nA: busnum=1\nA: devnum=2\nA: speed=480\n\n";
+  return text;
+}
+
+std::string SerialNumber(int index) { return "ORVEL-SIM-" + std::to_string(index); }
+
 }  // namespace
 
 std::string DescribeNode(int index, const UsbIdentity& identity) {
-  const std::string number = std::to_string(index + 1);
-  const std::string serial = "OV" + Hex4(static_cast<unsigned>(index));
+  // Device numbers on bus 1: the root hub has 1, the hub 2.
+  const std::string devnum = std::to_string(index + 3);
+  const std::string serial = SerialNumber(index);
   std::string text;
   text += "P: " + WithoutSys(UsbDevicePath(index)) + "\n";
   text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n";
-  text += "E: BUSNUM=001\nE: DEVNUM=" + std::string(3 - std::min<size_t>(3, number.size()), '0') +
-          number + "\n";
+  text += "E: BUSNUM=001\nE: DEVNUM=" + std::string(3 - std::min<size_t>(3, devnum.size()), '0') +
+          devnum + "\n";
   text += "A: idVendor=" + Hex4(identity.vendorId) + "\n";
   text += "A: idProduct=" + Hex4(identity.productId) + "\n";
   text += "A: bcdDevice=" + Hex4(identity.release) + "\n";
   text += "A: manufacturer=" + identity.manufacturer + "\n";
   text += "A: product=" + identity.product + "\n";
   text += "A: serial=" + serial + "\n";
-  text += "A: busnum=1\nA: devnum=" + number + "\nA: speed=12\n\n";
+  text += "A: busnum=1\nA: devnum=" + devnum + "\nA: speed=12\n\n";
 
   text += "P: " + WithoutSys(InterfacePath(index)) + "\n";
   text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n";
@@ -95,7 +110,7 @@ std::string DescribeNode(int index, const UsbIdentity& identity) {
   text += "E: HID_ID=" + std::string(hidId) + "\n";
   text += "E: HID_NAME=" + identity.manufacturer + " " + identity.product + "\n";
   text += "E: HID_UNIQ=" + serial + "\n";
-  text += "E: HID_PHYS=usb-0000:00:14.0-" + number + "/input0\n";
+  text += "E: HID_PHYS=usb-0000:00:14.0-" + UsbLocation(index).substr(2) + "/input0\n";
   text += "H: report_descriptor=" + HexBytes(kReportDescriptor, sizeof kReportDescriptor) + "\n\n";
 
   text += "P: " + WithoutSys(HidrawPath(index, identity)) + "\n";
@@ -117,6 +132,12 @@ bool HidrawTestbed::Create(std::string& error) {
     return false;
   }
   rootDir_ = TakeString(umockdev_testbed_get_root_dir(testbed_));
+  GError* failure = nullptr;
+  if (!umockdev_testbed_add_from_string(testbed_, DescribeHub().c_str(), &failure)) {
+    error = std::string("cannot add the USB hub: ") + failure->message;
+    g_error_free(failure);
+    return false;
+  }
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "reply_timer.h"
 
+#include <sys/prctl.h>
+
 namespace orvel_sim {
 
 void ReplyTimer::Start() {
@@ -22,12 +24,17 @@ void ReplyTimer::PostAt(SimClock::time_point due, std::function<void()> action) 
   {
     std::lock_guard<std::mutex> hold(mutex_);
     if (stopping_) return;
-    actions_.emplace(std::make_pair(due, posted_++), std::move(action));
+    const auto posted = actions_.emplace(std::make_pair(due, posted_++), std::move(action));
+    // The thread already waits for an earlier action; it sees this one then.
+    if (posted != actions_.begin()) return;
   }
   wake_.notify_all();
 }
 
 void ReplyTimer::Run() {
+  // Late replies are due to the microsecond (--latency): wake on time, not
+  // up to the default 50 us slack later.
+  prctl(PR_SET_TIMERSLACK, 1UL);
   std::unique_lock<std::mutex> hold(mutex_);
   while (!stopping_) {
     if (actions_.empty()) {

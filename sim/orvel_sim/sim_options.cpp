@@ -61,6 +61,14 @@ bool ParseEffect(const std::string& text, sim::Fault& fault) {
   return ParseInt(text.substr(delayPrefix.size()), 0, 600000, fault.delayMs);
 }
 
+// A device number for a list of devices.
+bool AddDevice(const std::string& text, std::vector<int>& devices) {
+  int32_t device = 0;
+  if (!ParseInt(text, 0, kMaxDevices - 1, device)) return false;
+  devices.push_back(device);
+  return true;
+}
+
 std::vector<std::string> SplitColons(const std::string& text) {
   std::vector<std::string> parts;
   size_t begin = 0;
@@ -112,12 +120,8 @@ bool ParseSimOptions(const std::vector<std::string>& words, SimOptions& options,
          options.faults.push_back(fault);
          return true;
        }},
-      {"--silent", [&](const std::string& v) {
-         int32_t device = 0;
-         if (!ParseInt(v, 0, kMaxDevices - 1, device)) return false;
-         options.silentDevices.push_back(device);
-         return true;
-       }},
+      {"--silent", [&](const std::string& v) { return AddDevice(v, options.silentDevices); }},
+      {"--no-access", [&](const std::string& v) { return AddDevice(v, options.noAccessDevices); }},
       {"--noise", [&](const std::string& v) { return ParseInt(v, 0, 200, options.noise); }},
       {"--appear-after", [&](const std::string& v) {
          return ParseInt(v, 0, 3600000, options.appearAfterMs);
@@ -177,11 +181,15 @@ bool ParseSimOptions(const std::vector<std::string>& words, SimOptions& options,
       return false;
     }
   }
-  for (int device : options.silentDevices) {
-    if (device >= options.devices) {
-      error = "--silent names device " + std::to_string(device) + " of " +
-              std::to_string(options.devices);
-      return false;
+  const std::pair<const char*, const std::vector<int>*> deviceLists[] = {
+      {"--silent", &options.silentDevices}, {"--no-access", &options.noAccessDevices}};
+  for (const auto& list : deviceLists) {
+    for (int device : *list.second) {
+      if (device >= options.devices) {
+        error = std::string(list.first) + " names device " + std::to_string(device) + " of " +
+                std::to_string(options.devices);
+        return false;
+      }
     }
   }
   return true;
@@ -205,6 +213,8 @@ const char* SimUsage() {
          "                        read, restart) on device DEV: silent, wrong, flip,\n"
          "                        unplug or delay=MS (repeatable)\n"
          "  --silent DEV          device DEV never replies\n"
+         "  --no-access DEV       opening device DEV's node fails with EACCES (permission\n"
+         "                        denied), for root too (repeatable)\n"
          "  --noise N             N unsolicited input reports after each probe echo\n"
          "  --appear-after MS     attach the devices MS milliseconds after COMMAND starts\n"
          "  --latency US          hold every reply back US microseconds\n"

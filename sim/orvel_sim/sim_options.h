@@ -26,6 +26,7 @@ struct SimOptions {
   std::string traceFile;  // empty: none
   std::vector<DeviceFault> faults;
   std::vector<int> silentDevices;
+  std::vector<int> noAccessDevices;  // their nodes cannot be opened
   int noise = 0;
   int32_t appearAfterMs = 0;
   int32_t latencyUs = 0;

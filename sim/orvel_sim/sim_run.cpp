@@ -49,6 +49,7 @@ bool SimRun::Prepare() {
     return false;
   }
   bus_.latencyUs = options_.latencyUs;
+  bus_.tracing = !options_.traceFile.empty();
   // Removing a node touches the testbed: leave that to the main loop's thread.
   for (int i = 0; i < options_.devices; ++i) removals_.push_back(RemovalTarget{this, i});
   bus_.requestRemoval = [this](int index) {
@@ -120,9 +121,27 @@ bool SimRun::Finish() {
   return ok;
 }
 
+bool SimRun::RefuseAccessTo(const std::vector<int>& devices,
+                            std::vector<std::string>& environment) {
+  const std::string library = NoAccessLibrary();
+  if (library.empty()) {
+    Fail("--no-access needs liborvel_sim_no_access.so beside orvel-sim or in "
+         ORVEL_SIM_LIBRARY_DIR);
+    return false;
+  }
+  std::vector<std::string> nodes;
+  for (int device : devices) nodes.push_back(HidrawTestbed::DevNode(device));
+  RefuseAccess(environment, library, nodes);
+  return true;
+}
+
 int SimRun::Run() {
   if (!Prepare()) return kSetupFailure;
   if (options_.appearAfterMs == 0 && !AttachAll()) return kSetupFailure;
+  std::vector<std::string> environment = ChildEnvironment(environ, testbed_->RootDir());
+  if (!options_.noAccessDevices.empty() && !RefuseAccessTo(options_.noAccessDevices, environment)) {
+    return kSetupFailure;
+  }
   bus_.timer.Start();
 
   loop_ = g_main_loop_new(nullptr, false);
@@ -134,8 +153,7 @@ int SimRun::Run() {
 
   int failureStatus = kSetupFailure;
   std::string error;
-  child_ = StartChild(options_.command, ChildEnvironment(environ, testbed_->RootDir()),
-                      failureStatus, error);
+  child_ = StartChild(options_.command, environment, failureStatus, error);
   if (child_ < 0) {
     for (guint source : signalSources) g_source_remove(source);
     Fail(error);

@@ -31,6 +31,7 @@ class SimRun {
   bool Prepare();
   bool AttachAll();
   bool Finish();
+  bool RefuseAccessTo(const std::vector<int>& devices, std::vector<std::string>& environment);
   void Fail(const std::string& message);
 
   static gboolean OnAppearTime(gpointer self);

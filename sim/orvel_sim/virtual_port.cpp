@@ -1,6 +1,7 @@
 #include "virtual_port.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <linux/hidraw.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "hidraw_limits.h"
 #include "report_descriptor.h"
 
 namespace orvel_sim {
@@ -20,6 +22,8 @@ namespace {
 // A restarted chip drops off the bus about this long after its first restart
 // packet, unless its client closes it sooner.
 constexpr auto kRestartLeaveDelay = std::chrono::milliseconds(300);
+// The longest the terminal may take to hand over a bell byte just written.
+constexpr int kBellArrivalMs = 5;
 
 void SetNonBlocking(int fd) {
   const int flags = fcntl(fd, F_GETFL);
@@ -34,19 +38,18 @@ void SetCloseOnExec(int fd) {
 }
 
 // Copies a structure the client passed by pointer and writes it back on completion.
-bool AnswerPointer(UMockdevIoctlClient* client, const void* value, size_t size) {
+void AnswerPointer(UMockdevIoctlClient* client, const void* value, size_t size) {
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
   GError* failure = nullptr;
   UMockdevIoctlData* target = umockdev_ioctl_data_resolve(arg, 0, size, &failure);
   if (!target) {
     g_error_free(failure);
     umockdev_ioctl_client_complete(client, -1, EFAULT);
-    return true;
+    return;
   }
   std::memcpy(target->data, value, size);
   umockdev_ioctl_client_complete(client, 0, 0);
   g_object_unref(target);
-  return true;
 }
 
 }  // namespace
@@ -55,6 +58,9 @@ VirtualPort::VirtualPort(int index, uint32_t flashSize, PortBus& bus)
     : index_(index), bus_(bus), model_(flashSize) {}
 
 VirtualPort::~VirtualPort() {
+  for (const auto& entry : handles_) {
+    g_object_weak_unref(G_OBJECT(entry.first), OnClientGone, this);
+  }
   if (handler_) g_object_unref(handler_);
   if (slaveFd_ >= 0) close(slaveFd_);
 }
@@ -65,11 +71,10 @@ bool VirtualPort::Attach(HidrawTestbed& testbed, std::string& error) {
   g_signal_connect(handler_, "handle-write", G_CALLBACK(OnWrite), this);
   g_signal_connect(handler_, "handle-read", G_CALLBACK(OnRead), this);
   g_signal_connect(handler_, "client-connected", G_CALLBACK(OnConnected), this);
-  g_signal_connect(handler_, "client-vanished", G_CALLBACK(OnVanished), this);
   UsbIdentity identity;
   if (!testbed.AddNode(index_, identity, handler_, masterFd_, error)) return false;
-  // A full queue drops reports, as a real hidraw queue does, rather than
-  // blocking the responder.
+  // The bell never fills the terminal, but a write must never block the
+  // worker thread either.
   SetNonBlocking(masterFd_);
   SetCloseOnExec(masterFd_);
   const char* slaveName = ptsname(masterFd_);
@@ -92,32 +97,14 @@ void VirtualPort::Detach(HidrawTestbed& testbed) {
     std::lock_guard<std::mutex> hold(bus_.lock);
     if (removed_) return;
     removed_ = true;
-    input_.clear();
+    for (auto& entry : handles_) entry.second.input.clear();
+    UpdateBell();
   }
   testbed.RemoveNode(index_);
 }
 
-gboolean VirtualPort::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
-  const gulong request = umockdev_ioctl_client_get_request(client);
-  if (request == HIDIOCGRDESCSIZE) {
-    const int size = sizeof kReportDescriptor;
-    return AnswerPointer(client, &size, sizeof size);
-  }
-  if (request == HIDIOCGRDESC) {
-    hidraw_report_descriptor descriptor{};
-    descriptor.size = sizeof kReportDescriptor;
-    std::memcpy(descriptor.value, kReportDescriptor, sizeof kReportDescriptor);
-    return AnswerPointer(client, &descriptor, sizeof descriptor);
-  }
-  if (request == HIDIOCGRAWINFO) {
-    const UsbIdentity identity;
-    hidraw_devinfo info{};
-    info.bustype = 3;  // BUS_USB
-    info.vendor = static_cast<int16_t>(identity.vendorId);
-    info.product = static_cast<int16_t>(identity.productId);
-    return AnswerPointer(client, &info, sizeof info);
-  }
-  umockdev_ioctl_client_complete(client, -1, ENOTTY);
+gboolean VirtualPort::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
+  static_cast<VirtualPort*>(self)->HandleIoctl(client);
   return true;
 }
 
@@ -131,20 +118,58 @@ gboolean VirtualPort::OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gp
   return true;
 }
 
-void VirtualPort::OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer self) {
+void VirtualPort::OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
   VirtualPort& port = *static_cast<VirtualPort*>(self);
   std::lock_guard<std::mutex> hold(port.bus_.lock);
   // Every open of a hidraw node starts with an empty input queue.
-  if (++port.clients_ == 1) port.input_.clear();
+  port.handles_[client] = Handle{};
+  g_object_weak_ref(G_OBJECT(client), OnClientGone, self);
 }
 
-void VirtualPort::OnVanished(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer self) {
+void VirtualPort::OnClientGone(gpointer self, GObject* client) {
   VirtualPort& port = *static_cast<VirtualPort*>(self);
   std::lock_guard<std::mutex> hold(port.bus_.lock);
-  if (--port.clients_ > 0) return;
-  port.clients_ = 0;
-  port.input_.clear();
-  if (port.model_.restarted()) port.RequestRemovalOnce();
+  // What the file had not read goes with it.
+  port.handles_.erase(reinterpret_cast<UMockdevIoctlClient*>(client));
+  port.UpdateBell();
+  if (port.handles_.empty() && port.model_.restarted()) port.RequestRemovalOnce();
+}
+
+VirtualPort::Handle* VirtualPort::Listening(UMockdevIoctlClient* client) {
+  const auto found = handles_.find(client);
+  if (found == handles_.end()) return nullptr;
+  Handle& handle = found->second;
+  if (!handle.listening) {
+    handle.listening = true;
+    UpdateBell();  // reports may have come in since it opened
+  }
+  return &handle;
+}
+
+void VirtualPort::HandleIoctl(UMockdevIoctlClient* client) {
+  {
+    std::lock_guard<std::mutex> hold(bus_.lock);
+    Listening(client);
+  }
+  const gulong request = umockdev_ioctl_client_get_request(client);
+  if (request == HIDIOCGRDESCSIZE) {
+    const int size = sizeof kReportDescriptor;
+    AnswerPointer(client, &size, sizeof size);
+  } else if (request == HIDIOCGRDESC) {
+    hidraw_report_descriptor descriptor{};
+    descriptor.size = sizeof kReportDescriptor;
+    std::memcpy(descriptor.value, kReportDescriptor, sizeof kReportDescriptor);
+    AnswerPointer(client, &descriptor, sizeof descriptor);
+  } else if (request == HIDIOCGRAWINFO) {
+    const UsbIdentity identity;
+    hidraw_devinfo info{};
+    info.bustype = 3;  // BUS_USB
+    info.vendor = static_cast<int16_t>(identity.vendorId);
+    info.product = static_cast<int16_t>(identity.productId);
+    AnswerPointer(client, &info, sizeof info);
+  } else {
+    umockdev_ioctl_client_complete(client, -1, ENOTTY);
+  }
 }
 
 void VirtualPort::HandleWrite(UMockdevIoctlClient* client) {
@@ -160,21 +185,29 @@ void VirtualPort::HandleWrite(UMockdevIoctlClient* client) {
   sim::Report report{};
   std::copy_n(bytes, std::min(count, report.size()), report.begin());
 
-  std::lock_guard<std::mutex> hold(bus_.lock);
-  const size_t traced = model_.trace().size();
-  const sim::HandleResult result = model_.HandleReport(report);
-  RecordNewRequests(traced);
-  if (!result.accepted) {
-    umockdev_ioctl_client_complete(client, -1, ENODEV);
-    RequestRemovalOnce();
-    return;
-  }
-  SendReplies(result.replies);
-  if (model_.restarted() && !removalRequested_) {
-    bus_.timer.PostAt(SimClock::now() + kRestartLeaveDelay, [this] {
-      std::lock_guard<std::mutex> later(bus_.lock);
+  bool accepted = false;
+  {
+    std::lock_guard<std::mutex> hold(bus_.lock);
+    Listening(client);
+    const size_t traced = model_.trace().size();
+    model_.HandleReport(report, scratch_);
+    RecordNewRequests(traced);
+    accepted = scratch_.accepted;
+    if (!accepted) {
       RequestRemovalOnce();
-    });
+    } else {
+      SendReplies(scratch_.replies);
+      if (model_.restarted() && !removalRequested_) {
+        bus_.timer.PostAt(SimClock::now() + kRestartLeaveDelay, [this] {
+          std::lock_guard<std::mutex> later(bus_.lock);
+          RequestRemovalOnce();
+        });
+      }
+    }
+  }
+  if (!accepted) {
+    umockdev_ioctl_client_complete(client, -1, ENODEV);
+    return;
   }
   umockdev_ioctl_client_complete(client, static_cast<glong>(length), 0);
 }
@@ -182,23 +215,32 @@ void VirtualPort::HandleWrite(UMockdevIoctlClient* client) {
 void VirtualPort::HandleRead(UMockdevIoctlClient* client) {
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
   const size_t wanted = arg->data_len > 0 ? static_cast<size_t>(arg->data_len) : 0;
-  std::lock_guard<std::mutex> hold(bus_.lock);
-  if (model_.unplugged()) {
+  sim::Report report{};
+  bool unplugged = false;
+  bool gotReport = false;
+  {
+    std::lock_guard<std::mutex> hold(bus_.lock);
+    unplugged = model_.unplugged();
+    Handle* handle = Listening(client);
+    if (!unplugged && handle != nullptr && !handle->input.empty()) {
+      report = handle->input.front();
+      handle->input.pop_front();
+      gotReport = true;
+      UpdateBell();
+    }
+  }
+  if (unplugged) {
     umockdev_ioctl_client_complete(client, -1, ENODEV);
     return;
   }
-  AnswerBell();
-  if (input_.empty()) {
-    // A bell left over from an earlier client: nothing to read after all.
+  if (!gotReport) {
+    // The bell rang for another file's input: nothing to read after all.
     umockdev_ioctl_client_complete(client, -1, EAGAIN);
     return;
   }
-  sim::Report report = input_.front();
-  input_.pop_front();
   // Like hidraw: one report per read, cut to the size asked for.
   const size_t count = std::min(wanted, report.size());
   umockdev_ioctl_data_update(arg, 0, report.data(), static_cast<gint>(count));
-  RingBell();
   umockdev_ioctl_client_complete(client, static_cast<glong>(count), 0);
 }
 
@@ -227,25 +269,45 @@ void VirtualPort::DeliverLater(const sim::Report& report) {
 }
 
 void VirtualPort::Deliver(const sim::Report& report) {
-  // Nobody has the node open, or it left the bus: the report is lost.
-  if (clients_ == 0 || removed_ || model_.unplugged()) return;
-  input_.push_back(report);
-  RingBell();
+  // A device off the bus sends nothing; with no file open the report is lost.
+  if (removed_ || model_.unplugged()) return;
+  for (auto& entry : handles_) {
+    std::deque<sim::Report>& input = entry.second.input;
+    // A full ring loses the new report, as hidraw's does.
+    if (input.size() < sim::kInputQueueLimit) input.push_back(report);
+  }
+  UpdateBell();
 }
 
-void VirtualPort::RingBell() {
-  if (bellRinging_ || input_.empty()) return;
-  const uint8_t bell = 0;
-  bellRinging_ = write(masterFd_, &bell, 1) == 1;
+bool VirtualPort::ListenerHasInput() const {
+  for (const auto& entry : handles_) {
+    if (entry.second.listening && !entry.second.input.empty()) return true;
+  }
+  return false;
 }
 
-void VirtualPort::AnswerBell() {
-  if (!bellRinging_) return;
+void VirtualPort::UpdateBell() {
+  const bool wanted = ListenerHasInput();
+  if (wanted == bellRinging_) return;
+  if (wanted) {
+    const uint8_t bell = 0;
+    bellRinging_ = write(masterFd_, &bell, 1) == 1;
+    return;
+  }
   uint8_t drained[16];
-  if (read(slaveFd_, drained, sizeof drained) > 0) bellRinging_ = false;
+  if (read(slaveFd_, drained, sizeof drained) > 0) {
+    bellRinging_ = false;
+    return;
+  }
+  // The terminal hands a byte over a moment after it was written.
+  pollfd arrived{slaveFd_, POLLIN, 0};
+  if (poll(&arrived, 1, kBellArrivalMs) > 0 && read(slaveFd_, drained, sizeof drained) > 0) {
+    bellRinging_ = false;
+  }
 }
 
 void VirtualPort::RecordNewRequests(size_t alreadyTraced) {
+  if (!bus_.tracing) return;
   const auto& trace = model_.trace();
   for (size_t i = alreadyTraced; i < trace.size(); ++i) {
     bus_.trace.push_back(sim::FormatTraceLine(index_, trace[i]));

@@ -1,6 +1,7 @@
-// One virtual bootloader on an emulated hidraw node: turns the client's report
+// One virtual bootloader on an emulated hidraw node: turns a client's report
 // writes into requests for the model, and queues the model's replies as input
-// reports that the client reads one per read() call, as from a real hidraw node.
+// reports for every open file of the node, which reads them one per read()
+// call, as from a real hidraw node.
 #pragma once
 
 #include <umockdev.h>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -23,6 +25,7 @@ namespace orvel_sim {
 // worker thread and the reply timer both act on the devices.
 struct PortBus {
   std::mutex lock;
+  bool tracing = false;            // keep the trace (--trace)
   std::vector<std::string> trace;  // in the order the requests arrived
   ReplyTimer timer;
   int32_t latencyUs = 0;
@@ -47,36 +50,51 @@ class VirtualPort {
   void Detach(HidrawTestbed& testbed);
 
  private:
+  // One open file of the node (umockdev has a client for each): its own
+  // input queue, as every open file of a hidraw node has.
+  struct Handle {
+    std::deque<sim::Report> input;  // arrived, not yet read, oldest first
+    // Has used the device (an ioctl, read or write). Only such handles wake
+    // poll(): a file opened merely to lock the node never reads, and its
+    // queue must not keep the node readable for the one that does.
+    bool listening = false;
+  };
+
   static gboolean OnIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
   static gboolean OnWrite(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
   static gboolean OnRead(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
   static void OnConnected(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
-  static void OnVanished(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
+  // umockdev drops a client when its file is closed or its process dies.
+  static void OnClientGone(gpointer self, GObject* client);
 
+  void HandleIoctl(UMockdevIoctlClient* client);
   void HandleWrite(UMockdevIoctlClient* client);
   void HandleRead(UMockdevIoctlClient* client);
+  // The caller holds the bus lock. nullptr for a client that is gone.
+  Handle* Listening(UMockdevIoctlClient* client);
   void SendReplies(const std::vector<sim::Reply>& replies);
   void DeliverLater(const sim::Report& report);
   // The caller holds the bus lock.
   void Deliver(const sim::Report& report);
-  void RingBell();
-  void AnswerBell();
+  void UpdateBell();
+  bool ListenerHasInput() const;
   void RecordNewRequests(size_t alreadyTraced);
   void RequestRemovalOnce();
 
   const int index_;
   PortBus& bus_;
   sim::VirtualBootloader model_;
+  sim::HandleResult scratch_;  // reused for every request
   UMockdevIoctlBase* handler_ = nullptr;
   int masterFd_ = -1;
   int slaveFd_ = -1;  // our own end of the client's side, to take the bell back
 
-  // Input reports waiting for the client. While any is waiting, exactly one
-  // byte (the bell) sits in the pseudo-terminal so that the client's poll()
-  // reports the node readable; the reports themselves go through read().
-  std::deque<sim::Report> input_;
+  std::map<UMockdevIoctlClient*, Handle> handles_;
+  // While a listening handle has input, exactly one byte (the bell) sits in
+  // the pseudo-terminal so that poll() reports the node readable; the reports
+  // themselves go through read(). All files of the node share the terminal,
+  // so a listener may wake for another's input and then read nothing.
   bool bellRinging_ = false;
-  int clients_ = 0;
   int repliesInFlight_ = 0;  // posted to the timer, not yet delivered
   SimClock::time_point lastReplyDue_{};
   bool removalRequested_ = false;

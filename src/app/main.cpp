@@ -7,6 +7,9 @@
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
+  // A console write that fails is harmless; the job goes on and its exit
+  // status tells how it went.
+  platform::IgnoreBrokenPipe();
   SetConsoleEncoding(platform::ConsoleUsesGbk() ? ConsoleEncoding::Gbk : ConsoleEncoding::Utf8);
   std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
   return RunOrvelDfu(words, std::cin);

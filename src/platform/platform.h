@@ -32,6 +32,10 @@ int64_t MonotonicMs();
 // Sleeps at least ms milliseconds; nothing for ms <= 0.
 void SleepMs(int32_t ms);
 
+// A write to a closed pipe or socket then fails instead of ending the process,
+// so that a reader that goes away never cuts a flash short.
+void IgnoreBrokenPipe();
+
 // Asks the OS to re-enumerate its device tree without waiting for it.
 void RequestDeviceTreeRescan();
 

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -216,6 +217,8 @@ void SleepMs(int32_t ms) {
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
 }
+
+void IgnoreBrokenPipe() { signal(SIGPIPE, SIG_IGN); }
 
 // Linux and the BSDs pick up new USB devices by themselves; the caller's
 // settle time is all that is needed.

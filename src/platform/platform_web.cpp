@@ -88,6 +88,9 @@ void SleepMs(int32_t ms) {
   if (ms > 0) emscripten_sleep(static_cast<unsigned>(ms));
 }
 
+// The page writes no console output through pipes.
+void IgnoreBrokenPipe() {}
+
 // The browser lists a device as soon as it is attached.
 void RequestDeviceTreeRescan() {}
 

@@ -116,6 +116,9 @@ void SleepMs(int32_t ms) {
   Sleep(static_cast<DWORD>(ms));
 }
 
+// Windows has no SIGPIPE: a write to a closed pipe just fails.
+void IgnoreBrokenPipe() {}
+
 // Makes a chip that has just restarted into its bootloader, and attached
 // again as a new USB device, show up in the next enumeration. Results are
 // not looked at: the enumeration that follows tells.

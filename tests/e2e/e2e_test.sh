@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # End-to-end cases: the real orvel-dfu, linked with the real hidapi, flashing
 # virtual bootloaders that orvel-sim puts on emulated hidraw nodes.
-#   e2e_test.sh CASE      (ORVEL_SIM, ORVEL_DFU, SAMPLES_DIR and E2E_DATA_DIR set)
+#   e2e_test.sh CASE   (ORVEL_SIM, ORVEL_DFU, HID_PROBE, SAMPLES_DIR and E2E_DATA_DIR set)
 # Each case works in a directory of its own and prints "1 passed, 0 failed"
 # or the first difference it finds.
 set -uo pipefail
 
-: "${ORVEL_SIM:?}" "${ORVEL_DFU:?}" "${SAMPLES_DIR:?}" "${E2E_DATA_DIR:?}"
+: "${ORVEL_SIM:?}" "${ORVEL_DFU:?}" "${HID_PROBE:?}" "${SAMPLES_DIR:?}" "${E2E_DATA_DIR:?}"
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 unset LANGUAGE LC_MESSAGES
 
@@ -103,6 +103,16 @@ step_progress() {  # prefix length
 
 hex8() { printf '0x%08X' $(($1)); }
 
+# Every request of a one-shot job that flashes FILE at ADDR on device DEV.
+job_trace() {  # dev addr file
+  echo "dev$1 probe"
+  echo "dev$1 erase $(hex8 "$2") $(( ($(wc -c < "$3") + 4095) / 4096 ))"
+  echo "dev$1 start $(hex8 "$2") $(hex8 "$(wc -c < "$3")")"
+  data_lines "$1" "$3"
+  read_lines "$1" "$2" "$(wc -c < "$3")"
+  printf 'dev%s restart\n' "$1" "$1" "$1"
+}
+
 # ---------------------------------------------------------------------------
 
 case_oneshot() {
@@ -118,14 +128,7 @@ case_oneshot() {
   make_flash $((1 << 20)) 0 seed.bin $BLINKY_ADDR blinky.bin
   expect_text expected.flash chip.flash "flash after the job"
 
-  {
-    echo "dev0 probe"
-    echo "dev0 erase $(hex8 $BLINKY_ADDR) 2"
-    echo "dev0 start $(hex8 $BLINKY_ADDR) $(hex8 "$BLINKY_LEN")"
-    data_lines 0 blinky.bin
-    read_lines 0 $BLINKY_ADDR "$BLINKY_LEN"
-    printf 'dev0 restart\ndev0 restart\ndev0 restart\n'
-  } > expected.trace
+  job_trace 0 $BLINKY_ADDR blinky.bin > expected.trace
   expect_text expected.trace trace.txt "trace"
 }
 
@@ -251,8 +254,8 @@ erase answered wrongly|--fault 0:erase:1:wrong||0|orvel-dfu: error: erasing RANG
 unplugged while downloading|--fault 0:data:10:unplug||0|orvel-dfu: error: download of blinky.bin (RANGE) failed at 0x0000822E: the device is gone: writing to it failed (No such device)\n
 read-back differs|--fault 0:read:3:flip||0|orvel-dfu: error: verify of blinky.bin (RANGE) failed: first difference at 0x0000807C: written 0x7D, read 0x7C; 1 of the 62 bytes read there differ\n
 read-back silent|--fault 0:read:2:silent||0|orvel-dfu: error: verify of blinky.bin (RANGE) failed: reading 62 bytes at 0x0000803E failed: no reply within 1000 ms\n
-several devices|--devices 3||1|orvel-dfu: note: 3 bootloaders are attached; used /dev/hidraw0 (serial number OV0000)\n
-waiting beside a silent device|--devices 2 --silent 0|-w 1|1|orvel-dfu: note: waiting for a bootloader (USB HID product ID 0xC081) to attach; Ctrl+C ends the wait\norvel-dfu: note: /dev/hidraw0 ($DESCRIPTION): failed the probe: no reply within 200 ms\norvel-dfu: note: 2 bootloaders are attached; used /dev/hidraw1 (serial number OV0001)\n
+several devices|--devices 3||1|orvel-dfu: note: 3 bootloaders are attached; used /dev/hidraw0 (serial number ORVEL-SIM-0)\n
+waiting beside a silent device|--devices 2 --silent 0|-w 1|1|orvel-dfu: note: waiting for a bootloader (USB HID product ID 0xC081) to attach; Ctrl+C ends the wait\norvel-dfu: note: /dev/hidraw0 ($DESCRIPTION): failed the probe: no reply within 200 ms\norvel-dfu: note: 2 bootloaders are attached; used /dev/hidraw1 (serial number ORVEL-SIM-1)\n
 EOF_CASES
   # In Chinese, as the locale chooses.
   LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8 "$ORVEL_SIM" --fault 0:read:3:flip -- \
@@ -305,6 +308,83 @@ case_latency() {
   expect_text expected.trace trace.txt "trace"
 }
 
+case_killed_client() {
+  # The first job is stopped while the reply to its erase is on the way, so
+  # the reply waits for it, and is then killed. The next job in the same
+  # orvel-sim opens the device afresh and must find nothing to read.
+  "$ORVEL_SIM" --fault 0:erase:1:delay=1500 --flash chip.flash --trace trace.txt -- sh -c "
+    printf 'dfu -p 8000 blinky.bin\n' | '$ORVEL_DFU' > killed.out & job=\$!
+    i=0; until grep -q 'Erase the Flash area' killed.out || [ \$i -ge 300 ]; do
+      sleep 0.05; i=\$((i + 1)); done
+    sleep 0.2; kill -STOP \$job; sleep 2; kill -KILL \$job; wait \$job 2> /dev/null
+    '$ORVEL_DFU' -p 8000 blinky.bin > out.txt"
+  expect_status 1 $? "job after a killed one"
+  { overall_progress "$BLINKY_LEN"; echo ">> DFU success! (T.TTTs)"; } > expected.out
+  mask_times < out.txt > actual.out
+  expect_text expected.out actual.out "console output"
+  { echo "dev0 probe"; echo "dev0 erase $(hex8 $BLINKY_ADDR) 2"
+    job_trace 0 $BLINKY_ADDR blinky.bin; } > expected.trace
+  expect_text expected.trace trace.txt "trace"
+  make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+  expect_text expected.flash chip.flash "flash after the job"
+}
+
+case_closed_output() {
+  # The reader of the job's output goes away early; the job still flashes
+  # the whole program and its exit status still says so.
+  "$ORVEL_SIM" --flash chip.flash -- "$ORVEL_DFU" -p 8000 blinky.bin | head -c 20 > head.out
+  local statuses=("${PIPESTATUS[@]}")
+  expect_status 1 "${statuses[0]}" "job writing into a closed pipe"
+  overall_progress "$BLINKY_LEN" | head -c 20 > expected.out
+  expect_text expected.out head.out "what the reader got"
+  make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+  expect_text expected.flash chip.flash "flash after the job"
+}
+
+case_no_access() {
+  # The node of device 0 refuses every open, as for a user without the udev
+  # rule: hidapi says so, a job never touches that device and takes the other.
+  "$ORVEL_SIM" --devices 2 --no-access 0 -- "$HID_PROBE" > probe.txt
+  printf '/dev/hidraw0\tORVEL-SIM-0\tFailed to open a device with path %s: Permission denied\n' \
+    "'/dev/hidraw0'" > expected.txt
+  printf '/dev/hidraw1\tORVEL-SIM-1\topened\n' >> expected.txt
+  expect_text expected.txt probe.txt "what hidapi sees"
+  "$ORVEL_SIM" --devices 2 --no-access 0 -- sh -c 'exec 3< /dev/hidraw0' 2> err.txt
+  [ $? != 0 ] && grep -q 'Permission denied' err.txt || fail "a read-only open was not refused"
+
+  "$ORVEL_SIM" --no-access 0 --trace trace.txt -- "$ORVEL_DFU" -p 8000 blinky.bin > out.txt
+  expect_status 0 $? "the only device cannot be opened"
+  echo ">> DFU failed! (T.TTTs)" > expected.out
+  mask_times < out.txt > actual.out
+  expect_text expected.out actual.out "console output"
+  [ ! -s trace.txt ] || fail "the refused device was sent requests"
+
+  "$ORVEL_SIM" --devices 2 --no-access 0 --trace trace.txt -- \
+    "$ORVEL_DFU" -p 8000 blinky.bin > out.txt
+  expect_status 1 $? "the other device is flashed"
+  ! grep -q '^dev0' trace.txt || fail "the refused device was sent requests"
+}
+
+case_identities() {
+  # Every device has a stable serial number and USB location, seen through
+  # hidapi and through sysfs as on a real machine.
+  "$ORVEL_SIM" --devices 3 -- "$HID_PROBE" > probe.txt
+  printf '/dev/hidraw%d\tORVEL-SIM-%d\topened\n' 0 0 1 1 2 2 > expected.txt
+  expect_text expected.txt probe.txt "what hidapi lists"
+  "$ORVEL_SIM" --devices 3 -- sh -c 'for n in 0 1 2; do
+      readlink -f /sys/class/hidraw/hidraw$n/device
+      cat /sys/bus/usb/devices/1-2.$((n + 1))/serial; echo
+    done' > sysfs.txt
+  local n location
+  for n in 0 1 2; do
+    location=1-2.$((n + 1))
+    sed -n "$((2 * n + 1))p" sysfs.txt | grep -q "/$location/$location:1\.0/" ||
+      fail "hidraw$n is not below USB device $location: $(sed -n "$((2 * n + 1))p" sysfs.txt)"
+    [ "$(sed -n "$((2 * n + 2))p" sysfs.txt)" = "ORVEL-SIM-$n" ] ||
+      fail "$location has no serial number ORVEL-SIM-$n"
+  done
+}
+
 case_no_device() {
   "$ORVEL_SIM" --devices 0 -- "$ORVEL_DFU" -p 8000 blinky.bin > out.txt
   expect_status 0 $? "no device"
@@ -319,8 +399,8 @@ case_sim_command_line() {
   head -n 1 help.txt | grep -q '^Usage: orvel-sim ' || fail "no usage line"
   local bad
   for bad in "--devices 10" "--size 2M" "--fault 0:erase:0:silent" "--fault 0:write:1:silent" \
-             "--fault 1:data:1:flip" "--fault 0:data:1:delay=x" "--silent 1" "--noise -1" \
-             "--latency" "--frobnicate"; do
+             "--fault 1:data:1:flip" "--fault 0:data:1:delay=x" "--silent 1" "--no-access 1" \
+             "--noise -1" "--latency" "--frobnicate"; do
     # shellcheck disable=SC2086
     "$ORVEL_SIM" $bad -- true 2> err.txt
     expect_status 125 $? "orvel-sim $bad"

@@ -22,8 +22,9 @@ TEST(SimOptions, EveryOptionReachesTheSettings) {
   std::string error;
   ASSERT_TRUE(ParseSimOptions(
       Words({"--devices", "3", "--size", "256K", "--flash", "f.bin", "--trace=t.txt", "--fault",
-             "2:read:4:flip", "--fault", "0:probe:1:delay=250", "--silent", "1", "--noise", "5",
-             "--appear-after", "1500", "--latency", "125", "--", "orvel-dfu", "-w", "1"}),
+             "2:read:4:flip", "--fault", "0:probe:1:delay=250", "--silent", "1", "--no-access",
+             "2", "--no-access=0", "--noise", "5", "--appear-after", "1500", "--latency", "125",
+             "--", "orvel-dfu", "-w", "1"}),
       options, error))
       << error;
   EXPECT_EQ(options.devices, 3);
@@ -38,6 +39,7 @@ TEST(SimOptions, EveryOptionReachesTheSettings) {
   EXPECT_EQ(options.faults[1].fault.effect, sim::FaultEffect::Delay);
   EXPECT_EQ(options.faults[1].fault.delayMs, 250);
   EXPECT_EQ(options.silentDevices, std::vector<int>{1});
+  EXPECT_EQ(options.noAccessDevices, (std::vector<int>{2, 0}));
   EXPECT_EQ(options.noise, 5);
   EXPECT_EQ(options.appearAfterMs, 1500);
   EXPECT_EQ(options.latencyUs, 125);
@@ -70,6 +72,9 @@ TEST(SimOptions, BadCommandLinesAreTurnedAwayWithAReason) {
       {Words({"--devices", "2", "--fault", "2:data:1:wrong", "--", "x"}),
        "--fault names device 2 of 2"},
       {Words({"--silent", "1", "--", "x"}), "--silent names device 1 of 1"},
+      {Words({"--no-access", "9", "--", "x"}), "bad value '9' for option '--no-access'"},
+      {Words({"--devices", "2", "--no-access", "2", "--", "x"}),
+       "--no-access names device 2 of 2"},
   };
   for (const auto& c : cases) {
     SimOptions options;
