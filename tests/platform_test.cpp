@@ -229,14 +229,16 @@ TEST(PlatformTest, ReplaceFileWithWritesWholeOrNothing) {
   const std::string dir = pattern;
   const std::string file = dir + "/flash.bin";
   const std::string folder = dir + "/folder";
-  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  std::filesystem::create_directory(folder);
+#ifndef _WIN32
   const mode_t savedMask = umask(022);
+#endif
   const struct {
     const char* name;
     std::string path;
     std::string bytes;
     bool written;
-    std::string error;
+    std::string error;  // the system's words on POSIX
   } cases[] = {
       {"new file", file, std::string("\x00\xFF\x1A", 3), true, ""},
       {"replaced whole", file, std::string(5000, 'x'), true, ""},
@@ -248,22 +250,27 @@ TEST(PlatformTest, ReplaceFileWithWritesWholeOrNothing) {
     std::string error;
     EXPECT_EQ(platform::ReplaceFileWith(c.path, reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size(), error),
               c.written);
+#ifndef _WIN32
     EXPECT_EQ(error, c.error);
-    if (c.written) EXPECT_EQ(ReadWhole(c.path), c.bytes);
+#endif
+    EXPECT_EQ(error.empty(), c.written);
+    if (c.written) {
+      EXPECT_EQ(ReadWhole(c.path), c.bytes);
+    }
     // Nothing but the file and the folder: no temporary file is left.
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"flash.bin", "folder"}));
   }
+  EXPECT_EQ(ReadWhole(file), std::string(5000, 'x'));
+#ifndef _WIN32
   struct stat info {};
   ASSERT_EQ(stat(file.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0644u);  // as any new file under umask 022
-  EXPECT_EQ(ReadWhole(file), std::string(5000, 'x'));
   umask(savedMask);
-  unlink(file.c_str());
-  rmdir(folder.c_str());
-  rmdir(dir.c_str());
+#endif
+  std::filesystem::remove_all(dir);
 }
 
 // Each test gets its own lock folder and TMPDIR, so parallel runs never meet.
