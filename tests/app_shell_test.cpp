@@ -328,7 +328,8 @@ TEST_F(ShellTest, ActionsRunInsteadOfAJobAndNeverOpenTheShell) {
        ""},
       {"two actions", "en_US.UTF-8", {"--help", "--version"}, "",
        "orvel-dfu: error: '--help' and '--version' are both actions: give only one\n"},
-      {"unknown option", "zh_CN.UTF-8", {"--version", "--lsit"}, "", "orvel-dfu: 错误：未知选项“--lsit”（是否想用“--list”？）\n"},
+      {"unknown option", "zh_CN.UTF-8", {"--version", "--lsit"}, "",
+       "orvel-dfu: 错误：未知选项“--lsit”（是否想用“--list”？）\n"},
       {"option refused", "en_US.UTF-8", {"-s", "3", "--dry-run"}, "",
        "orvel-dfu: error: -s 3 is no flash size: use 0 (256 KB), 1 (512 KB) or 2 (1 MB)\n"},
       {"dry run without a program", "en_US.UTF-8", {"--dry-run", "stray"}, "",
@@ -543,7 +544,8 @@ TEST_F(ShellJobTest, ListSaysHowEveryBootloaderAnswered) {
   EXPECT_EQ(out_.str(), ListedPath(0) + "\tSN-0\t1-2.1\tfree" + description);
   EXPECT_EQ(Run({"--list", "--device", "1-2.4"}, ""), 0);
   EXPECT_EQ(out_.str(), "");
-  EXPECT_EQ(err_.str(), "orvel-dfu: note: no bootloader with path, serial number or USB location '1-2.4' is attached\n");
+  EXPECT_EQ(err_.str(),
+            "orvel-dfu: note: no bootloader with path, serial number or USB location '1-2.4' is attached\n");
   bus.Reset();
   UseLocale("zh_CN.UTF-8");
   EXPECT_EQ(Run({"--list"}, ""), 0);

@@ -248,8 +248,8 @@ TEST(PlatformTest, ReplaceFileWithWritesWholeOrNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::string error;
-    EXPECT_EQ(platform::ReplaceFileWith(c.path, reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size(), error),
-              c.written);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(c.bytes.data());
+    EXPECT_EQ(platform::ReplaceFileWith(c.path, bytes, c.bytes.size(), error), c.written);
 #ifndef _WIN32
     EXPECT_EQ(error, c.error);
 #endif
@@ -259,7 +259,9 @@ TEST(PlatformTest, ReplaceFileWithWritesWholeOrNothing) {
     }
     // Nothing but the file and the folder: no temporary file is left.
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      names.push_back(entry.path().filename().string());
+    }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"flash.bin", "folder"}));
   }

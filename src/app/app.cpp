@@ -19,7 +19,8 @@ int EndWithVerdict(bool success, const Reasons& why, const std::string& successT
 int RunJobToEnd() {
   Reasons why;
   const bool success = RunDfuJob(&why);
-  return EndWithVerdict(success, why, Localized("DFU success!", "DFU 成功！"), Localized("DFU failed!", "DFU 失败！"));
+  return EndWithVerdict(success, why, Localized("DFU success!", "DFU 成功！"),
+                        Localized("DFU failed!", "DFU 失败！"));
 }
 
 // A command line that names an action runs it and ends. One that does not

@@ -115,5 +115,6 @@ int RunVerifyOnlyAction() {
     return 0;
   }
   const bool same = RunVerifyOnly(&why);
-  return EndWithVerdict(same, why, Localized("Verify success!", "校验成功！"), Localized("Verify failed!", "校验失败！"));
+  return EndWithVerdict(same, why, Localized("Verify success!", "校验成功！"),
+                        Localized("Verify failed!", "校验失败！"));
 }
