@@ -496,9 +496,34 @@ TEST_F(ShellJobTest, FailedJobsGiveStatusZero) {
   EXPECT_EQ(out_.str().rfind(Banner(kChineseHelp) + kPrompt + kPrompt, 0), 0u);
 }
 
-// The devices of the listing test; the first has a USB location.
+// Devices of the tests below, by number; the first has a USB location.
 std::string ListedPath(int n) { return "/dev/hidraw-list-" + std::to_string(getpid()) + "-" + std::to_string(n); }
 std::string FirstHasALocation(const std::string& path) { return path == ListedPath(0) ? "1-2.1" : ""; }
+
+// The modifiers on a dfu line: --device picks one of two bootloaders, and
+// --timeout ends a wait for one that is not there as a query ends.
+TEST_F(ShellJobTest, PromptTakesDeviceAndTimeout) {
+  sim::VirtualHidBus& bus = sim::VirtualHidBus::Instance();
+  for (int n = 0; n < 2; ++n) {
+    sim::VirtualDeviceSetup setup;
+    setup.path = ListedPath(n);
+    setup.serial = L"SN-" + std::to_wstring(n);
+    bus.AddDevice(setup);
+  }
+  EXPECT_EQ(Run({}, "dfu --DEVICE SN-1 -p 1000 " + program_ + "\n"), 1);
+  EXPECT_TRUE(bus.device(0).trace().empty());
+  EXPECT_TRUE(FlashHoldsProgramAt(1, 0x1000));
+
+  EXPECT_EQ(Run({}, "dfu -w 1 --timeout 1.5 --device SN-7 -p 1000 " + program_ + "\n"), 0);
+  const std::string text = out_.str();
+  EXPECT_NE(text.find(">> Querying USB device connections\n>>: No connected device found!\n"), std::string::npos)
+      << text;
+  EXPECT_TRUE(EndsWithVerdict(text, "DFU failed!")) << text;
+  EXPECT_EQ(err_.str(),
+            "orvel-dfu: note: waiting for bootloader 'SN-7' (USB HID product ID 0xC081) to attach for at most 1.5 s; "
+            "Ctrl+C ends the wait\n"
+            "orvel-dfu: error: gave up after 1.5 s (--timeout): no bootloader 'SN-7' attached\n");
+}
 
 // --list claims, opens and probes every bootloader as the connect step
 // does, lets each go again, and says in a line how that went.
