@@ -17,7 +17,6 @@
 #include "console/reasons.h"
 #include "platform/ticks.h"
 #include "console_capture.h"
-#include "device/device_search.h"
 #include "device/hid_link.h"
 #include "options/dfu_options.h"
 #include "platform/locale_names.h"
@@ -496,17 +495,13 @@ TEST_F(ShellJobTest, FailedJobsGiveStatusZero) {
   EXPECT_EQ(out_.str().rfind(Banner(kChineseHelp) + kPrompt + kPrompt, 0), 0u);
 }
 
-// Devices of the tests below, by number; the first has a USB location.
-std::string ListedPath(int n) { return "/dev/hidraw-list-" + std::to_string(getpid()) + "-" + std::to_string(n); }
-std::string FirstHasALocation(const std::string& path) { return path == ListedPath(0) ? "1-2.1" : ""; }
-
 // The modifiers on a dfu line: --device picks one of two bootloaders, and
 // --timeout ends a wait for one that is not there as a query ends.
 TEST_F(ShellJobTest, PromptTakesDeviceAndTimeout) {
   sim::VirtualHidBus& bus = sim::VirtualHidBus::Instance();
   for (int n = 0; n < 2; ++n) {
     sim::VirtualDeviceSetup setup;
-    setup.path = ListedPath(n);
+    setup.path = "/dev/hidraw-prompt-" + std::to_string(getpid()) + "-" + std::to_string(n);
     setup.serial = L"SN-" + std::to_wstring(n);
     bus.AddDevice(setup);
   }
@@ -523,60 +518,6 @@ TEST_F(ShellJobTest, PromptTakesDeviceAndTimeout) {
             "orvel-dfu: note: waiting for bootloader 'SN-7' (USB HID product ID 0xC081) to attach for at most 1.5 s; "
             "Ctrl+C ends the wait\n"
             "orvel-dfu: error: gave up after 1.5 s (--timeout): no bootloader 'SN-7' attached\n");
-}
-
-// --list claims, opens and probes every bootloader as the connect step
-// does, lets each go again, and says in a line how that went.
-TEST_F(ShellJobTest, ListSaysHowEveryBootloaderAnswered) {
-  sim::VirtualHidBus& bus = sim::VirtualHidBus::Instance();
-  SetUsbLocationLookup(FirstHasALocation);
-  for (int n = 0; n < 4; ++n) {
-    sim::VirtualDeviceSetup setup;
-    setup.path = ListedPath(n);
-    if (n == 0) setup.serial = L"SN-0";
-    setup.openDenied = n == 2;
-    bus.AddDevice(setup);
-  }
-  bus.device(3).SetSilent(true);
-  platform::DeviceClaim otherInstance;
-  const std::string busy = ListedPath(1);
-  ASSERT_EQ(otherInstance.TryAcquire(busy, busy.substr(busy.find("hid"))), platform::DeviceClaim::Outcome::Acquired);
-  const std::string description = "\tOrvel ROM Bootloader(HID\\VID_1234&PID_C081&REV_0100)\n";
-
-  EXPECT_EQ(Run({"--list"}, "exit\n"), 1);
-  EXPECT_EQ(out_.str(), ListedPath(0) + "\tSN-0\t1-2.1\tfree" + description +     //
-                            ListedPath(1) + "\t-\t-\tbusy" + description +       //
-                            ListedPath(2) + "\t-\t-\tno-access" + description +  //
-                            ListedPath(3) + "\t-\t-\tsilent" + description);
-  const std::string udevNote = platform::DeviceAccessComesFromUdev()
-                                   ? "orvel-dfu: note: to let your user open it, install the udev rule "
-                                     "packaging/udev/70-orvel-dfu.rules (README, section \"Using a real chip on "
-                                     "Linux\")\n"
-                                   : "";
-  EXPECT_EQ(err_.str(), "orvel-dfu: warning: " + ListedPath(2) +
-                            " (Orvel ROM Bootloader(HID\\VID_1234&PID_C081&REV_0100)): cannot be opened: Failed to "
-                            "open a device with path '" + ListedPath(2) + "': Permission denied\n" + udevNote);
-  // Probed and let go: nothing restarted, nothing held.
-  for (int n = 0; n < 4; ++n) {
-    EXPECT_EQ(bus.device(n).trace().size(), n == 0 || n == 3 ? 1u : 0u) << n;
-    EXPECT_FALSE(bus.device(n).restarted());
-  }
-  EXPECT_EQ(theHidLink.device, nullptr);
-  EXPECT_FALSE(theHidLink.claim.held());
-
-  // --device narrows the list; none listed is status 0.
-  EXPECT_EQ(Run({"--list", "--device", "SN-0"}, ""), 1);
-  EXPECT_EQ(out_.str(), ListedPath(0) + "\tSN-0\t1-2.1\tfree" + description);
-  EXPECT_EQ(Run({"--list", "--device", "1-2.4"}, ""), 0);
-  EXPECT_EQ(out_.str(), "");
-  EXPECT_EQ(err_.str(),
-            "orvel-dfu: note: no bootloader with path, serial number or USB location '1-2.4' is attached\n");
-  bus.Reset();
-  UseLocale("zh_CN.UTF-8");
-  EXPECT_EQ(Run({"--list"}, ""), 0);
-  EXPECT_EQ(out_.str(), "");
-  EXPECT_EQ(err_.str(), "orvel-dfu: 提示：没有连接 bootloader（USB HID 产品 ID 0xC081）\n");
-  SetUsbLocationLookup(nullptr);
 }
 
 }  // namespace

@@ -334,11 +334,10 @@ class SelectorTest : public ConnectTest {
     SetUsbLocationLookup(nullptr);
     ConnectTest::TearDown();
   }
-  void AddThree(int appearAfter = 0) {
+  void AddThree() {
     for (int n = 0; n < 3; ++n) {
       sim::VirtualDeviceSetup loader = LoaderAt(n);
       loader.serial = L"SN-" + std::to_wstring(n);
-      loader.appearAfterEnumerations = n == 1 ? appearAfter : 0;
       LocationTable()[loader.path] = "1-2." + std::to_string(n + 1);
       Bus().AddDevice(loader);
     }
@@ -358,8 +357,6 @@ TEST_F(SelectorTest, OnlyTheSelectedDeviceIsUsed) {
     std::string reasons;
   };
   const std::vector<Case> cases = {
-      {"path", DevicePath(1), -1, false, 1, ""},
-      {"serial number", "SN-2", -1, false, 2, ""},
       {"USB location", "1-2.1", -1, false, 0, ""},
       {"selected is silent", "SN-1", 1, false, -1, named + "failed the probe: no reply within 200 ms\n"},
       {"selected is busy", "1-2.2", -1, true, -1, named + "in use by another running orvel-dfu\n"},
@@ -394,21 +391,6 @@ TEST_F(SelectorTest, OnlyTheSelectedDeviceIsUsed) {
   }
 }
 
-TEST_F(SelectorTest, WaitModeWaitsForTheSelectedDevice) {
-  AddThree(2);
-  theDeviceSearch.selector = "SN-1";
-
-  Reasons why;
-  ASSERT_EQ(ConnectDevice(true, &why), 1);
-  EXPECT_EQ(Bus().enumerations(), 3);
-  EXPECT_EQ(Trace(0), std::vector<std::string>{});
-  EXPECT_EQ(Trace(1), std::vector<std::string>{"dev1 probe"});
-  EXPECT_EQ(errors.str(),
-            "orvel-dfu: note: waiting for bootloader 'SN-1' (USB HID product ID 0xC081) to attach; Ctrl+C ends "
-            "the wait\n");
-  EXPECT_EQ(ReasonLines(why), "");
-}
-
 // A bounded wait gives up at the end of the first attempt that ends at or
 // after its time, ending as a query that finds no device ends.
 TEST_F(ConnectTest, BoundedWaitGivesUp) {
@@ -429,11 +411,6 @@ TEST_F(ConnectTest, BoundedWaitGivesUp) {
        "orvel-dfu: note: waiting for a bootloader (USB HID product ID 0xC081) to attach for at most 2 s; Ctrl+C "
        "ends the wait\n",
        "orvel-dfu: error: gave up after 2 s (--timeout): no bootloader attached\n"},
-      // Attempts of 800 ms with the probe; the second starts at 1000 ms.
-      {"silent device", 1, 1000, "", true, 1400,
-       "orvel-dfu: note: waiting for a bootloader (USB HID product ID 0xC081) to attach for at most 1 s; Ctrl+C "
-       "ends the wait\norvel-dfu: note: " + silent + "\n",
-       "orvel-dfu: error: gave up after 1 s (--timeout): no attached bootloader could be used\n"},
       {"selected silent device", 1, 250, DevicePath(0), true, 650,
        "orvel-dfu: note: waiting for bootloader '" + DevicePath(0) +
            "' (USB HID product ID 0xC081) to attach for at most 0.25 s; Ctrl+C ends the wait\n"

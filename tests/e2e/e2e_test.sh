@@ -457,9 +457,14 @@ case_list() {
   printf 'dev0 probe\ndev2 probe\n' > expected.trace
   expect_text expected.trace trace.txt "only the probes of the devices opened"
 
-  "$ORVEL_SIM" --devices 0 -- "$ORVEL_DFU" --list > out.txt 2> /dev/null
-  expect_status 0 $? "--list of no device"
-  [ ! -s out.txt ] || fail "lines without a device"
+  # --device narrows the list; none listed is status 0.
+  "$ORVEL_SIM" --devices 3 -- sh -c "'$ORVEL_DFU' --list --device ORVEL-SIM-7 > none.txt 2> /dev/null
+    echo \$? > none.status; '$ORVEL_DFU' --list --device 1-2.2 > one.txt"
+  expect_status 1 $? "--list --device"
+  printf '/dev/hidraw1\tORVEL-SIM-1\t1-2.2\tfree\t%s\n' "$DESCRIPTION" > expected.out
+  expect_text expected.out one.txt "--list --device 1-2.2"
+  expect_status 0 "$(cat none.status)" "--list of no such device"
+  [ ! -s none.txt ] || fail "a line for a device that is not attached"
 }
 
 case_select() {
