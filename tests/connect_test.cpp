@@ -362,7 +362,7 @@ TEST_F(SelectorTest, OnlyTheSelectedDeviceIsUsed) {
       {"selected is busy", "1-2.2", -1, true, -1, named + "in use by another running orvel-dfu\n"},
       {"selected is not there", "SN-9", -1, false, -1,
        "orvel-dfu: error: no bootloader with path, serial number or USB location 'SN-9' is attached\n"
-       "orvel-dfu: note: 3 other bootloader(s) attached: orvel-dfu --list shows their paths, serial numbers "
+       "orvel-dfu: note: 3 other bootloaders are attached: orvel-dfu --list shows their paths, serial numbers "
        "and USB locations\n"
        "orvel-dfu: note: to wait until it attaches, add -w 1\n"},
   };

@@ -156,9 +156,11 @@ void AddSelectedMissing(Reasons* why) {
            "没有连接路径、序列号或 USB 位置为“{0}”的 bootloader", {selector});
   const int32_t others = theDeviceSearch.count();
   if (others == 0) return;
-  AddNote(why, "{0} other bootloader(s) attached: orvel-dfu --list shows their paths, serial numbers and USB locations",
-          "连接了 {0} 个其他 bootloader：orvel-dfu --list 可列出它们的路径、序列号和 USB 位置",
-          {std::to_string(others)});
+  AddNote(why,
+          others == 1 ? "1 other bootloader is attached: orvel-dfu --list shows its path, serial number and USB location"
+                      : "{0} other bootloaders are attached: orvel-dfu --list shows their paths, serial numbers and "
+                        "USB locations",
+          "连接了 {0} 个其他 bootloader：orvel-dfu --list 可列出它们的路径、序列号和 USB 位置", {std::to_string(others)});
 }
 
 // Query mode found nothing to use: why, for every candidate seen.
