@@ -327,7 +327,8 @@ TEST_F(ShellTest, ActionsRunInsteadOfAJobAndNeverOpenTheShell) {
        ""},
       {"two actions", "en_US.UTF-8", {"--help", "--version"}, "",
        "orvel-dfu: error: '--help' and '--version' are both actions: give only one\n"},
-      {"unknown option", "zh_CN.UTF-8", {"--version", "--lsit"}, "", "orvel-dfu: 错误：未知选项“--lsit”\n"},
+      {"unknown option", "zh_CN.UTF-8", {"--version", "--lsit"}, "",
+       "orvel-dfu: 错误：未知选项“--lsit”（是否想用“--list”？）\n"},
       {"option refused", "en_US.UTF-8", {"-s", "3", "--dry-run"}, "",
        "orvel-dfu: error: -s 3 is no flash size: use 0 (256 KB), 1 (512 KB) or 2 (1 MB)\n"},
       {"dry run without a program", "en_US.UTF-8", {"--dry-run", "stray"}, "",
@@ -492,6 +493,31 @@ TEST_F(ShellJobTest, FailedJobsGiveStatusZero) {
   EXPECT_EQ(Run({}, "log 0\ndfu -p 0 " + program_ + "\n"), 0);
   EXPECT_TRUE(EndsWithVerdict(out_.str(), "DFU 失败！")) << out_.str();
   EXPECT_EQ(out_.str().rfind(Banner(kChineseHelp) + kPrompt + kPrompt, 0), 0u);
+}
+
+// The modifiers on a dfu line: --device picks one of two bootloaders, and
+// --timeout ends a wait for one that is not there as a query ends.
+TEST_F(ShellJobTest, PromptTakesDeviceAndTimeout) {
+  sim::VirtualHidBus& bus = sim::VirtualHidBus::Instance();
+  for (int n = 0; n < 2; ++n) {
+    sim::VirtualDeviceSetup setup;
+    setup.path = "/dev/hidraw-prompt-" + std::to_string(getpid()) + "-" + std::to_string(n);
+    setup.serial = L"SN-" + std::to_wstring(n);
+    bus.AddDevice(setup);
+  }
+  EXPECT_EQ(Run({}, "dfu --DEVICE SN-1 -p 1000 " + program_ + "\n"), 1);
+  EXPECT_TRUE(bus.device(0).trace().empty());
+  EXPECT_TRUE(FlashHoldsProgramAt(1, 0x1000));
+
+  EXPECT_EQ(Run({}, "dfu -w 1 --timeout 1.5 --device SN-7 -p 1000 " + program_ + "\n"), 0);
+  const std::string text = out_.str();
+  EXPECT_NE(text.find(">> Querying USB device connections\n>>: No connected device found!\n"), std::string::npos)
+      << text;
+  EXPECT_TRUE(EndsWithVerdict(text, "DFU failed!")) << text;
+  EXPECT_EQ(err_.str(),
+            "orvel-dfu: note: waiting for bootloader 'SN-7' (USB HID product ID 0xC081) to attach for at most 1.5 s; "
+            "Ctrl+C ends the wait\n"
+            "orvel-dfu: error: gave up after 1.5 s (--timeout): no bootloader 'SN-7' attached\n");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -317,6 +318,144 @@ TEST_F(ConnectTest, UnusableClaimFileIsNamed) {
                 "may read); remove it when no orvel-dfu runs\n");
   rmdir(lockFile.c_str());
 #endif
+}
+
+// Devices on the in-process bus have no sysfs: their USB locations come from
+// this table, as the platform would read them for a hidraw node.
+std::map<std::string, std::string>& LocationTable() {
+  static std::map<std::string, std::string> table;
+  return table;
+}
+
+std::string LocationFromTable(const std::string& path) {
+  const auto found = LocationTable().find(path);
+  return found != LocationTable().end() ? found->second : std::string();
+}
+
+// Three bootloaders: device N at DevicePath(N), serial number SN-N, USB
+// location 1-2.<N+1>.
+class SelectorTest : public ConnectTest {
+ protected:
+  void SetUp() override {
+    ConnectTest::SetUp();
+    SetUsbLocationLookup(LocationFromTable);
+    LocationTable().clear();
+  }
+  void TearDown() override {
+    SetUsbLocationLookup(nullptr);
+    ConnectTest::TearDown();
+  }
+  void AddThree() {
+    for (int n = 0; n < 3; ++n) {
+      sim::VirtualDeviceSetup loader = LoaderAt(n);
+      loader.serial = L"SN-" + std::to_wstring(n);
+      LocationTable()[loader.path] = "1-2." + std::to_string(n + 1);
+      Bus().AddDevice(loader);
+    }
+  }
+};
+
+// Only the selected device is a candidate: a busy or silent one fails the
+// connect step rather than being replaced by another.
+TEST_F(SelectorTest, OnlyTheSelectedDeviceIsUsed) {
+  const std::string named = "orvel-dfu: error: " + DevicePath(1) + " (" + kDefaultDescription + "): ";
+  struct Case {
+    const char* name;
+    std::string selector;
+    int misbehaving;  // -1: none
+    bool claimedElsewhere;
+    int connected;  // -1: none
+    std::string reasons;
+  };
+  const std::vector<Case> cases = {
+      {"USB location", "1-2.1", -1, false, 0, ""},
+      {"selected is silent", "SN-1", 1, false, -1, named + "failed the probe: no reply within 200 ms\n"},
+      {"selected is busy", "1-2.2", -1, true, -1, named + "in use by another running orvel-dfu\n"},
+      {"selected is not there", "SN-9", -1, false, -1,
+       "orvel-dfu: error: no bootloader with path, serial number or USB location 'SN-9' is attached\n"
+       "orvel-dfu: note: 3 other bootloaders are attached: orvel-dfu --list shows their paths, serial numbers "
+       "and USB locations\n"
+       "orvel-dfu: note: to wait until it attaches, add -w 1\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bus().Reset();
+    AddThree();
+    if (c.misbehaving >= 0) Device(c.misbehaving).SetSilent(true);
+    platform::DeviceClaim otherInstance;
+    if (c.claimedElsewhere) {
+      ASSERT_EQ(otherInstance.TryAcquire(DevicePath(1), ClaimName(1)), platform::DeviceClaim::Outcome::Acquired);
+    }
+    theDeviceSearch.selector = c.selector;
+
+    Reasons why;
+    EXPECT_EQ(ConnectDevice(false, &why), c.connected >= 0 ? 1 : 0);
+    // No note on which of three was used: the user chose it.
+    EXPECT_EQ(ReasonLines(why), c.reasons);
+    for (int n = 0; n < 3; ++n) {
+      const bool tried = n == c.connected || (n == c.misbehaving);
+      EXPECT_EQ(Trace(n), tried ? std::vector<std::string>{"dev" + std::to_string(n) + " probe"}
+                                : std::vector<std::string>{})
+          << "device " << n;
+    }
+    theHidLink.Close();
+  }
+}
+
+// A bounded wait gives up at the end of the first attempt that ends at or
+// after its time, ending as a query that finds no device ends.
+TEST_F(ConnectTest, BoundedWaitGivesUp) {
+  struct Case {
+    const char* name;
+    int32_t language;
+    int32_t timeoutMs;
+    std::string selector;
+    bool silentDevice;
+    int32_t endsAt;
+    std::string written;  // while waiting
+    std::string reasons;  // the result's
+  };
+  const std::string silent = DevicePath(0) + " (" + kDefaultDescription + "): failed the probe: no reply within 200 ms";
+  const std::vector<Case> cases = {
+      // Attempts of 600 ms; the fourth starts at 2000 ms.
+      {"nothing attached", 1, 2000, "", false, 2200,
+       "orvel-dfu: note: waiting for a bootloader (USB HID product ID 0xC081) to attach for at most 2 s; Ctrl+C "
+       "ends the wait\n",
+       "orvel-dfu: error: gave up after 2 s (--timeout): no bootloader attached\n"},
+      {"selected silent device", 1, 250, DevicePath(0), true, 650,
+       "orvel-dfu: note: waiting for bootloader '" + DevicePath(0) +
+           "' (USB HID product ID 0xC081) to attach for at most 0.25 s; Ctrl+C ends the wait\n"
+           "orvel-dfu: note: " + silent + "\n",
+       "orvel-dfu: error: gave up after 0.25 s (--timeout): bootloader '" + DevicePath(0) + "' could not be used\n"},
+      {"selected not attached", 0, 1500, "SN-9", true, 1700,
+       "orvel-dfu: 提示：正在等待 bootloader“SN-9”（USB HID 产品 ID 0xC081）连接，最多等待 1.5 秒；按 Ctrl+C 结束等待\n",
+       "orvel-dfu: 错误：1.5 秒后放弃等待（--timeout）：没有连接 bootloader“SN-9”\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bus().Reset();
+    clock = sim::VirtualClock();
+    errors.str("");
+    UiLanguage = c.language;
+    if (c.silentDevice) Device(AddBootloader(0)).SetSilent(true);
+    theDeviceSearch.selector = c.selector;
+
+    Reasons why;
+    EXPECT_EQ(ConnectDevice(true, &why, c.timeoutMs), 0);
+    EXPECT_EQ(clock.Now(), c.endsAt);
+    EXPECT_EQ(errors.str(), c.written);
+    EXPECT_EQ(ReasonLines(why), c.reasons);
+    EXPECT_EQ(console.str(), "");
+    EXPECT_FALSE(theHidLink.claim.held());
+  }
+
+  // A device that attaches in time is used.
+  Bus().Reset();
+  sim::VirtualDeviceSetup late = LoaderAt(0);
+  late.appearAfterEnumerations = 3;
+  Bus().AddDevice(late);
+  theDeviceSearch.selector.clear();
+  EXPECT_EQ(ConnectDevice(true, nullptr, 5000), 1);
 }
 
 }  // namespace

@@ -255,9 +255,8 @@ TEST_F(DfuOptions, ReasonsNameTheWordsFilesAndAddresses) {
             "command line)"}},
       {{"-x", "-p", "0", "@/app.bin"}, kAnyCase, true, 1,
        {w + "'-x' is no option and was ignored; the options are -w, -s, -m and -p"}},
-      {{"--list", "-p", "0", "@/app.bin"}, kExact, true, 1,
-       {w + "'--list' is no option and was ignored; the options are -w, -s, -m and -p (case-sensitive on the "
-            "command line)"}},
+      {{"--lst", "-p", "0", "@/app.bin"}, kExact, true, 1,
+       {w + "'--lst' is no option and was ignored (did you mean '--list'?)"}},
       {{"-p", "0", "@/app.bin", "@/b.bin", "x"}, kExact, true, 1,
        {w + "'@/b.bin' was ignored: it is no option and no option's value",
         w + "'x' was ignored: it is no option and no option's value"}},
@@ -398,7 +397,7 @@ TEST_F(DfuOptions, LongOptionsModifiersAndActions) {
             "mean '--help'?)"}},
       {{"-help", "-p", "0", "@/app.bin"}, kExact, true, kNone, "", 0, false, 1,
        {w + "'-help' is no option and was ignored (did you mean '--help'?)"}},
-      {{"--lsit"}, kExact, false, kNone, "", 0, false, 1, {e + "unknown option '--lsit'"}},
+      {{"--lsit"}, kExact, false, kNone, "", 0, false, 1, {e + "unknown option '--lsit' (did you mean '--list'?)"}},
       {{"--Quiet"}, kExact, false, kNone, "", 0, false, 1,
        {e + "unknown option '--Quiet': option names are case-sensitive on the command line (did you mean "
             "'--quiet'?)"}},
@@ -415,9 +414,17 @@ TEST_F(DfuOptions, LongOptionsModifiersAndActions) {
        {w + "'x' was ignored: it is no option and no option's value"}},
       {{"--help", "--dry-run"}, kExact, false, DfuAction::Help, "", 0, false, 1,
        {e + "'--help' and '--dry-run' are both actions: give only one"}},
-      {{"--version", "--lsit"}, kExact, false, DfuAction::Version, "", 0, false, 1, {e + "unknown option '--lsit'"}},
+      {{"--version", "--lsit"}, kExact, false, DfuAction::Version, "", 0, false, 1,
+       {e + "unknown option '--lsit' (did you mean '--list'?)"}},
       {{"--dry-run=yes"}, kExact, false, DfuAction::DryRun, "", 0, false, 1,
        {e + "'--dry-run=yes' takes no value: write --dry-run"}},
+      {{"--list", "--device=1-2.3"}, kExact, false, DfuAction::List, "1-2.3", 0, false, 1, {}},
+      {{"--verify-only", "-w", "1", "--timeout", "5", "-p", "0", "@/app.bin"}, kExact, false, DfuAction::VerifyOnly,
+       "", 5000, false, 1, {}},
+      {{"--read", "0", "1000"}, kExact, false, DfuAction::Read, "", 0, false, 1,
+       {e + "'--read' is incomplete: write --read ADDR LENGTH FILE (for example --read 0 1000 flash.bin)"}},
+      {{"--list", "--read", "0", "10", "f.bin"}, kExact, false, DfuAction::List, "", 0, false, 1,
+       {e + "'--list' and '--read' are both actions: give only one"}},
       // After a refusal the rest still names the action and --quiet.
       {{"-s", "3", "--dry-run", "--quiet"}, kExact, false, DfuAction::DryRun, "", 0, true, 1,
        {e + "-s 3 is no flash size: use 0 (256 KB), 1 (512 KB) or 2 (1 MB)"}},
@@ -429,11 +436,13 @@ TEST_F(DfuOptions, LongOptionsModifiersAndActions) {
        {w + "'--help' was ignored: it works on the command line only (here, type help)"}},
       {{"--DRY-RUN", "x"}, kAnyCase, false, kNone, "", 0, false, 1,
        {e + "'--DRY-RUN' is not available at the prompt: it works on the command line only"}},
+      {{"--LIST"}, kAnyCase, false, kNone, "", 0, false, 1,
+       {e + "'--LIST' is not available at the prompt: it works on the command line only"}},
       {{"--hlep"}, kAnyCase, false, kNone, "", 0, false, 1, {e + "unknown option '--hlep'"}},
       {{"--devcie", "a", "-p", "0", "@/app.bin"}, kAnyCase, true, kNone, "", 0, false, 1,
        {w + "'--devcie' is no option and was ignored (did you mean '--device'?)"}},
       // Chinese.
-      {{"--lsit"}, kExact, false, kNone, "", 0, false, 0, {"orvel-dfu: 错误：未知选项“--lsit”"}},
+      {{"--lsit"}, kExact, false, kNone, "", 0, false, 0, {"orvel-dfu: 错误：未知选项“--lsit”（是否想用“--list”？）"}},
       {{"--dryrun", "-p", "0", "@/app.bin", "--timeout", "3"}, kExact, true, kNone, "", 3000, false, 0,
        {"orvel-dfu: 警告：“--dryrun”不是选项，已忽略（是否想用“--dry-run”？）",
         "orvel-dfu: 警告：--timeout 已忽略：它限制 -w 1 的等待时间；不等待时只查询一次设备"}},
@@ -462,6 +471,55 @@ TEST_F(DfuOptions, LongOptionsModifiersAndActions) {
   EXPECT_EQ(theDfuSettings.device, "");
   EXPECT_EQ(theDfuSettings.timeout_ms, 0);
   EXPECT_FALSE(theDfuSettings.quiet);
+}
+
+// --read takes a hexadecimal range inside the largest flash and a file.
+TEST_F(DfuOptions, ReadTakesARangeOfTheLargestFlashAndAFile) {
+  const std::string e = "orvel-dfu: error: ";
+  const std::string w = "orvel-dfu: warning: ";
+  const struct {
+    std::vector<std::string> words;
+    uint32_t addr;
+    uint32_t length;
+    std::string file;  // empty: refused
+    int32_t language;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {{"--read", "8000", "1C40", "out.bin"}, 0x8000, 0x1C40, "out.bin", 1, {}},
+      {{"--read=0x0", "0x100000", "all.bin"}, 0, 0x100000, "all.bin", 1, {}},
+      {{"--read", "0", "10,f.bin", "x"}, 0, 0x10, "x", 1,
+       {w + "'10,f.bin' read as length 0x00000010: the text after the digits is ignored",
+        "orvel-dfu: note: '10,f.bin' is one word: the values of --read are separated by spaces, not commas"}},
+      {{"--read", "zz", "10", "f.bin"}, 0, 0, "", 1,
+       {e + "'zz' is no address: --read needs ADDR in hexadecimal (for example 8000)"}},
+      {{"--read", "0", "x", "f.bin"}, 0, 0, "", 1,
+       {e + "'x' is no length: --read needs LENGTH in hexadecimal (for example 1000 for 4096 bytes)"}},
+      {{"--read", "0", "100000000", "f.bin"}, 0, 0, "", 1,
+       {e + "length '100000000' is out of range: the largest is FFFFFFFF"}},
+      {{"--read", "0", "0", "f.bin"}, 0, 0, "", 1, {e + "--read 0 0: LENGTH must be 1 or more"}},
+      {{"--read", "FFFFF", "2", "f.bin"}, 0, 0, "", 1,
+       {e + "--read FFFFF 2: 0x000FFFFF..0x00100001 goes past 0x00100000, the end of the largest flash (1 MB)"}},
+      {{"--read", "-1", "1", "f.bin"}, 0, 0, "", 1,
+       {e + "--read -1 1: 0xFFFFFFFF..0x100000000 goes past 0x00100000, the end of the largest flash (1 MB)"}},
+      {{"--read", "FFFFFFFF", "2", "f.bin"}, 0, 0, "", 1,
+       {e + "--read FFFFFFFF 2: the range goes past 32 bits (beyond 0xFFFFFFFF)"}},
+      {{"--read", "0", "10", "-w"}, 0, 0, "", 1, {e + "--read needs a FILE to write the flash into, not '-w'"}},
+      {{"--read", "8", "100000", "f.bin"}, 0, 0, "", 0,
+       {"orvel-dfu: 错误：--read 8 100000：0x00000008..0x00100008 超出最大 Flash（1 MB）的末尾 0x00100000"}},
+  };
+  for (const auto& c : cases) {
+    std::string trace;
+    for (const std::string& word : c.words) trace += "'" + word + "' ";
+    SCOPED_TRACE(trace);
+    Reasons why;
+    EXPECT_FALSE(ParseDfuOptions(c.words, OptionNameCase::Exact, &why));
+    EXPECT_EQ(theDfuSettings.action, DfuAction::Read);
+    EXPECT_EQ(HasError(why), c.file.empty());
+    EXPECT_EQ(theDfuSettings.read_addr, c.addr);
+    EXPECT_EQ(theDfuSettings.read_length, c.length);
+    EXPECT_EQ(theDfuSettings.read_file, c.file);
+    EXPECT_EQ(Lines(why, c.language), c.lines);
+  }
 }
 
 // Files the loader refuses: its reasons pass through, and each names the file.

@@ -11,6 +11,9 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -206,6 +209,65 @@ TEST(PlatformTest, WideToUtf8) {
   const wchar_t invalid[] = {static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000), 0};
   EXPECT_EQ(platform::WideToUtf8(invalid), "\xEF\xBF\xBD\xEF\xBF\xBD");
 #endif
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// The file at a path is its old content or the whole new one; a write that
+// fails leaves no temporary file beside it.
+TEST(PlatformTest, ReplaceFileWithWritesWholeOrNothing) {
+  char pattern[] = "/tmp/orvel-replace-test-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  const std::string file = dir + "/flash.bin";
+  const std::string folder = dir + "/folder";
+  std::filesystem::create_directory(folder);
+#ifndef _WIN32
+  const mode_t savedMask = umask(022);
+#endif
+  const struct {
+    const char* name;
+    std::string path;
+    std::string bytes;
+    bool written;
+    std::string error;  // the system's words on POSIX
+  } cases[] = {
+      {"new file", file, std::string("\x00\xFF\x1A", 3), true, ""},
+      {"replaced whole", file, std::string(5000, 'x'), true, ""},
+      {"missing folder", dir + "/none/flash.bin", "abc", false, "No such file or directory"},
+      {"a folder stands there", folder, "abc", false, "Is a directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string error;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(c.bytes.data());
+    EXPECT_EQ(platform::ReplaceFileWith(c.path, bytes, c.bytes.size(), error), c.written);
+#ifndef _WIN32
+    EXPECT_EQ(error, c.error);
+#endif
+    EXPECT_EQ(error.empty(), c.written);
+    if (c.written) {
+      EXPECT_EQ(ReadWhole(c.path), c.bytes);
+    }
+    // Nothing but the file and the folder: no temporary file is left.
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"flash.bin", "folder"}));
+  }
+  EXPECT_EQ(ReadWhole(file), std::string(5000, 'x'));
+#ifndef _WIN32
+  struct stat info {};
+  ASSERT_EQ(stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u);  // as any new file under umask 022
+  umask(savedMask);
+#endif
+  std::filesystem::remove_all(dir);
 }
 
 // Each test gets its own lock folder and TMPDIR, so parallel runs never meet.

@@ -28,6 +28,9 @@ constexpr ActionRow kActions[] = {
     {DfuAction::Help, RunHelpAction},
     {DfuAction::Version, RunVersionAction},
     {DfuAction::DryRun, RunDryRun},
+    {DfuAction::List, RunList},
+    {DfuAction::Read, RunRead},
+    {DfuAction::VerifyOnly, RunVerifyOnlyAction},
 };
 
 }  // namespace

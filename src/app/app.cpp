@@ -8,15 +8,19 @@
 #include "options/dfu_options.h"
 
 // What failed comes just before the verdict that it explains.
+int EndWithVerdict(bool success, const Reasons& why, const std::string& successText,
+                   const std::string& failureText) {
+  WriteReasons(why);
+  PrintStatusLine(true, false, false, success ? successText : failureText);
+  theHidLink.Close();
+  return success ? 1 : 0;
+}
+
 int RunJobToEnd() {
   Reasons why;
   const bool success = RunDfuJob(&why);
-  WriteReasons(why);
-  const std::string verdict =
-      success ? Localized("DFU success!", "DFU 成功！") : Localized("DFU failed!", "DFU 失败！");
-  PrintStatusLine(true, false, false, verdict);
-  theHidLink.Close();
-  return success ? 1 : 0;
+  return EndWithVerdict(success, why, Localized("DFU success!", "DFU 成功！"),
+                        Localized("DFU failed!", "DFU 失败！"));
 }
 
 // A command line that names an action runs it and ends. One that does not

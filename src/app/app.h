@@ -36,6 +36,11 @@ int RunShell(std::istream& input);
 // Runs the parsed job, writes the verdict line and closes the device link.
 // Returns the exit status.
 int RunJobToEnd();
+// How a job, or an action that works on the chip, ends: the reasons, then
+// the verdict line with the job time; the device link is closed. Returns
+// the exit status, 1 on success.
+int EndWithVerdict(bool success, const Reasons& why, const std::string& successText,
+                   const std::string& failureText);
 
 // Runs the action of the parsed command line (theDfuSettings.action), after
 // the reasons the parse gave, unless one of them is an error. Returns the
@@ -47,3 +52,9 @@ void PrintUsage();
 // and the reasons otherwise.
 int RunDryRun();
 void PrintDryRunPlan();
+// --list: a line per bootloader interface; 1 when one or more are listed.
+int RunList();
+// --read: 1 when the whole range was read and written to its file.
+int RunRead();
+// --verify-only: 1 when every byte of every program matches.
+int RunVerifyOnlyAction();

@@ -26,6 +26,8 @@ void AppendPathMarker(std::string& out, std::string_view path, std::string_view 
   out.append(path.substr(at + marker.size(), 2));
 }
 
+UsbLocationLookup usbLocationLookup = platform::UsbLocationOf;
+
 bool IsControlCharacter(wchar_t c) {
   const auto code = static_cast<uint32_t>(c);
   return code < 0x20 || (code >= 0x7F && code <= 0x9F);
@@ -92,9 +94,20 @@ int32_t EnumerateDevices() {
     entry.description = FormatDeviceDescription(*info);
     if (info->path != nullptr && info->path[0] != '\0') entry.path = std::string(info->path);
     entry.serial = DeviceText(info->serial_number);
+    if (entry.path) entry.location = usbLocationLookup(*entry.path);
     search.entries.push_back(std::move(entry));
     ++appended;
   }
   hid_free_enumeration(list);
   return appended;
+}
+
+bool SelectorNames(const std::string& selector, const DeviceEntry& entry) {
+  if (selector.empty()) return true;
+  return (entry.path && *entry.path == selector) || (!entry.serial.empty() && entry.serial == selector) ||
+         (!entry.location.empty() && entry.location == selector);
+}
+
+void SetUsbLocationLookup(UsbLocationLookup lookup) {
+  usbLocationLookup = lookup != nullptr ? lookup : platform::UsbLocationOf;
 }

@@ -1,5 +1,6 @@
 #include "dfu/connect.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -88,40 +89,48 @@ Skip OpenSkip(const DeviceEntry& entry) {
 
 // Claims, opens and probes one candidate; leaves it open only when the
 // bootloader answered, and says in skip why not otherwise.
-bool TryConnect(const DeviceEntry& entry, Skip& skip) {
+CandidateState TryConnect(const DeviceEntry& entry, Skip& skip) {
   if (!entry.path) {
     skip = SkipFor(entry, "no path", "the HID library gives no path to open it",
                    "HID 库没有给出可打开的路径", {});
-    return false;
+    return CandidateState::NoAccess;
   }
   const char* path = entry.path->c_str();
   if (!theHidLink.ClaimDevice(path)) {
     skip = ClaimSkip(entry);
-    return false;
+    return CandidateState::Busy;
   }
   if (!theHidLink.OpenDevice(path)) {
     skip = OpenSkip(entry);
     // Let go at once: held by an instance that cannot use the device, the
     // claim would keep away one that can.
     theHidLink.Close();
-    return false;
+    return CandidateState::NoAccess;
   }
   Reasons happened;
-  if (RomProbe(&happened)) return true;
+  if (RomProbe(&happened)) return CandidateState::Answered;
   theHidLink.Close();
   skip = SkipFor(entry, "probe", "failed the probe: ", "探测失败：", {}, happened);
-  return false;
+  return CandidateState::Silent;
 }
 
-// The first candidate in list order that answers the probe, or nullptr;
-// skips gets why each one tried before it was not used.
-const DeviceEntry* ConnectFirstAnswering(std::vector<Skip>& skips) {
+// One attempt of the connect step: why each candidate tried was not used,
+// and how many there were.
+struct Attempt {
+  std::vector<Skip> skips;
+  int32_t candidates = 0;
+};
+
+// The first candidate in list order that answers the probe, or nullptr.
+const DeviceEntry* ConnectFirstAnswering(Attempt& attempt) {
   const int32_t found = EnumerateDevices();
   for (int32_t i = 0; i < found && i < theDeviceSearch.count(); ++i) {
     const DeviceEntry& entry = theDeviceSearch.entries[static_cast<size_t>(i)];
+    if (!SelectorNames(theDeviceSearch.selector, entry)) continue;
+    ++attempt.candidates;
     Skip skip;
-    if (TryConnect(entry, skip)) return &entry;
-    skips.push_back(std::move(skip));
+    if (TryConnect(entry, skip) == CandidateState::Answered) return &entry;
+    attempt.skips.push_back(std::move(skip));
   }
   return nullptr;
 }
@@ -132,18 +141,83 @@ std::string ProductIdText() {
   return text;
 }
 
-// Query mode found nothing to use: why, for every interface seen.
-void AddNothingConnected(Reasons* why, const std::vector<Skip>& skips) {
-  if (skips.empty()) {
+// "2.5" for 2500 ms: seconds as --timeout takes them, no trailing zeros.
+std::string SecondsText(int32_t ms) {
+  std::string text = FormatSeconds(ms / 1000.0);
+  text.erase(text.find_last_not_of('0') + 1);
+  if (text.back() == '.') text.pop_back();
+  return text;
+}
+
+// The selected interface is not among those attached.
+void AddSelectedMissing(Reasons* why) {
+  const std::string& selector = theDeviceSearch.selector;
+  AddError(why, "no bootloader with path, serial number or USB location '{0}' is attached",
+           "没有连接路径、序列号或 USB 位置为“{0}”的 bootloader", {selector});
+  const int32_t others = theDeviceSearch.count();
+  if (others == 0) return;
+  AddNote(why,
+          others == 1 ? "1 other bootloader is attached: orvel-dfu --list shows its path, serial number and USB location"
+                      : "{0} other bootloaders are attached: orvel-dfu --list shows their paths, serial numbers and "
+                        "USB locations",
+          "连接了 {0} 个其他 bootloader：orvel-dfu --list 可列出它们的路径、序列号和 USB 位置", {std::to_string(others)});
+}
+
+// Query mode found nothing to use: why, for every candidate seen.
+void AddNothingConnected(Reasons* why, const Attempt& attempt) {
+  if (attempt.candidates == 0 && !theDeviceSearch.selector.empty()) {
+    AddSelectedMissing(why);
+    AddNote(why, "to wait until it attaches, add -w 1", "要等待它连接，请加上 -w 1");
+    return;
+  }
+  if (attempt.candidates == 0) {
     AddError(why, "no bootloader found: no USB HID interface with product ID {0} is attached",
              "未找到 bootloader：没有连接产品 ID 为 {0} 的 USB HID 接口", {ProductIdText()});
     AddNote(why, "to wait until the chip's bootloader attaches, add -w 1",
             "要等待芯片的 bootloader 连接，请加上 -w 1");
     return;
   }
-  for (const Skip& skip : skips) {
+  for (const Skip& skip : attempt.skips) {
     if (why != nullptr) why->insert(why->end(), skip.reasons.begin(), skip.reasons.end());
   }
+}
+
+// A bounded wait ran out. Why each candidate was skipped went out as a note
+// while waiting.
+void AddGaveUp(Reasons* why, int32_t timeoutMs, const Attempt& last) {
+  const std::string seconds = SecondsText(timeoutMs);
+  const std::string& selector = theDeviceSearch.selector;
+  const bool attached = last.candidates > 0;
+  if (selector.empty()) {
+    AddError(why, attached ? "gave up after {0} s (--timeout): no attached bootloader could be used"
+                           : "gave up after {0} s (--timeout): no bootloader attached",
+             attached ? "{0} 秒后放弃等待（--timeout）：连接的 bootloader 都无法使用"
+                      : "{0} 秒后放弃等待（--timeout）：没有连接 bootloader",
+             {seconds});
+    return;
+  }
+  AddError(why, attached ? "gave up after {0} s (--timeout): bootloader '{1}' could not be used"
+                         : "gave up after {0} s (--timeout): no bootloader '{1}' attached",
+           attached ? "{0} 秒后放弃等待（--timeout）：bootloader“{1}”无法使用"
+                    : "{0} 秒后放弃等待（--timeout）：没有连接 bootloader“{1}”",
+           {seconds, selector});
+}
+
+// Said at once in wait mode: what it waits for, and for how long.
+void WriteWaitNote(int32_t timeoutMs) {
+  const bool selected = !theDeviceSearch.selector.empty();
+  std::string english = selected ? "waiting for bootloader '{1}'" : "waiting for a bootloader";
+  std::string chinese = selected ? "正在等待 bootloader“{1}”" : "正在等待 bootloader";
+  english += " (USB HID product ID {0}) to attach";
+  chinese += "（USB HID 产品 ID {0}）连接";
+  if (timeoutMs > 0) {
+    english += " for at most {2} s";
+    chinese += "，最多等待 {2} 秒";
+  }
+  Reasons start;
+  AddNote(&start, english + "; Ctrl+C ends the wait", chinese + "；按 Ctrl+C 结束等待",
+          {ProductIdText(), theDeviceSearch.selector, SecondsText(timeoutMs)});
+  WriteReasons(start);
 }
 
 // Wait mode: each interface's reason the first time it is skipped for it,
@@ -158,9 +232,10 @@ void WriteNewSkips(const std::vector<Skip>& skips, std::set<std::string>& told) 
   }
 }
 
+// Which of several was used, unless the user chose it.
 void AddChoiceNote(Reasons* why, const DeviceEntry& used) {
   const int32_t attached = theDeviceSearch.count();
-  if (attached < 2) return;
+  if (attached < 2 || !theDeviceSearch.selector.empty()) return;
   AddNote(why, "{0} bootloaders are attached; used {1} (serial number {2})",
           "连接了 {0} 个 bootloader；使用了 {1}（序列号 {2}）",
           {std::to_string(attached), used.path.value_or(used.description),
@@ -169,20 +244,18 @@ void AddChoiceNote(Reasons* why, const DeviceEntry& used) {
 
 }  // namespace
 
-int32_t ConnectDevice(bool wait, Reasons* why) {
+int32_t ConnectDevice(bool wait, Reasons* why, int32_t timeoutMs) {
+  const int32_t start = NowTicks();
+  const bool bounded = wait && timeoutMs > 0;
   std::set<std::string> told;
-  if (wait) {
-    Reasons start;
-    AddNote(&start,
-            "waiting for a bootloader (USB HID product ID {0}) to attach; Ctrl+C ends the wait",
-            "正在等待 bootloader（USB HID 产品 ID {0}）连接；按 Ctrl+C 结束等待", {ProductIdText()});
-    WriteReasons(start);
-  }
-  do {
-    SleepTicks(kAttemptPauseMs);
-    std::vector<Skip> skips;
-    const DeviceEntry* connected = ConnectFirstAnswering(skips);
-    if (wait) WriteNewSkips(skips, told);
+  if (wait) WriteWaitNote(bounded ? timeoutMs : 0);
+  for (;;) {
+    // The last attempt of a bounded wait starts by the bound at the latest.
+    const int32_t left = bounded ? timeoutMs - TicksSince(start) : kAttemptPauseMs;
+    SleepTicks(std::min(kAttemptPauseMs, std::max(left, 0)));
+    Attempt attempt;
+    const DeviceEntry* connected = ConnectFirstAnswering(attempt);
+    if (wait) WriteNewSkips(attempt.skips, told);
     if (connected != nullptr) {
       // Input the device queued before or right after the probe echo would
       // otherwise be read as the reply to the job's first command.
@@ -191,9 +264,15 @@ int32_t ConnectDevice(bool wait, Reasons* why) {
       AddChoiceNote(why, *connected);
       return 1;
     }
-    if (!wait) AddNothingConnected(why, skips);
-  } while (wait);
-  return 0;
+    if (!wait) {
+      AddNothingConnected(why, attempt);
+      return 0;
+    }
+    if (bounded && TicksSince(start) >= timeoutMs) {
+      AddGaveUp(why, timeoutMs, attempt);
+      return 0;
+    }
+  }
 }
 
 void PrintConnectMessage(bool wait, const std::string& description) {
@@ -202,4 +281,11 @@ void PrintConnectMessage(bool wait, const std::string& description) {
       wait ? Localized(": Wait to connect to the device: \"", "：等待连接到设备：\"")
            : Localized(": Query connected device: \"", "：查询连接到设备：\"");
   PrintStatusLine(false, false, false, lead + description + "\"");
+}
+
+CandidateState TryCandidate(const DeviceEntry& entry, Reasons* why) {
+  Skip skip;
+  const CandidateState state = TryConnect(entry, skip);
+  if (why != nullptr) why->insert(why->end(), skip.reasons.begin(), skip.reasons.end());
+  return state;
 }

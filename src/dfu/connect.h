@@ -5,11 +5,27 @@
 #include <string>
 
 #include "common/reason.h"
+#include "device/device_search.h"
 
-// 1: a device answered and is open on theHidLink; 0: none (query mode only;
-// in wait mode the call returns only when a device connects).
-// why, when given, receives why no interface could be used (query mode), or
-// which of several was (a note). Wait mode writes at once that it waits, and
-// why an interface is skipped the first time it is.
-int32_t ConnectDevice(bool wait, Reasons* why = nullptr);
+// 1: a device answered and is open on theHidLink; 0: none. Query mode makes
+// one attempt; wait mode tries until a device connects, or, with timeoutMs
+// above 0, until an attempt ends timeoutMs or more after the call began (the
+// last one starts by then).
+// Only the interfaces theDeviceSearch.selector names are candidates.
+// why, when given, receives why no interface could be used, or which of
+// several was (a note). Wait mode writes at once that it waits, and why an
+// interface is skipped the first time it is.
+int32_t ConnectDevice(bool wait, Reasons* why = nullptr, int32_t timeoutMs = 0);
 void PrintConnectMessage(bool wait, const std::string& description);
+
+// What became of one interface that was claimed, opened and probed.
+enum class CandidateState {
+  Answered,  // it answered the probe and is open on theHidLink, claimed
+  Busy,      // another running orvel-dfu holds its claim: not opened
+  NoAccess,  // it cannot be opened
+  Silent,    // opened, but gave no right answer to the probe; let go again
+};
+
+// One step of the connect step on one interface; why receives why it cannot
+// be used.
+CandidateState TryCandidate(const DeviceEntry& entry, Reasons* why);

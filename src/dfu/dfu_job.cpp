@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -144,6 +145,40 @@ bool DownloadProgram(const ProgramImage& image, int32_t total, int32_t& done, Re
   return true;
 }
 
+// What a read-back pass does with each chunk read: true to go on; false,
+// with the reason, to end the pass.
+using ChunkCheck = std::function<bool(uint32_t offset, const uint8_t* read, int32_t count, Reasons* why)>;
+
+// Reads [start, start + length) chunk by chunk, moving the progress before
+// each request so that a failing chunk is counted in the final figure.
+bool ReadPass(uint32_t start, uint32_t length, int32_t total, int32_t& done, const ChunkCheck& check,
+              Reasons* why) {
+  if (LogMode) ResetStepProgress();
+  const int32_t shownLength = static_cast<int32_t>(length);
+  uint8_t readBack[kRomChunk];
+  uint32_t offset = 0;
+  while (offset < length) {
+    const int32_t count = ChunkSize(length, offset);
+    const int32_t shownDone = static_cast<int32_t>(offset) + count;
+    done += count;
+    ShowPassProgress(ShowVerifyProgress, shownLength, shownDone, total, done, false);
+    const uint32_t address = start + offset;
+    Reasons happened;
+    const bool read = RomRead(address, count, readBack, &happened);
+    if (!read) {
+      AddInContext(why, happened, "reading {0} bytes at {1} failed: ", "在 {1} 读取 {0} 个字节失败：",
+                   {std::to_string(count), AddressText(address)});
+    }
+    if (!read || !check(offset, readBack, count, why)) {
+      ShowPassProgress(ShowVerifyProgress, shownLength, shownDone, total, done, true);
+      return false;
+    }
+    offset += static_cast<uint32_t>(count);
+  }
+  if (LogMode) ShowVerifyProgress(shownLength, shownLength, true);
+  return true;
+}
+
 }  // namespace
 
 std::vector<EraseRegion> PlanEraseRegions() {
@@ -167,14 +202,7 @@ std::vector<EraseRegion> PlanEraseRegions() {
 
 bool RunDfuJob(Reasons* why) {
   PrintHeading("Enter DFU", "进入 DFU");
-  theDeviceSearch.vendor_id = theDfuSettings.vendor_id;
-  theDeviceSearch.product_id = theDfuSettings.product_id;
-  theDeviceSearch.interface_number = theDfuSettings.interface_number;
-  PrintHeading("Querying USB device connections", "查询 USB 设备连接");
-  if (ConnectDevice(theDfuSettings.wait != 0, why) <= 0) {
-    PrintNoDeviceFound();
-    return false;
-  }
+  if (!ConnectAsSet(why)) return false;
   StartJobClock();
   if (!EraseStep(why) || !DownloadStep(why)) return false;
   if (theDfuSettings.mode == 0 && !VerifyStep(why)) return false;
@@ -184,6 +212,23 @@ bool RunDfuJob(Reasons* why) {
   for (int repeat = 0; repeat < 3; ++repeat) RomRestart();
   PrintStepResult(true);
   if (!LogMode) ShowOverallProgress(100, 100, true);
+  return true;
+}
+
+void CopyDeviceSettingsToSearch() {
+  theDeviceSearch.vendor_id = theDfuSettings.vendor_id;
+  theDeviceSearch.product_id = theDfuSettings.product_id;
+  theDeviceSearch.interface_number = theDfuSettings.interface_number;
+  theDeviceSearch.selector = theDfuSettings.device;
+}
+
+bool ConnectAsSet(Reasons* why) {
+  CopyDeviceSettingsToSearch();
+  PrintHeading("Querying USB device connections", "查询 USB 设备连接");
+  if (ConnectDevice(theDfuSettings.wait != 0, why, theDfuSettings.timeout_ms) <= 0) {
+    PrintNoDeviceFound();
+    return false;
+  }
   return true;
 }
 
@@ -208,10 +253,10 @@ bool DownloadStep(Reasons* why) {
   return true;
 }
 
-bool VerifyStep(Reasons* why) {
+bool VerifyStep(Reasons* why, bool afterDownload) {
   PrintHeading("Verify", "校验");
-  const int32_t downloaded = TotalProgramBytes();
-  const int32_t total = 2 * downloaded;
+  const int32_t downloaded = afterDownload ? TotalProgramBytes() : 0;
+  const int32_t total = downloaded + TotalProgramBytes();
   int32_t done = downloaded;
   if (!LogMode) ShowOverallProgress(total, done, false);
   for (const ProgramImage& image : theProgramImageList.images) {
@@ -231,33 +276,21 @@ bool VerifyStep(Reasons* why) {
 
 bool VerifyProgram(const uint8_t* expected, uint32_t start, uint32_t length, int32_t total,
                    int32_t& done, Reasons* why) {
-  if (LogMode) ResetStepProgress();
-  const int32_t shownLength = static_cast<int32_t>(length);
-  uint8_t readBack[kRomChunk];
-  uint32_t offset = 0;
-  while (offset < length) {
-    const int32_t count = ChunkSize(length, offset);
-    const int32_t shownDone = static_cast<int32_t>(offset) + count;
-    done += count;
-    ShowPassProgress(ShowVerifyProgress, shownLength, shownDone, total, done, false);
-    const uint32_t address = start + offset;
-    Reasons happened;
-    const bool read = RomRead(address, count, readBack, &happened);
-    const bool same = read && std::memcmp(readBack, expected + offset, static_cast<size_t>(count)) == 0;
-    if (!read) {
-      AddInContext(why, happened, "reading {0} bytes at {1} failed: ", "在 {1} 读取 {0} 个字节失败：",
-                   {std::to_string(count), AddressText(address)});
-    } else if (!same) {
-      AddMismatch(why, address, expected + offset, readBack, count);
-    }
-    if (!same) {
-      ShowPassProgress(ShowVerifyProgress, shownLength, shownDone, total, done, true);
-      return false;
-    }
-    offset += static_cast<uint32_t>(count);
-  }
-  if (LogMode) ShowVerifyProgress(shownLength, shownLength, true);
-  return true;
+  const auto compare = [expected, start](uint32_t offset, const uint8_t* read, int32_t count, Reasons* mismatch) {
+    if (std::memcmp(read, expected + offset, static_cast<size_t>(count)) == 0) return true;
+    AddMismatch(mismatch, start + offset, expected + offset, read, count);
+    return false;
+  };
+  return ReadPass(start, length, total, done, compare, why);
+}
+
+bool ReadFlashInto(uint8_t* into, uint32_t start, uint32_t length, int32_t total, int32_t& done,
+                   Reasons* why) {
+  const auto keep = [into](uint32_t offset, const uint8_t* read, int32_t count, Reasons*) {
+    std::memcpy(into + offset, read, static_cast<size_t>(count));
+    return true;
+  };
+  return ReadPass(start, length, total, done, keep, why);
 }
 
 void PrintNoDeviceFound() {

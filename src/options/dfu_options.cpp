@@ -25,6 +25,9 @@ void ResetDfuSettings() {
   theDfuSettings.device.clear();
   theDfuSettings.timeout_ms = 0;
   theDfuSettings.quiet = false;
+  theDfuSettings.read_addr = 0;
+  theDfuSettings.read_length = 0;
+  theDfuSettings.read_file.clear();
   theDfuSettings.action = DfuAction::None;
 }
 

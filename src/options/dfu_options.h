@@ -18,7 +18,10 @@ constexpr uint8_t kLargestFlashSize = 2;
 
 // What a command line asks for instead of a job. Actions are named only on
 // the command line; at the prompt they are not available.
-enum class DfuAction { None, Help, Version, DryRun };
+enum class DfuAction { None, Help, Version, DryRun, List, Read, VerifyOnly };
+
+// --read reads at most the largest flash, 1 MB from address 0.
+constexpr uint32_t kLargestFlashEnd = 0x100000;
 
 struct DfuSettings {
   uint16_t vendor_id = 0x0000;
@@ -36,6 +39,11 @@ struct DfuSettings {
   int32_t timeout_ms = 0;
   // --quiet: no notes or warnings on standard error.
   bool quiet = false;
+  // --read ADDR LENGTH FILE: [read_addr, read_addr + read_length), inside
+  // the largest flash, into read_file.
+  uint32_t read_addr = 0;
+  uint32_t read_length = 0;
+  std::string read_file;
   DfuAction action = DfuAction::None;
 };
 

@@ -91,38 +91,122 @@ bool TakeMode(const std::string* values, Reasons* why) {
   return TakeLimitedByte("-m", values[0], kLargestMode, kTexts, theDfuSettings.mode, why);
 }
 
-bool TakeProgram(const std::string* values, Reasons* why) {
-  const std::string& word = values[0];
-  uint32_t addr = 0;
-  switch (ConvertAddress(word, addr)) {
+// A word taken as it is. An empty one, or one that starts with '-', is
+// refused with the reason ({0} the word): most likely the value was left out
+// and the next option taken for it.
+bool TakeWordValue(const std::string& word, const char* english, const char* chinese, std::string& field,
+                   Reasons* why) {
+  if (word.empty() || word[0] == '-') {
+    AddError(why, english, chinese, {word});
+    return false;
+  }
+  field = word;
+  return true;
+}
+
+// How a hexadecimal value is refused or read in an unexpected way: {0} the
+// word, {1} the value read.
+struct HexValueTexts {
+  const char* invalidEnglish;
+  const char* invalidChinese;
+  const char* tooLargeEnglish;
+  const char* tooLargeChinese;
+  const char* readAsEnglish;
+  const char* readAsChinese;
+};
+
+// A value by the number rule for addresses (hexadecimal, optional 0x).
+bool TakeHexValue(const char* name, const std::string& word, const HexValueTexts& texts, uint32_t& value,
+                  Reasons* why) {
+  switch (ConvertAddress(word, value)) {
     case NumberError::None:
       break;
     case NumberError::Invalid:
-      AddError(why, "'{0}' is no address: -p needs a hexadecimal address (for example A000) before the path",
-               "“{0}”不是地址：-p 后面需要先写十六进制地址（例如 A000），再写路径", {word});
+      AddError(why, texts.invalidEnglish, texts.invalidChinese, {word});
       return false;
     case NumberError::OutOfRange:
-      AddError(why, "address '{0}' is out of range: the largest is FFFFFFFF", "地址“{0}”超出范围：最大为 FFFFFFFF",
-               {word});
+      AddError(why, texts.tooLargeEnglish, texts.tooLargeChinese, {word});
       return false;
   }
   if (!TextAfterNumber(word, 16).empty()) {
-    AddWarning(why, "'{0}' read as address {1}: the text after the digits is ignored",
-               "“{0}”读作地址 {1}：数字后面的文字被忽略", {word, AddressText(addr)});
-    NoteCommaInValue("-p", word, why);
+    AddWarning(why, texts.readAsEnglish, texts.readAsChinese, {word, AddressText(value)});
+    NoteCommaInValue(name, word, why);
   }
-  return AddProgramEntry(addr, values[1], why);
+  return true;
+}
+
+// The texts for an address; only why a word is no address differs.
+constexpr HexValueTexts AddressTexts(const char* invalidEnglish, const char* invalidChinese) {
+  return {invalidEnglish,
+          invalidChinese,
+          "address '{0}' is out of range: the largest is FFFFFFFF",
+          "地址“{0}”超出范围：最大为 FFFFFFFF",
+          "'{0}' read as address {1}: the text after the digits is ignored",
+          "“{0}”读作地址 {1}：数字后面的文字被忽略"};
+}
+
+bool TakeProgram(const std::string* values, Reasons* why) {
+  static constexpr HexValueTexts kTexts =
+      AddressTexts("'{0}' is no address: -p needs a hexadecimal address (for example A000) before the path",
+                   "“{0}”不是地址：-p 后面需要先写十六进制地址（例如 A000），再写路径");
+  uint32_t addr = 0;
+  return TakeHexValue("-p", values[0], kTexts, addr, why) && AddProgramEntry(addr, values[1], why);
+}
+
+// [addr, addr + length) must lie in the largest flash; its end as the tool
+// writes addresses, or as "0x1xxxxxxxx" past 32 bits.
+bool CheckReadRange(const std::string* values, uint32_t addr, uint32_t length, Reasons* why) {
+  const std::vector<std::string> words = {values[0], values[1]};
+  if (length == 0) {
+    AddError(why, "--read {0} {1}: LENGTH must be 1 or more", "--read {0} {1}：LENGTH 至少为 1", words);
+    return false;
+  }
+  const uint64_t end = static_cast<uint64_t>(addr) + length;
+  if (end > 0xFFFFFFFFull + 1) {
+    AddError(why, "--read {0} {1}: the range goes past 32 bits (beyond 0xFFFFFFFF)",
+             "--read {0} {1}：范围超出 32 位（超过 0xFFFFFFFF）", words);
+    return false;
+  }
+  if (end > kLargestFlashEnd) {
+    // A range may end right at 2^32, one past the last 32-bit address.
+    const std::string endText = end > 0xFFFFFFFFull ? "0x100000000" : AddressText(static_cast<uint32_t>(end));
+    AddError(why, "--read {0} {1}: {2}..{3} goes past {4}, the end of the largest flash (1 MB)",
+             "--read {0} {1}：{2}..{3} 超出最大 Flash（1 MB）的末尾 {4}",
+             {values[0], values[1], AddressText(addr), endText, AddressText(kLargestFlashEnd)});
+    return false;
+  }
+  return true;
+}
+
+bool TakeRead(const std::string* values, Reasons* why) {
+  static constexpr HexValueTexts kAddrTexts =
+      AddressTexts("'{0}' is no address: --read needs ADDR in hexadecimal (for example 8000)",
+                   "“{0}”不是地址：--read 的 ADDR 需要十六进制地址（例如 8000）");
+  static constexpr HexValueTexts kLengthTexts = {
+      "'{0}' is no length: --read needs LENGTH in hexadecimal (for example 1000 for 4096 bytes)",
+      "“{0}”不是长度：--read 的 LENGTH 需要十六进制数（例如 1000 表示 4096 字节）",
+      "length '{0}' is out of range: the largest is FFFFFFFF",
+      "长度“{0}”超出范围：最大为 FFFFFFFF",
+      "'{0}' read as length {1}: the text after the digits is ignored",
+      "“{0}”读作长度 {1}：数字后面的文字被忽略"};
+  uint32_t addr = 0;
+  uint32_t length = 0;
+  if (!TakeHexValue("--read", values[0], kAddrTexts, addr, why) ||
+      !TakeHexValue("--read", values[1], kLengthTexts, length, why) || !CheckReadRange(values, addr, length, why)) {
+    return false;
+  }
+  if (!TakeWordValue(values[2], "--read needs a FILE to write the flash into, not '{0}'",
+                     "--read 需要写入 Flash 内容的文件 FILE，而不是“{0}”", theDfuSettings.read_file, why)) {
+    return false;
+  }
+  theDfuSettings.read_addr = addr;
+  theDfuSettings.read_length = length;
+  return true;
 }
 
 bool TakeDevice(const std::string* values, Reasons* why) {
-  const std::string& selector = values[0];
-  if (selector.empty() || selector[0] == '-') {
-    AddError(why, "--device needs a device path, serial number or USB location, not '{0}'",
-             "--device 后面需要设备路径、序列号或 USB 位置，而不是“{0}”", {selector});
-    return false;
-  }
-  theDfuSettings.device = selector;
-  return true;
+  return TakeWordValue(values[0], "--device needs a device path, serial number or USB location, not '{0}'",
+                       "--device 后面需要设备路径、序列号或 USB 位置，而不是“{0}”", theDfuSettings.device, why);
 }
 
 bool TakeTimeout(const std::string* values, Reasons* why) {
@@ -158,6 +242,9 @@ constexpr OptionSpec kOptions[] = {
     {"--help", 0, "--help", "--help", nullptr, DfuAction::Help, "help"},
     {"--version", 0, "--version", "--version", nullptr, DfuAction::Version, "v"},
     {"--dry-run", 0, "--dry-run", "--dry-run -p A000 app.bin", nullptr, DfuAction::DryRun},
+    {"--list", 0, "--list", "--list", nullptr, DfuAction::List},
+    {"--read", 3, "--read ADDR LENGTH FILE", "--read 0 1000 flash.bin", TakeRead, DfuAction::Read},
+    {"--verify-only", 0, "--verify-only", "--verify-only -p A000 app.bin", nullptr, DfuAction::VerifyOnly},
 };
 
 // How many single-letter edits (insert, delete, replace, swap two

@@ -2,6 +2,7 @@
 // per platform (platform_posix.cpp, platform_win32.cpp), chosen by the build.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -89,6 +90,21 @@ void SetClaimLockFolder(const std::string& folder);
 // True where users get access to the bootloader's device node through a udev
 // rule (Linux).
 bool DeviceAccessComesFromUdev();
+
+// The USB location of the device interface at devicePath: the kernel's name
+// of the USB device it belongs to, BUS-PORT[.PORT...] ("1-2.3", as in
+// /sys/bus/usb/devices/1-2.3). It names a physical port and stays the same
+// whichever device is plugged in there.
+//   Linux: read through sysfs from a hidraw node (its hid device, the USB
+//   interface above it, the USB device above that).
+//   Elsewhere, and for a node that is no USB device's: "" (unknown).
+std::string UsbLocationOf(const std::string& devicePath);
+
+// Writes the bytes to a new file beside path, then renames it to path: the
+// file at path is either what it was or the whole new content, never part of
+// it, whatever fails. False, with the system's reason, when the file could
+// not be written; nothing is then left behind.
+bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, std::string& systemError);
 
 // A file opened for reading, never blocking in the open (a FIFO with no
 // writer would block a plain one), so that its kind can be checked first.

@@ -1,5 +1,6 @@
 // POSIX: locale from the environment, GBK through iconv, device claims as
-// flock()s on the device node or on a lock file in one fixed folder.
+// flock()s on the device node or on a lock file in one fixed folder, USB
+// locations from Linux's sysfs.
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -10,7 +11,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/locale_names.h"
 #include "platform/platform.h"
@@ -107,6 +110,54 @@ ClaimOutcome LockOpenFile(int fd, intptr_t& handle) {
   }
   handle = fd;
   return ClaimOutcome::Acquired;
+}
+
+std::string LastPathPart(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The kernel's name of a USB device: BUS-PORT[.PORT...] ("1-2.3"). Root hubs
+// ("usb1") and interfaces ("1-2.3:1.0") have names of other forms.
+bool IsUsbDeviceName(const std::string& name) {
+  const size_t dash = name.find('-');
+  if (dash == std::string::npos || !AllDigits(name.substr(0, dash))) return false;
+  size_t from = dash + 1;
+  for (;;) {
+    const size_t dot = name.find('.', from);
+    if (!AllDigits(name.substr(from, dot == std::string::npos ? std::string::npos : dot - from))) return false;
+    if (dot == std::string::npos) return true;
+    from = dot + 1;
+  }
+}
+
+// Writes all of the bytes, across short writes and interruptions.
+bool WriteAll(int fd, const uint8_t* bytes, size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, bytes, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written == 0) errno = EIO;
+    if (written <= 0) return false;
+    bytes += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// A new file gets the mode any program's new file gets: 0666 less the umask.
+void GiveUsualMode(int fd) {
+  const mode_t mask = umask(0);
+  umask(mask);
+  (void)fchmod(fd, 0666 & ~mask);
 }
 
 }  // namespace
@@ -211,6 +262,52 @@ bool DeviceAccessComesFromUdev() {
 #else
   return false;
 #endif
+}
+
+// /sys/class/hidraw/hidrawN/device is the hid device; the folder above it is
+// the USB interface (1-2.3:1.0), and the one above that the USB device
+// (1-2.3), whose name is the location.
+std::string UsbLocationOf(const std::string& devicePath) {
+#ifdef __linux__
+  const std::string node = LastPathPart(devicePath);
+  if (node.rfind("hidraw", 0) != 0 || !AllDigits(node.substr(6))) return std::string();
+  char* resolved = realpath(("/sys/class/hidraw/" + node + "/device").c_str(), nullptr);
+  if (resolved == nullptr) return std::string();
+  const std::string hidDevice = resolved;
+  std::free(resolved);
+  const std::string usbInterface = FolderOf(hidDevice);
+  const std::string usbDevice = LastPathPart(FolderOf(usbInterface));
+  // The interface's name starts with its device's: "1-2.3" + ":1.0".
+  if (!IsUsbDeviceName(usbDevice) || LastPathPart(usbInterface).rfind(usbDevice + ":", 0) != 0) return std::string();
+  return usbDevice;
+#else
+  (void)devicePath;
+  return std::string();
+#endif
+}
+
+// The new file lies beside path, so the rename never crosses file systems.
+bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, std::string& systemError) {
+  std::string temporary = path + ".tmp-XXXXXX";
+  const int fd = mkostemp(&temporary[0], O_CLOEXEC);
+  if (fd < 0) {
+    systemError = std::strerror(errno);
+    return false;
+  }
+  GiveUsualMode(fd);
+  // On disk before the rename: a crash right after it leaves the old file or
+  // the new one, never an empty one.
+  bool written = WriteAll(fd, bytes, size) && fsync(fd) == 0;
+  int failure = written ? 0 : errno;
+  if (::close(fd) != 0 && written) {
+    written = false;
+    failure = errno;
+  }
+  if (written && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  if (written) failure = errno;
+  ::unlink(temporary.c_str());
+  systemError = std::strerror(failure);
+  return false;
 }
 
 }  // namespace platform

@@ -6,6 +6,10 @@
 // taking one always succeeds and holds nothing.
 #include <emscripten.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "platform/platform.h"
 
 namespace platform {
@@ -109,5 +113,21 @@ void SetClaimLockFolder(const std::string& /*folder*/) {}
 
 // The browser asks the user for each device; no rule grants access.
 bool DeviceAccessComesFromUdev() { return false; }
+
+// WebHID does not tell where a device is plugged in.
+std::string UsbLocationOf(const std::string& /*devicePath*/) { return std::string(); }
+
+// The page keeps files in the module's memory file system, where a rename
+// replaces the file at once.
+bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, std::string& systemError) {
+  const std::string temporary = path + ".tmp";
+  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  bool written = file != nullptr && std::fwrite(bytes, 1, size, file) == size;
+  if (file != nullptr && std::fclose(file) != 0) written = false;
+  if (written && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  systemError = std::strerror(errno);
+  std::remove(temporary.c_str());
+  return false;
+}
 
 }  // namespace platform

@@ -41,6 +41,18 @@ std::string WideToCodePage(const std::wstring& wide, UINT codePage) {
   return narrow;
 }
 
+// The system's own words for an error code, in UTF-8, without the line end.
+std::string SystemErrorText(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+      reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring wide = length > 0 && text != nullptr ? std::wstring(text, length) : L"error " + std::to_wstring(error);
+  if (text != nullptr) LocalFree(text);
+  while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L' ')) wide.pop_back();
+  return WideToCodePage(wide, CP_UTF8);
+}
+
 // GBK has no characters beyond the Basic Multilingual Plane. Each of them is
 // a surrogate pair in UTF-16; it becomes one '?', not one per half.
 std::wstring WithAstralCharactersAsQuestionMarks(const std::wstring& wide) {
@@ -156,5 +168,39 @@ const std::string& ClaimLockFolder() {
 void SetClaimLockFolder(const std::string& /*folder*/) {}
 
 bool DeviceAccessComesFromUdev() { return false; }
+
+// No location yet: hidapi's Windows paths name the interface, not the port.
+std::string UsbLocationOf(const std::string& /*devicePath*/) { return std::string(); }
+
+// Paths are narrow strings in the ANSI code page, as the program files are
+// opened. The new file's name: path + ".tmp-" + process + count.
+bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, std::string& systemError) {
+  static unsigned count = 0;
+  const std::string temporary =
+      path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+  HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    systemError = SystemErrorText(GetLastError());
+    return false;
+  }
+  bool written = true;
+  while (written && size > 0) {
+    const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD done = 0;
+    written = WriteFile(file, bytes, chunk, &done, nullptr) != 0 && done > 0;
+    bytes += done;
+    size -= done;
+  }
+  written = written && FlushFileBuffers(file) != 0;
+  DWORD failure = written ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(file);
+  if (written && MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  if (written) failure = GetLastError();
+  DeleteFileA(temporary.c_str());
+  systemError = SystemErrorText(failure);
+  return false;
+}
 
 }  // namespace platform

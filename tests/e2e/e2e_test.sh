@@ -65,9 +65,10 @@ read_lines() {  # dev addr length
 
 # What the one-shot overall progress line shows for programs of the given
 # lengths, mode 0. FAIL_KIND (data or read) and FAIL_AT (the failing packet,
-# counting from 1) end it early, as a failed packet does.
-overall_progress() {  # "len..." [fail_kind fail_at]
-  awk -v lens="$1" -v fail="${2:-}" -v failat="${3:-0}" '
+# counting from 1) end it early, as a failed packet does. READ_ONLY set: a
+# read with no download before it (--read, --verify-only).
+overall_progress() {  # "len..." [fail_kind fail_at [read_only]]
+  awk -v lens="$1" -v fail="${2:-}" -v failat="${3:-0}" -v readonly="${4:-}" '
     function show(t, d, final,   p) {
       p = int(d * 100 / t); if (p > 100) p = 100
       if (!final && p > 0 && p == last) return
@@ -75,12 +76,12 @@ overall_progress() {  # "len..." [fail_kind fail_at]
     }
     BEGIN {
       n = split(lens, L, " "); S = 0; for (i = 1; i <= n; i++) S += L[i]
-      T = 2 * S; last = 0; show(T, 0, 0); D = 0; k = 0
-      for (i = 1; i <= n; i++) for (off = 0; off < L[i]; ) {
+      T = readonly ? S : 2 * S; last = 0; show(T, 0, 0); D = 0; k = 0
+      if (!readonly) for (i = 1; i <= n; i++) for (off = 0; off < L[i]; ) {
         c = L[i] - off; if (c > 62) c = 62; off += c; D += c; k++; show(T, D, 0)
         if (fail == "data" && k == failat) { show(T, D, 1); exit }
       }
-      show(T, S, 0); D = S; k = 0
+      if (!readonly) { show(T, S, 0); D = S }; k = 0
       for (i = 1; i <= n; i++) for (off = 0; off < L[i]; off += c) {
         c = L[i] - off; if (c > 62) c = 62; D += c; k++; show(T, D, 0)
         if (fail == "read" && k == failat) { show(T, D, 1); exit }
@@ -423,6 +424,162 @@ case_sim_command_line() {
   # The devices' pseudo-terminals are orvel-sim's own, not the command's.
   "$ORVEL_SIM" --devices 2 -- sh -c 'ls -l /proc/$$/fd/' > fds.txt
   ! grep -q ptmx fds.txt || fail "the command inherited a device's pseudo-terminal"
+}
+
+case_list() {
+  # Three devices: three lines, each free, with its serial number and location.
+  "$ORVEL_SIM" --devices 3 -- "$ORVEL_DFU" --list > out.txt 2> err.txt
+  expect_status 1 $? "--list of three devices"
+  local n
+  for n in 0 1 2; do
+    printf '/dev/hidraw%d\tORVEL-SIM-%d\t1-2.%d\tfree\t%s\n' $n $n $((n + 1)) "$DESCRIPTION"
+  done > expected.out
+  expect_text expected.out out.txt "three devices listed"
+  [ ! -s err.txt ] || fail "reasons for three free devices: $(cat err.txt)"
+
+  # Every state: device 1 held by another process (a lock on its node, as a
+  # running orvel-dfu holds it), 2 silent, 3 not to be opened.
+  "$ORVEL_SIM" --devices 4 --silent 2 --no-access 3 --trace trace.txt -- \
+    flock /dev/hidraw1 "$ORVEL_DFU" --list > out.txt 2> err.txt
+  expect_status 1 $? "--list of devices in every state"
+  local state
+  n=0
+  for state in free busy silent no-access; do
+    printf '/dev/hidraw%d\tORVEL-SIM-%d\t1-2.%d\t%s\t%s\n' $n $n $((n + 1)) $state "$DESCRIPTION"
+    n=$((n + 1))
+  done > expected.out
+  expect_text expected.out out.txt "states"
+  {
+    echo "orvel-dfu: warning: /dev/hidraw3 ($DESCRIPTION): cannot be opened: Failed to open a device with path '/dev/hidraw3': Permission denied"
+    echo 'orvel-dfu: note: to let your user open it, install the udev rule packaging/udev/70-orvel-dfu.rules (README, section "Using a real chip on Linux")'
+  } > expected.err
+  expect_text expected.err err.txt "why a device cannot be opened"
+  printf 'dev0 probe\ndev2 probe\n' > expected.trace
+  expect_text expected.trace trace.txt "only the probes of the devices opened"
+
+  # --device narrows the list; none listed is status 0.
+  "$ORVEL_SIM" --devices 3 -- sh -c "'$ORVEL_DFU' --list --device ORVEL-SIM-7 > none.txt 2> /dev/null
+    echo \$? > none.status; '$ORVEL_DFU' --list --device 1-2.2 > one.txt"
+  expect_status 1 $? "--list --device"
+  printf '/dev/hidraw1\tORVEL-SIM-1\t1-2.2\tfree\t%s\n' "$DESCRIPTION" > expected.out
+  expect_text expected.out one.txt "--list --device 1-2.2"
+  expect_status 0 "$(cat none.status)" "--list of no such device"
+  [ ! -s none.txt ] || fail "a line for a device that is not attached"
+}
+
+case_select() {
+  # By path, serial number and USB location: only the selected device of
+  # three is used, and no note says which of several was.
+  local selector n
+  for selector in /dev/hidraw1:1 ORVEL-SIM-2:2 1-2.1:0; do
+    n=${selector##*:}
+    "$ORVEL_SIM" --devices 3 --trace trace.txt -- \
+      "$ORVEL_DFU" --device "${selector%:*}" -m 1 -p 8000 blinky.bin > out.txt 2> err.txt
+    expect_status 1 $? "--device ${selector%:*}"
+    grep -v "^dev$n " trace.txt > others.trace
+    [ ! -s others.trace ] || fail "--device ${selector%:*} reached another device: $(head -1 others.trace)"
+    [ "$(grep -c "^dev$n restart" trace.txt)" = 3 ] || fail "--device ${selector%:*} did not flash device $n"
+    [ ! -s err.txt ] || fail "--device ${selector%:*}: $(cat err.txt)"
+  done
+
+  # Waiting for the selected one among devices that attach late.
+  "$ORVEL_SIM" --devices 3 --appear-after 800 --trace trace.txt -- \
+    "$ORVEL_DFU" -w 1 --device ORVEL-SIM-2 -m 1 -p 8000 blinky.bin > out.txt 2> err.txt
+  expect_status 1 $? "waiting for the selected device"
+  ! grep -qv '^dev2 ' trace.txt || fail "another device was used while waiting"
+  echo "orvel-dfu: note: waiting for bootloader 'ORVEL-SIM-2' (USB HID product ID 0xC081) to attach; Ctrl+C ends the wait" > expected.err
+  expect_text expected.err err.txt "the wait note"
+
+  # A bounded wait for a silent selected device ends as a query ends: the
+  # same standard output and status, and the reasons on standard error.
+  "$ORVEL_SIM" --devices 3 --silent 1 --trace trace.txt -- \
+    "$ORVEL_DFU" -w 1 --timeout 0.5 --device 1-2.2 -p 8000 blinky.bin > out.txt 2> err.txt
+  expect_status 0 $? "--timeout"
+  "$ORVEL_SIM" --devices 3 --silent 1 -- "$ORVEL_DFU" --device 1-2.2 -p 8000 blinky.bin > query.txt 2> /dev/null
+  expect_status 0 $? "query of a silent device"
+  mask_times < out.txt > actual.out
+  mask_times < query.txt > expected.out
+  expect_text expected.out actual.out "standard output of a wait that gave up"
+  {
+    echo "orvel-dfu: note: waiting for bootloader '1-2.2' (USB HID product ID 0xC081) to attach for at most 0.5 s; Ctrl+C ends the wait"
+    echo "orvel-dfu: note: /dev/hidraw1 ($DESCRIPTION): failed the probe: no reply within 200 ms"
+    echo "orvel-dfu: error: gave up after 0.5 s (--timeout): bootloader '1-2.2' could not be used"
+  } > expected.err
+  expect_text expected.err err.txt "reasons of a wait that gave up"
+  ! grep -qv '^dev1 probe$' trace.txt || fail "a device other than the selected one was used"
+}
+
+case_dry_run() {
+  cp blinky.bin second.bin
+  "$ORVEL_SIM" --trace trace.txt -- "$ORVEL_DFU" --dry-run -p 8000 blinky.bin -p 20000 second.bin > out.txt
+  expect_status 1 $? "--dry-run of two programs"
+  local crc
+  crc=$(gzip -c blinky.bin | tail -c 8 | head -c 4 | od -An -tx4 | tr -d ' ' | tr 'a-f' 'A-F')
+  {
+    echo "Dry run: the job these options describe; no device is touched"
+    echo "Program 'blinky.bin': 0x00008000..0x00009C40, $BLINKY_LEN bytes, CRC-32 0x$crc"
+    echo "Program 'second.bin': 0x00020000..0x00021C40, $BLINKY_LEN bytes, CRC-32 0x$crc"
+    echo "Erase 0x00008000: 2 sectors"
+    echo "Erase 0x00020000: 2 sectors"
+    echo "Packets: probe 1, erase 2, download start 2, download data 234, read 234, restart 3; 476 in all"
+    echo "USB time: 0.476 s at one exchange per millisecond"
+  } > expected.out
+  expect_text expected.out out.txt "the plan"
+  [ ! -s trace.txt ] || fail "the dry run reached a device"
+}
+
+case_read_back() {
+  local len_hex
+  len_hex=$(printf '%X' "$BLINKY_LEN")
+  "$ORVEL_SIM" --flash chip.flash -- "$ORVEL_DFU" -m 1 -p 8000 blinky.bin > /dev/null
+  expect_status 1 $? "flash"
+  "$ORVEL_SIM" --flash chip.flash --trace trace.txt -- "$ORVEL_DFU" --read 8000 "$len_hex" back.bin > out.txt
+  expect_status 1 $? "--read"
+  expect_text blinky.bin back.bin "what was read"
+  { overall_progress "$BLINKY_LEN" "" 0 1; echo ">> Read $BLINKY_LEN bytes from 0x00008000 into back.bin (T.TTTs)"; } > expected.out
+  mask_times < out.txt > actual.out
+  expect_text expected.out actual.out "console output of --read"
+  { echo "dev0 probe"; read_lines 0 $BLINKY_ADDR "$BLINKY_LEN"; } > expected.trace
+  expect_text expected.trace trace.txt "requests of --read: no restart"
+
+  # Reads that fail in the middle: an existing file stays as it was, and a
+  # new one is never made.
+  "$ORVEL_SIM" --flash chip.flash --fault 0:read:40:silent --fault 0:read:80:silent -- sh -c "
+    '$ORVEL_DFU' --read 8000 $len_hex back.bin > old.out 2> old.err; echo \$? > old.status
+    '$ORVEL_DFU' --read 8000 $len_hex new.bin > new.out"
+  expect_status 0 "$(cat old.status)" "--read failing onto an existing file"
+  expect_status 0 $? "--read failing onto a new file"
+  expect_text blinky.bin back.bin "the existing file after a failed read"
+  [ "$(ls | grep -E '^(back|new)\.bin')" = back.bin ] || fail "files after the failed reads: $(ls | tr '\n' ' ')"
+  { overall_progress "$BLINKY_LEN" read 40 1; echo ">> Flash read failed! (T.TTTs)"; } > expected.out
+  mask_times < old.out > actual.out
+  expect_text expected.out actual.out "console output of a failed --read"
+  echo "orvel-dfu: error: reading 62 bytes at 0x00008972 failed: no reply within 1000 ms" > expected.err
+  expect_text expected.err old.err "why the read failed"
+}
+
+case_verify_only() {
+  make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+  cp expected.flash chip.flash
+  "$ORVEL_SIM" --flash chip.flash --trace trace.txt -- "$ORVEL_DFU" --verify-only -p 8000 blinky.bin > out.txt
+  expect_status 1 $? "--verify-only of a flashed chip"
+  { overall_progress "$BLINKY_LEN" "" 0 1; echo ">> Verify success! (T.TTTs)"; } > expected.out
+  mask_times < out.txt > actual.out
+  expect_text expected.out actual.out "console output of --verify-only"
+  { echo "dev0 probe"; read_lines 0 $BLINKY_ADDR "$BLINKY_LEN"; } > expected.trace
+  expect_text expected.trace trace.txt "requests of --verify-only: reads only"
+
+  # One byte changed at 0x8100, in the fifth read.
+  printf '\125' | dd of=chip.flash bs=1 seek=$((0x8100)) conv=notrunc status=none
+  "$ORVEL_SIM" --flash chip.flash -- "$ORVEL_DFU" --verify-only -p 8000 blinky.bin > out.txt 2> err.txt
+  expect_status 0 $? "--verify-only of a changed byte"
+  { overall_progress "$BLINKY_LEN" read 5 1; echo ">> Verify failed! (T.TTTs)"; } > expected.out
+  mask_times < out.txt > actual.out
+  expect_text expected.out actual.out "console output of a failed --verify-only"
+  local written
+  written=$(od -An -tx1 -j $((0x100)) -N 1 blinky.bin | tr -d ' ' | tr 'a-f' 'A-F')
+  echo "orvel-dfu: error: verify of blinky.bin (0x00008000..0x00009C40) failed: first difference at 0x00008100: written 0x$written, read 0x55; 1 of the 62 bytes read there differ" > expected.err
+  expect_text expected.err err.txt "the first difference"
 }
 
 fn="case_${case_name}"

@@ -1,0 +1,120 @@
+// The actions that work on attached bootloaders: --list, --read and
+// --verify-only. None of them erases, writes or restarts a chip.
+#include <cstdio>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "console/output.h"
+#include "console/reasons.h"
+#include "device/device_search.h"
+#include "device/hid_link.h"
+#include "dfu/connect.h"
+#include "dfu/dfu_job.h"
+#include "dfu/read_back.h"
+#include "options/dfu_options.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The words of the STATE column: fixed, in every language, for scripts.
+const char* StateWord(CandidateState state) {
+  switch (state) {
+    case CandidateState::Answered:
+      return "free";
+    case CandidateState::Busy:
+      return "busy";
+    case CandidateState::NoAccess:
+      return "no-access";
+    case CandidateState::Silent:
+      return "silent";
+  }
+  return "";
+}
+
+const std::string& OrDash(const std::string& text) {
+  static const std::string dash = "-";
+  return text.empty() ? dash : text;
+}
+
+// PATH, SERIAL, LOCATION, STATE, DESCRIPTION, separated by tabs.
+void WriteListLine(const DeviceEntry& entry, CandidateState state) {
+  ConsoleOut() << OrDash(entry.path.value_or("")) << '\t' << OrDash(entry.serial) << '\t' << OrDash(entry.location)
+               << '\t' << StateWord(state) << '\t' << entry.description << '\n'
+               << std::flush;
+}
+
+// A node that cannot be opened is listed; why goes beside it, as a warning:
+// the list itself is complete.
+void WriteAccessReasons(Reasons reasons) {
+  for (Reason& reason : reasons) {
+    if (reason.severity == Severity::Error) reason.severity = Severity::Warning;
+  }
+  WriteReasons(reasons);
+}
+
+void WriteNoneListed() {
+  char productId[8];
+  std::snprintf(productId, sizeof productId, "0x%04X", static_cast<unsigned>(theDeviceSearch.product_id));
+  Reasons none;
+  if (theDeviceSearch.selector.empty()) {
+    AddNote(&none, "no bootloader (USB HID product ID {0}) is attached",
+            "没有连接 bootloader（USB HID 产品 ID {0}）", {productId});
+  } else {
+    AddNote(&none, "no bootloader with path, serial number or USB location '{1}' is attached",
+            "没有连接路径、序列号或 USB 位置为“{1}”的 bootloader", {productId, theDeviceSearch.selector});
+  }
+  WriteReasons(none);
+}
+
+}  // namespace
+
+// Every interface is claimed, opened and probed as the connect step does,
+// then let go: a line says how that went.
+int RunList() {
+  CopyDeviceSettingsToSearch();
+  EnumerateDevices();
+  int32_t listed = 0;
+  for (const DeviceEntry& entry : theDeviceSearch.entries) {
+    if (!SelectorNames(theDeviceSearch.selector, entry)) continue;
+    Reasons why;
+    const CandidateState state = TryCandidate(entry, &why);
+    theHidLink.Close();
+    WriteListLine(entry, state);
+    if (state == CandidateState::NoAccess) WriteAccessReasons(why);
+    ++listed;
+  }
+  if (listed == 0) WriteNoneListed();
+  return listed > 0 ? 1 : 0;
+}
+
+// The file is written only once every byte was read.
+int RunRead() {
+  const DfuSettings& settings = theDfuSettings;
+  Reasons why;
+  std::vector<uint8_t> bytes;
+  bool success = RunFlashRead(settings.read_addr, settings.read_length, bytes, &why);
+  std::string systemError;
+  if (success && !platform::ReplaceFileWith(settings.read_file, bytes.data(), bytes.size(), systemError)) {
+    AddError(&why, "cannot write {0}: {1}", "无法写入 {0}：{1}", {settings.read_file, systemError});
+    success = false;
+  }
+  const std::string done =
+      FillReasonTemplate(Localized("Read {0} bytes from {1} into {2}", "已从 {1} 读取 {0} 字节到 {2}"),
+                         {std::to_string(settings.read_length), AddressText(settings.read_addr), settings.read_file});
+  return EndWithVerdict(success, why, done, Localized("Flash read failed!", "Flash 读取失败！"));
+}
+
+// The programs are loaded and checked as for a job before any device is
+// touched; a refusal writes its reasons and no verdict.
+int RunVerifyOnlyAction() {
+  Reasons why;
+  if (!LoadJobPrograms(&why)) {
+    WriteReasons(why);
+    return 0;
+  }
+  const bool same = RunVerifyOnly(&why);
+  return EndWithVerdict(same, why, Localized("Verify success!", "校验成功！"),
+                        Localized("Verify failed!", "校验失败！"));
+}
