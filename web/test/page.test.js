@@ -91,7 +91,7 @@ describe('a job that fails', () => {
       reasonNames: /0x0000A0(00|7C)/ },
   ];
   for (const row of cases) {
-    it(`${row.name}: shown with its reason, and no restart`, async (t) => {
+    it(`${row.name}: shown with its reason, and no restart`, async () => {
       const page = await pageWithPrograms([{ name: 'app.bin', bytes: app, address: 'A000' }],
                                           { hid: { faults: [row.fault] } });
       const status = await h.flashAndWait(page);
@@ -102,17 +102,15 @@ describe('a job that fails', () => {
       const chip = await h.chipReport(page);
       assert.equal(chip.counts.restart, 0);
       assert.equal(chip.restarted, false);
-      await t.test('the reason names where the job stopped',
-                   { todo: 'comes with the job\'s own reasons' }, () => {
-        assert.ok(reasons.some((line) => row.reasonNames.test(line.text)), JSON.stringify(reasons));
-      });
+      // The reason names where the job stopped.
+      assert.ok(reasons.some((line) => row.reasonNames.test(line.text)), JSON.stringify(reasons));
       await page.close();
     });
   }
 });
 
 describe('refused before connecting', () => {
-  it('a program outside the program area', async (t) => {
+  it('a program outside the program area', async () => {
     // 256 KB chip: the program area ends at 0x3F000.
     const page = await pageWithPrograms([{ name: 'app.bin', bytes: app, address: '3E000' }],
                                         { flashSize: '0' });
@@ -122,10 +120,8 @@ describe('refused before connecting', () => {
     assert.equal(status, 'Not flashed: the programs or settings were refused.');
     const chip = await h.chipReport(page);
     assert.deepEqual(chip.counts, { probe: 0, erase: 0, start: 0, data: 0, read: 0, restart: 0 });
-    await t.test('the reason names the program', { todo: 'comes with the loaders\' own reasons' }, async () => {
-      const reasons = await h.reasonLines(page);
-      assert.ok(reasons.some((line) => /app\.bin/.test(line.text)), JSON.stringify(reasons));
-    });
+    // The reason names the program.
+    assert.ok(atAdding.some((line) => /app\.bin/.test(line.text)), JSON.stringify(atAdding));
     await page.close();
   });
 
