@@ -1,6 +1,5 @@
 // The actions that work on attached bootloaders: --list, --read and
 // --verify-only. None of them erases, writes or restarts a chip.
-#include <cstdio>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -55,8 +54,7 @@ void WriteAccessReasons(Reasons reasons) {
 }
 
 void WriteNoneListed() {
-  char productId[8];
-  std::snprintf(productId, sizeof productId, "0x%04X", static_cast<unsigned>(theDeviceSearch.product_id));
+  const std::string productId = ProductIdText();
   Reasons none;
   if (theDeviceSearch.selector.empty()) {
     AddNote(&none, "no bootloader (USB HID product ID {0}) is attached",

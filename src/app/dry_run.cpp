@@ -29,9 +29,8 @@ void WriteProgramLines() {
     const uint32_t start = image.EffectiveStart();
     // The CRC covers the bytes the flash receives, 0xFF filler included.
     const uint32_t crc = Crc32(image.bytes.get(), image.length);
-    WritePlanLine("Program '{0}': {1}..{2}, {3} bytes, CRC-32 {4}", "程序“{0}”：{1}..{2}，{3} 字节，CRC-32 {4}",
-                  {image.path, AddressText(start), AddressText(start + image.length), std::to_string(image.length),
-                   AddressText(crc)});
+    WritePlanLine("Program '{0}': {1}, {2} bytes, CRC-32 {3}", "程序“{0}”：{1}，{2} 字节，CRC-32 {3}",
+                  {image.path, RangeText(start, image.length), std::to_string(image.length), AddressText(crc)});
   }
 }
 

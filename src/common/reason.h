@@ -7,6 +7,7 @@
 // as the user typed it, a system's reason, a number already formatted.
 #pragma once
 
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -60,15 +61,34 @@ inline std::string AddressText(uint32_t value) {
   return text;
 }
 
+// A span of flash, "0x0000A000..0x0000BF40": its start, and the first
+// address past it (which may lie past 32 bits).
+inline std::string RangeText(uint32_t start, uint64_t length) {
+  char end[24];
+  std::snprintf(end, sizeof end, "0x%08" PRIX64, uint64_t{start} + length);
+  return AddressText(start) + ".." + end;
+}
+
+// A byte as "0x3C".
+inline std::string ByteText(uint8_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(value));
+  return text;
+}
+
+// Whether text[at] begins a placeholder {0} to {9}.
+inline bool IsPlaceholderAt(const std::string& text, size_t at) {
+  return text[at] == '{' && at + 2 < text.size() && text[at + 1] >= '0' && text[at + 1] <= '9' &&
+         text[at + 2] == '}';
+}
+
 // The template with each {N} replaced by args[N]; a placeholder without an
 // argument stays as it is.
 inline std::string FillReasonTemplate(const std::string& text, const std::vector<std::string>& args) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    const bool placeholder = text[i] == '{' && i + 2 < text.size() && text[i + 1] >= '0' &&
-                             text[i + 1] <= '9' && text[i + 2] == '}';
-    const size_t index = placeholder ? static_cast<size_t>(text[i + 1] - '0') : args.size();
+    const size_t index = IsPlaceholderAt(text, i) ? static_cast<size_t>(text[i + 1] - '0') : args.size();
     if (index < args.size()) {
       out += args[index];
       i += 2;

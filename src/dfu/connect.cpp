@@ -135,12 +135,6 @@ const DeviceEntry* ConnectFirstAnswering(Attempt& attempt) {
   return nullptr;
 }
 
-std::string ProductIdText() {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(theDeviceSearch.product_id));
-  return text;
-}
-
 // "2.5" for 2500 ms: seconds as --timeout takes them, no trailing zeros.
 std::string SecondsText(int32_t ms) {
   std::string text = FormatSeconds(ms / 1000.0);
@@ -243,6 +237,12 @@ void AddChoiceNote(Reasons* why, const DeviceEntry& used) {
 }
 
 }  // namespace
+
+std::string ProductIdText() {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(theDeviceSearch.product_id));
+  return text;
+}
 
 int32_t ConnectDevice(bool wait, Reasons* why, int32_t timeoutMs) {
   const int32_t start = NowTicks();

@@ -18,6 +18,9 @@
 int32_t ConnectDevice(bool wait, Reasons* why = nullptr, int32_t timeoutMs = 0);
 void PrintConnectMessage(bool wait, const std::string& description);
 
+// The product ID looked for, "0xC081".
+std::string ProductIdText();
+
 // What became of one interface that was claimed, opened and probed.
 enum class CandidateState {
   Answered,  // it answered the probe and is open on theHidLink, claimed

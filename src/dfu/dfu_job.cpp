@@ -48,11 +48,6 @@ int32_t TotalProgramBytes() {
   return total;
 }
 
-// "0x0000A000..0x0000BF40": where a span starts, and where it ends (exclusive).
-std::string RangeText(uint32_t start, uint32_t length) {
-  return AddressText(start) + ".." + AddressText(start + length);
-}
-
 // The files of the programs that start inside a region, as typed.
 std::string ProgramsIn(const EraseRegion& region) {
   std::string files;
@@ -64,8 +59,6 @@ std::string ProgramsIn(const EraseRegion& region) {
   }
   return files;
 }
-
-std::string ByteText(uint8_t value) { return "0x" + HexBytes(&value, 1); }
 
 // The first of count bytes at address that was read back other than written,
 // and how many differ.

@@ -11,9 +11,7 @@ namespace {
 std::string ShiftPlaceholders(const std::string& text, size_t by) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
-    const bool placeholder = text[i] == '{' && i + 2 < text.size() && text[i + 1] >= '0' &&
-                             text[i + 1] <= '9' && text[i + 2] == '}';
-    if (!placeholder) {
+    if (!IsPlaceholderAt(text, i)) {
       out += text[i];
       continue;
     }

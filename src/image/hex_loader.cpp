@@ -1,7 +1,6 @@
 // Intel HEX loading: the file is read into memory once, then its lines are
 // walked twice, first to validate them and find the extent of the data, then
 // to copy the data into one buffer prefilled with the erased-flash value.
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -116,13 +115,6 @@ struct DataExtent {
   uint32_t lowest = 0;
   uint64_t highest = 0;  // one past the last byte; may be 2^32
 };
-
-// A byte as "0x3C".
-std::string ByteText(uint8_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(value));
-  return text;
-}
 
 // A character of the file as it can be shown: in quotes when printable.
 std::string CharacterText(char c) {

@@ -1,7 +1,5 @@
 // Loading the -p programs into the sorted, non-overlapping image list.
-#include <cinttypes>
 #include <cstddef>
-#include <cstdio>
 #include <utility>
 
 #include "options/dfu_options.h"
@@ -35,13 +33,8 @@ uint64_t ImageEnd(const ProgramImage& image) {
   return uint64_t{image.EffectiveStart()} + image.length;
 }
 
-// The image's flash range, "0x0007E000..0x00080000" (the end is the first
-// address past it, which may lie past 32 bits).
-std::string RangeText(const ProgramImage& image) {
-  char end[24];
-  std::snprintf(end, sizeof end, "0x%08" PRIX64, ImageEnd(image));
-  return AddressText(image.EffectiveStart()) + ".." + end;
-}
+// The image's flash range, "0x0007E000..0x00080000".
+std::string RangeText(const ProgramImage& image) { return ::RangeText(image.EffectiveStart(), image.length); }
 
 // The image in the list that shares the new image's start or any byte with
 // it, or nullptr; place receives where the new image belongs. Touching
