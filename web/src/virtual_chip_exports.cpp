@@ -48,12 +48,12 @@ EMSCRIPTEN_KEEPALIVE void chip_destroy(int id) {
   if (ChipAt(id) != nullptr) chips[static_cast<size_t>(id)].reset();
 }
 
-// spec as orvel-sim's --fault without the device: "read:1:silent",
-// "data:20:unplug", "start:1:delay=1500". 1 when taken.
-EMSCRIPTEN_KEEPALIVE int chip_add_fault(int id, const char* spec) {
+// A fault written as orvel-sim's --fault takes it, without the device:
+// "read:1:silent", "data:20:unplug", "start:1:delay=1500". 1 when taken.
+EMSCRIPTEN_KEEPALIVE int chip_add_fault(int id, const char* faultText) {
   Chip* chip = ChipAt(id);
   orvel_sim::DeviceFault fault;
-  if (chip == nullptr || !orvel_sim::ParseFaultSpec(std::string("0:") + spec, fault)) return 0;
+  if (chip == nullptr || !orvel_sim::ParseFaultSpec(std::string("0:") + faultText, fault)) return 0;
   chip->model.AddFault(fault.fault);
   return 1;
 }
