@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_observer.h"
 #include "console/reasons.h"
 #include "dfu/rom_packets.h"
 #include "job_fixture.h"
@@ -25,6 +26,7 @@ using job_test::kDefaultDescription;
 using job_test::ReasonLines;
 using job_test::Replaced;
 using job_test::SimJobTest;
+using job_test::ToolConnect;
 
 // The claim name the link takes for a device path: the path from "hid" on.
 std::string ClaimName(int number) {
@@ -35,7 +37,7 @@ std::string ClaimName(int number) {
 using ConnectTest = SimJobTest;
 
 TEST_F(ConnectTest, QueryWithNothingAttachedGivesUpAfterOneQuietAttempt) {
-  EXPECT_EQ(ConnectDevice(false), 0);
+  EXPECT_EQ(ToolConnect(false), 0);
   EXPECT_EQ(console.str(), "");
   EXPECT_EQ(theHidLink.device, nullptr);
   EXPECT_FALSE(theHidLink.claim.held());
@@ -50,7 +52,7 @@ TEST_F(ConnectTest, SilentFirstCandidateIsReleasedAndTheSecondConnects) {
   second.product = L"Second Loader";
   const int good = Bus().AddDevice(second);
 
-  ASSERT_EQ(ConnectDevice(false), 1);
+  ASSERT_EQ(ToolConnect(false), 1);
   EXPECT_EQ(
       console.str(),
       ">> : Query connected device: \"Orvel Second Loader(HID\\VID_1234&PID_C081&REV_0100)\"\n");
@@ -65,7 +67,7 @@ TEST_F(ConnectTest, SilentFirstCandidateIsReleasedAndTheSecondConnects) {
             platform::DeviceClaim::Outcome::HeldElsewhere);
 
   // Traffic goes to the device that connected.
-  EXPECT_TRUE(RomErase(0, 1));
+  EXPECT_TRUE(RomErase(theHidLink, 0, 1));
   EXPECT_EQ(Trace(good).back(), "dev1 erase 0x00000000 1");
   EXPECT_EQ(Trace(silent).size(), 1u);
 }
@@ -130,7 +132,7 @@ TEST_F(ConnectTest, RejectedCandidatesLeaveNothingOpenAndPrintNothing) {
     c.misbehave(Device(index));
 
     Reasons why;
-    EXPECT_EQ(ConnectDevice(false, &why), 0);
+    EXPECT_EQ(ToolConnect(false, &why), 0);
     EXPECT_EQ(console.str(), "");
     EXPECT_EQ(theHidLink.device, nullptr);
     EXPECT_FALSE(theHidLink.claim.held());
@@ -146,14 +148,14 @@ TEST_F(ConnectTest, DeviceClaimedByAnotherInstanceIsSkippedUntilReleased) {
             platform::DeviceClaim::Outcome::Acquired);
 
   Reasons why;
-  EXPECT_EQ(ConnectDevice(false, &why), 0);
+  EXPECT_EQ(ToolConnect(false, &why), 0);
   EXPECT_TRUE(Device(index).trace().empty());
   EXPECT_EQ(console.str(), "");
   EXPECT_EQ(ReasonLines(why),
             Replaced(kNamed + "in use by another running orvel-dfu\n", "PATH", DevicePath(0)));
 
   otherInstance.Release();
-  EXPECT_EQ(ConnectDevice(false), 1);
+  EXPECT_EQ(ToolConnect(false), 1);
   EXPECT_EQ(Trace(index), std::vector<std::string>{"dev0 probe"});
 }
 
@@ -161,10 +163,10 @@ TEST_F(ConnectTest, ReportsQueuedAfterTheProbeEchoNeverReachTheFirstCommand) {
   const int index = AddBootloader(0);
   Device(index).SetNoise(5);
 
-  ASSERT_EQ(ConnectDevice(false), 1);
+  ASSERT_EQ(ToolConnect(false), 1);
   EXPECT_EQ(Bus().pendingInput(index), 0);
   EXPECT_GT(clock.Now(), 600 + 50);  // the drain ran for more than 50 ms
-  EXPECT_TRUE(RomErase(0x1000, 0x1000));
+  EXPECT_TRUE(RomErase(theHidLink, 0x1000, 0x1000));
 }
 
 TEST_F(ConnectTest, WaitModeConnectsOnceTheDeviceAppears) {
@@ -172,7 +174,7 @@ TEST_F(ConnectTest, WaitModeConnectsOnceTheDeviceAppears) {
   loader.appearAfterEnumerations = 2;
   const int index = Bus().AddDevice(loader);
 
-  EXPECT_EQ(ConnectDevice(true), 1);
+  EXPECT_EQ(ToolConnect(true), 1);
   EXPECT_EQ(Bus().enumerations(), 3);
   EXPECT_EQ(console.str(),
             std::string(">> : Wait to connect to the device: \"") + kDefaultDescription + "\"\n");
@@ -205,6 +207,10 @@ TEST_F(ConnectTest, ConnectLineInBothLanguagesAndModes) {
     PrintConnectMessage(c.wait, device);
     EXPECT_EQ(console.str(), c.expected);
   }
+  // The device's own text is UTF-8 until the console writes it.
+  console.str("");
+  PrintConnectMessage(false, "\xE4\xB8\xAD\xE6\x96\x87 Loader");
+  EXPECT_EQ(console.str(), ">> \xA3\xBA\xB2\xE9\xD1\xAF\xC1\xAC\xBD\xD3\xB5\xBD\xC9\xE8\xB1\xB8\xA3\xBA\"\xD6\xD0\xCE\xC4 Loader\"\n");
   LogMode = false;
   console.str("");
   PrintConnectMessage(true, device);
@@ -248,7 +254,7 @@ TEST_F(ConnectTest, DrainOfAFloodingDeviceEnds) {
     const int index = AddBootloader(0);
     Device(index).SetNoise(kFlood, c.floodPerMs);
 
-    ASSERT_EQ(ConnectDevice(false), 1);
+    ASSERT_EQ(ToolConnect(false), 1);
     const int drained = Bus().reportsRead(index) - 1;  // all but the probe's echo
     EXPECT_GE(drained, c.fewestRead);
     EXPECT_LE(drained, c.mostRead);
@@ -291,7 +297,7 @@ TEST_F(ConnectTest, WaitModeSaysOnceWhatItWaitsForAndWhyItSkips) {
     Bus().AddDevice(late);
 
     Reasons why;
-    ASSERT_EQ(ConnectDevice(true, &why), 1);
+    ASSERT_EQ(ToolConnect(true, &why), 1);
     EXPECT_EQ(Bus().enumerations(), 3);
     EXPECT_EQ(errors.str(), c.written);
     EXPECT_EQ(ReasonLines(why), c.chosen);
@@ -311,7 +317,7 @@ TEST_F(ConnectTest, UnusableClaimFileIsNamed) {
   ASSERT_EQ(mkdir(lockFile.c_str(), 0700), 0);
 
   Reasons why;
-  EXPECT_EQ(ConnectDevice(false, &why), 0);
+  EXPECT_EQ(ToolConnect(false, &why), 0);
   EXPECT_EQ(ReasonLines(why),
             Replaced(kNamed, "PATH", DevicePath(0)) + "skipped: its claim file " + lockFile +
                 " cannot serve as a lock (that takes a regular file with one link that everyone "
@@ -338,12 +344,8 @@ class SelectorTest : public ConnectTest {
  protected:
   void SetUp() override {
     ConnectTest::SetUp();
-    SetUsbLocationLookup(LocationFromTable);
+    theDeviceSearch.locationOf = LocationFromTable;
     LocationTable().clear();
-  }
-  void TearDown() override {
-    SetUsbLocationLookup(nullptr);
-    ConnectTest::TearDown();
   }
   void AddThree() {
     for (int n = 0; n < 3; ++n) {
@@ -389,7 +391,7 @@ TEST_F(SelectorTest, OnlyTheSelectedDeviceIsUsed) {
     theDeviceSearch.selector = c.selector;
 
     Reasons why;
-    EXPECT_EQ(ConnectDevice(false, &why), c.connected >= 0 ? 1 : 0);
+    EXPECT_EQ(ToolConnect(false, &why), c.connected >= 0 ? 1 : 0);
     // No note on which of three was used: the user chose it.
     EXPECT_EQ(ReasonLines(why), c.reasons);
     for (int n = 0; n < 3; ++n) {
@@ -441,7 +443,7 @@ TEST_F(ConnectTest, BoundedWaitGivesUp) {
     theDeviceSearch.selector = c.selector;
 
     Reasons why;
-    EXPECT_EQ(ConnectDevice(true, &why, c.timeoutMs), 0);
+    EXPECT_EQ(ToolConnect(true, &why, c.timeoutMs), 0);
     EXPECT_EQ(clock.Now(), c.endsAt);
     EXPECT_EQ(errors.str(), c.written);
     EXPECT_EQ(ReasonLines(why), c.reasons);
@@ -455,7 +457,7 @@ TEST_F(ConnectTest, BoundedWaitGivesUp) {
   late.appearAfterEnumerations = 3;
   Bus().AddDevice(late);
   theDeviceSearch.selector.clear();
-  EXPECT_EQ(ConnectDevice(true, nullptr, 5000), 1);
+  EXPECT_EQ(ToolConnect(true, nullptr, 5000), 1);
 }
 
 }  // namespace
