@@ -17,21 +17,6 @@
 
 namespace {
 
-// The words of the STATE column: fixed, in every language, for scripts.
-const char* StateWord(CandidateState state) {
-  switch (state) {
-    case CandidateState::Answered:
-      return "free";
-    case CandidateState::Busy:
-      return "busy";
-    case CandidateState::NoAccess:
-      return "no-access";
-    case CandidateState::Silent:
-      return "silent";
-  }
-  return "";
-}
-
 const std::string& OrDash(const std::string& text) {
   static const std::string dash = "-";
   return text.empty() ? dash : text;
@@ -73,20 +58,13 @@ void WriteNoneListed() {
 // Every interface is claimed, opened and probed as the connect step does,
 // then let go: a line says how that went.
 int RunList() {
-  CopyDeviceSettingsToSearch(theDfuSettings, theDeviceSearch);
-  EnumerateDevices(theDeviceSearch, ProcessTicks());
-  int32_t listed = 0;
-  for (const DeviceEntry& entry : theDeviceSearch.entries) {
-    if (!SelectorNames(theDeviceSearch.selector, entry)) continue;
-    Reasons why;
-    const CandidateState state = TryCandidate(theHidLink, entry, &why);
-    theHidLink.Close();
-    WriteListLine(entry, state);
-    if (state == CandidateState::NoAccess) WriteAccessReasons(why);
-    ++listed;
+  const std::vector<ListedDevice> listed = ListBootloaders(theHidLink, theDeviceSearch, ProcessTicks(), theDfuSettings);
+  for (const ListedDevice& device : listed) {
+    WriteListLine(device.entry, device.state);
+    if (device.state == CandidateState::NoAccess) WriteAccessReasons(device.why);
   }
-  if (listed == 0) WriteNoneListed();
-  return listed > 0 ? 1 : 0;
+  if (listed.empty()) WriteNoneListed();
+  return listed.empty() ? 0 : 1;
 }
 
 // The file is written only once every byte was read.

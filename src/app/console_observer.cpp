@@ -57,8 +57,8 @@ void ConsoleJobObserver::JobStarted(JobKind kind) {
   if (kind == JobKind::Flash) PrintHeading("Enter DFU", "进入 DFU");
 }
 
-void ConsoleJobObserver::StepStarted(JobStep step, int32_t jobDone, int32_t jobTotal) {
-  switch (step) {
+void ConsoleJobObserver::StepStarted(const JobProgress& start) {
+  switch (start.step) {
     case JobStep::Connect:
       PrintHeading("Querying USB device connections", "查询 USB 设备连接");
       return;
@@ -78,7 +78,7 @@ void ConsoleJobObserver::StepStarted(JobStep step, int32_t jobDone, int32_t jobT
       PrintHeading("Restart the device", "重启设备", true);
       return;
   }
-  if (!LogMode) ShowOverallProgress(jobTotal, jobDone, false);
+  if (!LogMode) ShowOverallProgress(start.jobTotal, start.jobDone, false);
 }
 
 void ConsoleJobObserver::Said(const Reasons& reasons) { WriteReasons(reasons); }

@@ -9,7 +9,7 @@
 class ConsoleJobObserver : public JobObserver {
  public:
   void JobStarted(JobKind kind) override;
-  void StepStarted(JobStep step, int32_t jobDone, int32_t jobTotal) override;
+  void StepStarted(const JobProgress& start) override;
   void Said(const Reasons& reasons) override;
   void Connected(bool waited, const DeviceEntry& device) override;
   void NotConnected() override;

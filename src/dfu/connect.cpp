@@ -348,3 +348,33 @@ CandidateState TryCandidate(DeviceLink& link, const DeviceEntry& entry, Reasons*
   if (why != nullptr) why->insert(why->end(), skip.reasons.begin(), skip.reasons.end());
   return state;
 }
+
+const char* StateWord(CandidateState state) {
+  switch (state) {
+    case CandidateState::Answered:
+      return "free";
+    case CandidateState::Busy:
+      return "busy";
+    case CandidateState::NoAccess:
+      return "no-access";
+    case CandidateState::Silent:
+      return "silent";
+  }
+  return "";
+}
+
+std::vector<ListedDevice> ListBootloaders(DeviceLink& link, DeviceSearch& search, TickSource& clock,
+                                          const DfuSettings& settings) {
+  CopyDeviceSettingsToSearch(settings, search);
+  EnumerateDevices(search, clock);
+  std::vector<ListedDevice> listed;
+  for (const DeviceEntry& entry : search.entries) {
+    if (!SelectorNames(search.selector, entry)) continue;
+    ListedDevice device;
+    device.entry = entry;
+    device.state = TryCandidate(link, entry, &device.why);
+    link.Close();
+    listed.push_back(std::move(device));
+  }
+  return listed;
+}

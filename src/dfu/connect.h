@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/reason.h"
 #include "device/device_search.h"
@@ -37,3 +38,19 @@ enum class CandidateState {
 // One step of the connect step on one interface; why receives why it cannot
 // be used.
 CandidateState TryCandidate(DeviceLink& link, const DeviceEntry& entry, Reasons* why);
+
+// The word for a state, the same in every language: free, busy, no-access,
+// silent.
+const char* StateWord(CandidateState state);
+
+// One interface as a listing shows it, with why it cannot be opened.
+struct ListedDevice {
+  DeviceEntry entry;
+  CandidateState state = CandidateState::Silent;
+  Reasons why;
+};
+
+// Every bootloader interface the settings' identity and --device select,
+// each claimed, opened and probed as the connect step does, then let go.
+std::vector<ListedDevice> ListBootloaders(DeviceLink& link, DeviceSearch& search, TickSource& clock,
+                                          const DfuSettings& settings);

@@ -76,7 +76,7 @@ bool DfuJob::Read(const DfuSettings& settings, uint32_t start, uint32_t length, 
   if (!Connect(settings, why)) return Finish(JobKind::Read, false);
   bytes.assign(length, 0);
   StepCount count{JobStep::Read, 0, length, 0, static_cast<int32_t>(length)};
-  context_.observer.StepStarted(JobStep::Read, 0, count.jobTotal);
+  StartStep(count);
   context_.observer.AreaStarted(JobStep::Read, start, length);
   uint8_t* into = bytes.data();
   const auto keep = [into](uint32_t offset, const uint8_t* read, int32_t chunk, Reasons*) {
@@ -96,7 +96,7 @@ bool DfuJob::Finish(JobKind kind, bool ok) {
 
 bool DfuJob::Connect(const DfuSettings& settings, Reasons* why) {
   CopyDeviceSettingsToSearch(settings, context_.search);
-  context_.observer.StepStarted(JobStep::Connect, 0, 0);
+  StartStep(StepCount{JobStep::Connect});
   if (ConnectDevice(context_, settings.wait != 0, why, settings.timeout_ms) <= 0) {
     context_.observer.NotConnected();
     return false;
@@ -107,7 +107,7 @@ bool DfuJob::Connect(const DfuSettings& settings, Reasons* why) {
 bool DfuJob::EraseStep(const std::vector<EraseRegion>& regions, const ProgramImageList& programs, Reasons* why) {
   StepCount count{JobStep::Erase};
   for (const EraseRegion& region : regions) count.total += region.length;
-  context_.observer.StepStarted(JobStep::Erase, 0, 0);
+  StartStep(count);
   for (const EraseRegion& region : regions) {
     if (!EraseOneRegion(region, programs, count, why)) return FailStep(JobStep::Erase);
   }
@@ -137,7 +137,7 @@ bool DfuJob::EraseOneRegion(const EraseRegion& region, const ProgramImageList& p
 
 bool DfuJob::DownloadStep(const ProgramImageList& programs, int32_t jobTotal, Reasons* why) {
   StepCount count{JobStep::Download, 0, static_cast<uint64_t>(TotalProgramBytes(programs)), 0, jobTotal};
-  context_.observer.StepStarted(JobStep::Download, 0, jobTotal);
+  StartStep(count);
   for (const ProgramImage& image : programs.images) {
     if (!DownloadProgram(image, count, why)) return FailStep(JobStep::Download);
   }
@@ -187,7 +187,7 @@ bool DfuJob::VerifyStep(const ProgramImageList& programs, bool afterDownload, Re
   const int32_t bytes = TotalProgramBytes(programs);
   const int32_t downloaded = afterDownload ? bytes : 0;
   StepCount count{JobStep::Verify, 0, static_cast<uint64_t>(bytes), downloaded, downloaded + bytes};
-  context_.observer.StepStarted(JobStep::Verify, count.jobDone, count.jobTotal);
+  StartStep(count);
   for (const ProgramImage& image : programs.images) {
     if (!VerifyProgram(image, count, why)) return FailStep(JobStep::Verify);
   }
@@ -243,7 +243,7 @@ bool DfuJob::Restart(Reasons* why) {
     AddError(why, "stopped before the restart", "在重启之前中止");
     return false;
   }
-  context_.observer.StepStarted(JobStep::Restart, 0, 0);
+  StartStep(StepCount{JobStep::Restart});
   // Sent without reading: the chip leaves its bootloader on the first one
   // it takes and answers nothing.
   for (uint32_t repeat = 0; repeat < kRestartRepeats; ++repeat) RomRestart(context_.link);
@@ -256,6 +256,15 @@ void DfuJob::Advance(StepCount& count, uint32_t start, uint32_t length, uint32_t
   count.jobDone += chunk;
   context_.observer.Progress(
       {count.step, start, length, areaDone, count.done, count.total, count.jobDone, count.jobTotal});
+}
+
+void DfuJob::StartStep(const StepCount& count) {
+  JobProgress start;
+  start.step = count.step;
+  start.stepTotal = count.total;
+  start.jobDone = count.jobDone;
+  start.jobTotal = count.jobTotal;
+  context_.observer.StepStarted(start);
 }
 
 bool DfuJob::FailStep(JobStep step) {

@@ -68,6 +68,7 @@ class DfuJob {
   // Moves the count on by chunk bytes of the area [start, start + length),
   // of which areaDone are then done, and tells the observer.
   void Advance(StepCount& count, uint32_t start, uint32_t length, uint32_t areaDone, int32_t chunk);
+  void StartStep(const StepCount& count);
   // A step ends early: the area and the step fail.
   bool FailStep(JobStep step);
 

@@ -35,8 +35,9 @@ class JobObserver {
   virtual ~JobObserver() = default;
 
   virtual void JobStarted(JobKind /*kind*/) {}
-  // jobDone and jobTotal: the job's count as the step begins.
-  virtual void StepStarted(JobStep /*step*/, int32_t /*jobDone*/, int32_t /*jobTotal*/) {}
+  // The step's and the job's counts as the step begins (nothing done of
+  // the step yet, no area).
+  virtual void StepStarted(const JobProgress& /*start*/) {}
   // Reasons that cannot wait for the result: what a waiting connect step
   // waits for, and why it skips an interface.
   virtual void Said(const Reasons& /*reasons*/) {}
