@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <climits>
 #include <map>
 #include <optional>
 #include <string>
@@ -347,10 +348,12 @@ class SelectorTest : public ConnectTest {
     theDeviceSearch.locationOf = LocationFromTable;
     LocationTable().clear();
   }
-  void AddThree() {
+  // sharedSerial: device 2 reports device 1's serial number, as boot ROMs
+  // often do.
+  void AddThree(bool sharedSerial = false) {
     for (int n = 0; n < 3; ++n) {
       sim::VirtualDeviceSetup loader = LoaderAt(n);
-      loader.serial = L"SN-" + std::to_wstring(n);
+      loader.serial = L"SN-" + std::to_wstring(sharedSerial && n == 2 ? 1 : n);
       LocationTable()[loader.path] = "1-2." + std::to_string(n + 1);
       Bus().AddDevice(loader);
     }
@@ -358,9 +361,18 @@ class SelectorTest : public ConnectTest {
 };
 
 // Only the selected device is a candidate: a busy or silent one fails the
-// connect step rather than being replaced by another.
+// connect step rather than being replaced by another, and a selector names
+// a whole path, serial number or location, never a part of one, nor more
+// than one device.
 TEST_F(SelectorTest, OnlyTheSelectedDeviceIsUsed) {
   const std::string named = "orvel-dfu: error: " + DevicePath(1) + " (" + kDefaultDescription + "): ";
+  const auto notThere = [](const std::string& selector) {
+    return "orvel-dfu: error: no bootloader with path, serial number or USB location '" + selector +
+           "' is attached\n"
+           "orvel-dfu: note: 3 other bootloaders are attached: orvel-dfu --list shows their paths, serial numbers "
+           "and USB locations\n"
+           "orvel-dfu: note: to wait until it attaches, add -w 1\n";
+  };
   struct Case {
     const char* name;
     std::string selector;
@@ -368,21 +380,29 @@ TEST_F(SelectorTest, OnlyTheSelectedDeviceIsUsed) {
     bool claimedElsewhere;
     int connected;  // -1: none
     std::string reasons;
+    bool sharedSerial = false;
   };
+  const std::string path = DevicePath(1);
   const std::vector<Case> cases = {
       {"USB location", "1-2.1", -1, false, 0, ""},
       {"selected is silent", "SN-1", 1, false, -1, named + "failed the probe: no reply within 200 ms\n"},
       {"selected is busy", "1-2.2", -1, true, -1, named + "in use by another running orvel-dfu\n"},
-      {"selected is not there", "SN-9", -1, false, -1,
-       "orvel-dfu: error: no bootloader with path, serial number or USB location 'SN-9' is attached\n"
-       "orvel-dfu: note: 3 other bootloaders are attached: orvel-dfu --list shows their paths, serial numbers "
-       "and USB locations\n"
-       "orvel-dfu: note: to wait until it attaches, add -w 1\n"},
+      {"selected is not there", "SN-9", -1, false, -1, notThere("SN-9")},
+      {"the start of every serial number", "SN-", -1, false, -1, notThere("SN-")},
+      {"a serial number and more", "SN-10", -1, false, -1, notThere("SN-10")},
+      {"the start of every location", "1-2.", -1, false, -1, notThere("1-2.")},
+      {"the start of every path", path.substr(0, path.size() - 1), -1, false, -1,
+       notThere(path.substr(0, path.size() - 1))},
+      {"a serial number two devices share", "SN-1", -1, false, -1,
+       "orvel-dfu: error: 'SN-1' names 2 bootloaders: select one by its path or USB location\n"
+       "orvel-dfu: note: 'SN-1' names " + path + " (USB location 1-2.2, serial number SN-1)\n"
+       "orvel-dfu: note: 'SN-1' names " + DevicePath(2) + " (USB location 1-2.3, serial number SN-1)\n",
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bus().Reset();
-    AddThree();
+    AddThree(c.sharedSerial);
     if (c.misbehaving >= 0) Device(c.misbehaving).SetSilent(true);
     platform::DeviceClaim otherInstance;
     if (c.claimedElsewhere) {
@@ -416,6 +436,7 @@ TEST_F(ConnectTest, BoundedWaitGivesUp) {
     int32_t endsAt;
     std::string written;  // while waiting
     std::string reasons;  // the result's
+    int32_t startsAt = 0;  // the clock's reading when the wait begins
   };
   const std::string silent = DevicePath(0) + " (" + kDefaultDescription + "): failed the probe: no reply within 200 ms";
   const std::vector<Case> cases = {
@@ -432,11 +453,17 @@ TEST_F(ConnectTest, BoundedWaitGivesUp) {
       {"selected not attached", 0, 1500, "SN-9", true, 1700,
        "orvel-dfu: 提示：正在等待 bootloader“SN-9”（USB HID 产品 ID 0xC081）连接，最多等待 1.5 秒；按 Ctrl+C 结束等待\n",
        "orvel-dfu: 错误：1.5 秒后放弃等待（--timeout）：没有连接 bootloader“SN-9”\n"},
+      // The counter wraps to its smallest value 1 s into the wait.
+      {"across the clock's wrap", 1, 2000, "", false, 2200,
+       "orvel-dfu: note: waiting for a bootloader (USB HID product ID 0xC081) to attach for at most 2 s; Ctrl+C "
+       "ends the wait\n",
+       "orvel-dfu: error: gave up after 2 s (--timeout): no bootloader attached\n", INT32_MAX - 1000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bus().Reset();
     clock = sim::VirtualClock();
+    clock.Sleep(c.startsAt);
     errors.str("");
     UiLanguage = c.language;
     if (c.silentDevice) Device(AddBootloader(0)).SetSilent(true);
@@ -444,7 +471,7 @@ TEST_F(ConnectTest, BoundedWaitGivesUp) {
 
     Reasons why;
     EXPECT_EQ(ToolConnect(true, &why, c.timeoutMs), 0);
-    EXPECT_EQ(clock.Now(), c.endsAt);
+    EXPECT_EQ(TicksBetween(c.startsAt, clock.Now()), c.endsAt);
     EXPECT_EQ(errors.str(), c.written);
     EXPECT_EQ(ReasonLines(why), c.reasons);
     EXPECT_EQ(console.str(), "");
