@@ -13,6 +13,7 @@ target_link_libraries(orvel PRIVATE orvel_dfu orvel_device orvel_options orvel_i
                                     orvel_build_flags)
 if(ORVEL_HIDAPI_STANDIN)
   target_sources(orvel PRIVATE $<TARGET_OBJECTS:orvel_hidapi_standin>)
+  target_link_libraries(orvel PRIVATE orvel_sim_model)
 endif()
 target_include_directories(orvel PUBLIC $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/include>
                                         $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
