@@ -13,6 +13,7 @@
 #include <new>
 #include <sstream>
 
+#include "app/tool_state.h"
 #include "console/output.h"
 #include "platform/ticks.h"
 #include "device/hid_link.h"

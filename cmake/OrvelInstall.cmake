@@ -1,8 +1,9 @@
-# What `cmake --install` puts beside the programs, in two components so that a
+# What `cmake --install` puts beside the programs, in components so that a
 # packager can ship them apart:
-#   orvel-dfu  the tool, the udev rule, its man page and bash completion,
-#              README and LICENSE
-#   orvel-sim  the simulator, its man page and bash completion
+#   orvel-dfu     the tool, the udev rule, its man page and bash completion,
+#                 README and LICENSE
+#   orvel-sim     the simulator, its man page and bash completion
+#   liborvel0, liborvel-dev   the library (OrvelLibrary.cmake)
 # On Unix each component's doc folder also gets the copyright file and
 # changelog that Debian packages carry.
 
@@ -65,14 +66,15 @@ else()
   set(ORVEL_UDEV_RULES_PATH "${CMAKE_INSTALL_PREFIX}/${ORVEL_UDEV_RULES_DIR}")
 endif()
 
-foreach(_component IN LISTS _orvel_components)
+foreach(_component IN LISTS _orvel_components ITEMS liborvel0 liborvel-dev)
   set(_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${_component})
   install(FILES ${CMAKE_BINARY_DIR}/packaging/copyright DESTINATION ${_doc_dir} COMPONENT ${_component})
   # One changelog file per package: a file is the output of one rule only.
   configure_file(${CMAKE_BINARY_DIR}/packaging/changelog
                  ${CMAKE_BINARY_DIR}/packaging/${_component}/changelog COPYONLY)
   orvel_install_maybe_compressed(${CMAKE_BINARY_DIR}/packaging/${_component}/changelog ${_doc_dir} ${_component})
-
+endforeach()
+foreach(_component IN LISTS _orvel_components)
   configure_file(packaging/man/${_component}.1.in ${CMAKE_BINARY_DIR}/man/${_component}.1 @ONLY)
   orvel_install_maybe_compressed(${CMAKE_BINARY_DIR}/man/${_component}.1 ${CMAKE_INSTALL_MANDIR}/man1 ${_component})
 endforeach()

@@ -1,6 +1,7 @@
 # Debian packages through CPack, one per install component:
 #   cpack -G DEB   (from a Release build)
-# gives orvel-dfu_<version>_<arch>.deb and orvel-sim_<version>_<arch>.deb.
+# gives orvel-dfu_<version>_<arch>.deb, orvel-sim_<version>_<arch>.deb,
+# liborvel0_<version>_<arch>.deb and liborvel-dev_<version>_<arch>.deb.
 # Their library dependencies come from dpkg-shlibdeps.
 
 set(CPACK_PACKAGE_NAME orvel-dfu)
@@ -13,7 +14,7 @@ set(CPACK_RESOURCE_FILE_README ${CMAKE_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/")
 
-set(CPACK_COMPONENTS_ALL orvel-dfu)
+set(CPACK_COMPONENTS_ALL orvel-dfu liborvel0 liborvel-dev)
 if(TARGET orvel-sim)
   list(APPEND CPACK_COMPONENTS_ALL orvel-sim)
 endif()
@@ -48,5 +49,33 @@ orvel-sim attaches virtual Orvel ROM bootloaders to the system as
 umockdev-emulated hidraw devices and runs a command among them, so that
 orvel-dfu, or flashing scripts, can be tested without hardware. Faults,
 delays and late or silent devices can be injected.")
+
+# The library as Debian packages a library: the runtime package named after
+# its SONAME, with a shlibs file and the ldconfig trigger, and a -dev package
+# with the header, the link and the build files.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_LIBORVEL0_PACKAGE_NAME liborvel0)
+set(CPACK_DEBIAN_LIBORVEL0_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_LIBORVEL0_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/debian/liborvel0/triggers)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/packaging/debian/library-triggers.cmake)
+set(CPACK_DEBIAN_LIBORVEL0_DESCRIPTION
+"library to flash Orvel chips over their USB HID ROM bootloader
+liborvel is the engine of orvel-dfu behind a plain C API: it lists the
+Orvel ROM bootloaders attached over USB HID and flashes programs (raw binary
+or Intel HEX, from files or memory) into a chip: erase, download, read back
+and compare, restart. It also compares programs with the flash and reads
+the flash. Several devices can be served at once from several threads.")
+set(CPACK_DEBIAN_LIBORVEL-DEV_PACKAGE_NAME liborvel-dev)
+set(CPACK_DEBIAN_LIBORVEL-DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_LIBORVEL-DEV_PACKAGE_DEPENDS "liborvel0 (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_LIBORVEL-DEV_DESCRIPTION
+"library to flash Orvel chips over their USB HID ROM bootloader (development)
+liborvel is the engine of orvel-dfu behind a plain C API: it lists the
+Orvel ROM bootloaders attached over USB HID and flashes programs into a
+chip.
+.
+This package holds the header <orvel/orvel.h>, the link for the linker, the
+pkg-config file orvel.pc and the CMake package (find_package(orvel) gives
+the target orvel::orvel).")
 
 include(CPack)

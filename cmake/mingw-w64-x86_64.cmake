@@ -2,8 +2,8 @@
 # g++-mingw-w64-x86-64-posix; the posix flavour, as std::thread and
 # std::mutex need it). Use: cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 #
-# The programs are linked statically, so they run without the compiler's DLLs
-# beside them. Where Wine is installed, ctest runs them through it.
+# The programs and orvel.dll are linked statically, so they run without the
+# compiler's DLLs beside them. Where Wine is installed, ctest runs them through it.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -19,6 +19,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(ORVEL_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)

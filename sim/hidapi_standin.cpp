@@ -19,7 +19,9 @@ struct hid_device_ {
 
 namespace {
 
-const wchar_t* lastError = L"Success";
+// Like hidapi's own, the text of the last failure; one per thread, so that
+// jobs on several threads never read each other's.
+thread_local const wchar_t* lastError = L"Success";
 
 sim::VirtualHidBus& Bus() { return sim::VirtualHidBus::Instance(); }
 
@@ -127,7 +129,7 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path) {
     return nullptr;
   }
   if (Bus().setup(index).openDenied) {
-    static std::wstring denied;
+    thread_local std::wstring denied;
     denied = L"Failed to open a device with path '" + std::wstring(path, path + std::strlen(path)) +
              L"': Permission denied";
     lastError = denied.c_str();

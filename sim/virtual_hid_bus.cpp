@@ -29,6 +29,7 @@ VirtualHidBus& VirtualHidBus::Instance() {
 }
 
 void VirtualHidBus::Reset() {
+  std::lock_guard<std::mutex> hold(lock_);
   devices_.clear();
   handles_.clear();
   writes_.clear();
@@ -37,6 +38,7 @@ void VirtualHidBus::Reset() {
 }
 
 int VirtualHidBus::AddDevice(const VirtualDeviceSetup& setup) {
+  std::lock_guard<std::mutex> hold(lock_);
   auto slot = std::make_unique<Slot>();
   slot->setup = setup;
   slot->model = std::make_unique<VirtualBootloader>(setup.flashSize);
@@ -44,18 +46,28 @@ int VirtualHidBus::AddDevice(const VirtualDeviceSetup& setup) {
   return static_cast<int>(devices_.size()) - 1;
 }
 
-VirtualBootloader& VirtualHidBus::device(int index) { return *devices_[index]->model; }
+VirtualBootloader& VirtualHidBus::device(int index) {
+  std::lock_guard<std::mutex> hold(lock_);
+  return *devices_[index]->model;
+}
 
 const VirtualDeviceSetup& VirtualHidBus::setup(int index) const {
+  std::lock_guard<std::mutex> hold(lock_);
   return devices_[index]->setup;
 }
 
-int VirtualHidBus::enumerations() const { return enumerations_; }
+int VirtualHidBus::enumerations() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return enumerations_;
+}
 
 const std::vector<WriteRecord>& VirtualHidBus::writes() const { return writes_; }
 
+// Every clock reading comes before the lock: a test's clock may itself
+// act on the bus when it is read (a device that vanishes at a given time).
 int VirtualHidBus::pendingInput(int index) const {
   const int32_t now = NowTicks();
+  std::lock_guard<std::mutex> hold(lock_);
   size_t pending = 0;
   for (const auto& entry : handles_) {
     const Handle& handle = entry.second;
@@ -68,19 +80,27 @@ int VirtualHidBus::pendingInput(int index) const {
 }
 
 int VirtualHidBus::reportsRead(int index) const {
+  std::lock_guard<std::mutex> hold(lock_);
   return ValidIndex(index) ? devices_[index]->reportsRead : 0;
 }
 
 void VirtualHidBus::QueueInput(int index, const std::vector<uint8_t>& bytes,
                                int32_t delayMs) {
+  const int32_t now = NowTicks();
+  std::lock_guard<std::mutex> hold(lock_);
   if (!ValidIndex(index) || bytes.empty()) return;
   Report report{};
   const size_t length = std::min(bytes.size(), report.size());
   std::copy_n(bytes.begin(), length, report.begin());
-  Send(index, report, length, delayMs, NowTicks());
+  Send(index, report, length, delayMs, now);
 }
 
 bool VirtualHidBus::OnBus(int index) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return OnBusLocked(index);
+}
+
+bool VirtualHidBus::OnBusLocked(int index) const {
   if (!ValidIndex(index)) return false;
   const Slot& slot = *devices_[index];
   return !slot.model->unplugged() && !slot.model->restarted() &&
@@ -88,26 +108,32 @@ bool VirtualHidBus::OnBus(int index) const {
 }
 
 int VirtualHidBus::FindOpenable(const char* path) const {
+  std::lock_guard<std::mutex> hold(lock_);
   if (path == nullptr) return -1;
   for (size_t i = 0; i < devices_.size(); ++i) {
     const int index = static_cast<int>(i);
-    if (devices_[i]->setup.path == path && OnBus(index)) return index;
+    if (devices_[i]->setup.path == path && OnBusLocked(index)) return index;
   }
   return -1;
 }
 
 int VirtualHidBus::OpenHandle(int index) {
+  std::lock_guard<std::mutex> hold(lock_);
   if (!ValidIndex(index)) return -1;
   const int number = nextHandle_++;
   handles_[number] = Handle{index, {}};
   return number;
 }
 
-void VirtualHidBus::CloseHandle(int handle) { handles_.erase(handle); }
+void VirtualHidBus::CloseHandle(int handle) {
+  std::lock_guard<std::mutex> hold(lock_);
+  handles_.erase(handle);
+}
 
 int VirtualHidBus::Write(int index, const uint8_t* data, size_t length) {
-  if (!ValidIndex(index) || data == nullptr || length == 0) return -1;
   const int32_t now = NowTicks();
+  std::lock_guard<std::mutex> hold(lock_);
+  if (!ValidIndex(index) || data == nullptr || length == 0) return -1;
   writes_.push_back(WriteRecord{index, now, std::vector<uint8_t>(data, data + length)});
 
   // Report ID 0 means "no numbered reports" and is not sent; any other first
@@ -127,34 +153,41 @@ int VirtualHidBus::Write(int index, const uint8_t* data, size_t length) {
 }
 
 int VirtualHidBus::Read(int handle, uint8_t* data, size_t length, int32_t milliseconds) {
-  const auto found = handles_.find(handle);
+  // One reading of the clock: a test clock may move on with every reading.
+  const int32_t now = NowTicks();
+  std::unique_lock<std::mutex> hold(lock_);
+  auto found = handles_.find(handle);
   if (found == handles_.end()) return -1;
   Slot& slot = *devices_[found->second.device];
   if (slot.model->unplugged()) return -1;
-  std::deque<QueuedInput>& input = found->second.input;
-  // One reading of the clock: a test clock may move on with every reading.
-  const int32_t now = NowTicks();
-  DropOverflow(input, now);
-  if (input.empty()) {
+  DropOverflow(found->second.input, now);
+  if (found->second.input.empty()) {
     // Nothing is queued and nothing can arrive without a write, so a blocking
     // read returns at once instead of hanging the caller forever.
+    hold.unlock();
     if (milliseconds > 0) SleepTicks(milliseconds);
     return 0;
   }
-  const int32_t wait = TicksBetween(now, input.front().readyTick);
+  const int32_t readyTick = found->second.input.front().readyTick;
+  const int32_t wait = TicksBetween(now, readyTick);
   if (wait > 0) {
-    if (milliseconds >= 0 && wait > milliseconds) {
-      SleepTicks(milliseconds);
-      return 0;
-    }
-    SleepTicks(wait);
-    DropOverflow(input, input.front().readyTick);
+    const bool timesOut = milliseconds >= 0 && wait > milliseconds;
+    hold.unlock();
+    SleepTicks(timesOut ? milliseconds : wait);
+    if (timesOut) return 0;
+    hold.lock();
+    // Only this handle's reader takes from its queue: the report waited
+    // for is still at its front, unless the handle was closed meanwhile.
+    found = handles_.find(handle);
+    if (found == handles_.end()) return -1;
+    DropOverflow(found->second.input, readyTick);
   }
+  std::deque<QueuedInput>& input = found->second.input;
   const QueuedInput& next = input.front();
   const size_t copied = std::min<size_t>(length, next.length);
   if (data != nullptr) std::memcpy(data, next.bytes.data(), copied);
   input.pop_front();
-  ++slot.reportsRead;
+  ++devices_[found->second.device]->reportsRead;
   return static_cast<int>(copied);
 }
 

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,16 +20,23 @@
 
 namespace sim {
 
-// A clock that never sleeps: Sleep moves time forward at once.
+// A clock that never sleeps: Sleep moves time forward at once. Jobs on
+// several threads may share one.
 class VirtualClock : public TickSource {
  public:
+  VirtualClock() = default;
+  VirtualClock(const VirtualClock& other) : now_(other.now_.load()) {}
+  VirtualClock& operator=(const VirtualClock& other) {
+    now_ = other.now_.load();
+    return *this;
+  }
   int32_t Now() override { return now_; }
   void Sleep(int32_t ms) override {
     if (ms > 0) now_ += ms;
   }
 
  private:
-  int32_t now_ = 0;
+  std::atomic<int32_t> now_{0};
 };
 
 struct VirtualDeviceSetup {
@@ -67,7 +76,9 @@ struct QueuedInput {
 // moment, in the order the device sends them; a new handle starts empty; a
 // report sent while no handle is open is lost, and so is what a handle had
 // not read when it closes. A handle holds at most kInputQueueLimit reports
-// that have arrived. Not thread-safe: the tool runs on one thread.
+// that have arrived. Each call takes the bus's lock, so jobs on several
+// threads can use devices of their own at once; a read that has to wait
+// waits without it.
 class VirtualHidBus {
  public:
   static constexpr size_t kInputQueueLimit = sim::kInputQueueLimit;
@@ -133,16 +144,18 @@ class VirtualHidBus {
   };
 
   bool ValidIndex(int index) const;
+  bool OnBusLocked(int index) const;
   // The device sends a report at `now`; every handle open gets a copy.
   void Send(int index, const Report& bytes, size_t length, int32_t delayMs, int32_t now);
   static void DropOverflow(std::deque<QueuedInput>& input, int32_t now);
 
+  mutable std::mutex lock_;
   std::vector<std::unique_ptr<Slot>> devices_;
   std::map<int, Handle> handles_;
   int nextHandle_ = 0;
   std::vector<WriteRecord> writes_;
-  int enumerations_ = 0;
-  uint64_t generation_ = 0;
+  std::atomic<int> enumerations_{0};
+  std::atomic<uint64_t> generation_{0};
   HandleResult scratch_;  // reused for every report, no churn per packet
 };
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/tool_state.h"
 #include "app_help_text.h"
 #include "console/console.h"
 #include "console/output.h"

@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <functional>
+#include <climits>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/console_observer.h"
 #include "console/reasons.h"
 #include "dfu/rom_packets.h"
 #include "job_fixture.h"
@@ -25,6 +27,7 @@ using job_test::kDefaultDescription;
 using job_test::ReasonLines;
 using job_test::Replaced;
 using job_test::SimJobTest;
+using job_test::ToolConnect;
 
 // The claim name the link takes for a device path: the path from "hid" on.
 std::string ClaimName(int number) {
@@ -35,7 +38,7 @@ std::string ClaimName(int number) {
 using ConnectTest = SimJobTest;
 
 TEST_F(ConnectTest, QueryWithNothingAttachedGivesUpAfterOneQuietAttempt) {
-  EXPECT_EQ(ConnectDevice(false), 0);
+  EXPECT_EQ(ToolConnect(false), 0);
   EXPECT_EQ(console.str(), "");
   EXPECT_EQ(theHidLink.device, nullptr);
   EXPECT_FALSE(theHidLink.claim.held());
@@ -50,7 +53,7 @@ TEST_F(ConnectTest, SilentFirstCandidateIsReleasedAndTheSecondConnects) {
   second.product = L"Second Loader";
   const int good = Bus().AddDevice(second);
 
-  ASSERT_EQ(ConnectDevice(false), 1);
+  ASSERT_EQ(ToolConnect(false), 1);
   EXPECT_EQ(
       console.str(),
       ">> : Query connected device: \"Orvel Second Loader(HID\\VID_1234&PID_C081&REV_0100)\"\n");
@@ -65,7 +68,7 @@ TEST_F(ConnectTest, SilentFirstCandidateIsReleasedAndTheSecondConnects) {
             platform::DeviceClaim::Outcome::HeldElsewhere);
 
   // Traffic goes to the device that connected.
-  EXPECT_TRUE(RomErase(0, 1));
+  EXPECT_TRUE(RomErase(theHidLink, 0, 1));
   EXPECT_EQ(Trace(good).back(), "dev1 erase 0x00000000 1");
   EXPECT_EQ(Trace(silent).size(), 1u);
 }
@@ -130,7 +133,7 @@ TEST_F(ConnectTest, RejectedCandidatesLeaveNothingOpenAndPrintNothing) {
     c.misbehave(Device(index));
 
     Reasons why;
-    EXPECT_EQ(ConnectDevice(false, &why), 0);
+    EXPECT_EQ(ToolConnect(false, &why), 0);
     EXPECT_EQ(console.str(), "");
     EXPECT_EQ(theHidLink.device, nullptr);
     EXPECT_FALSE(theHidLink.claim.held());
@@ -146,14 +149,14 @@ TEST_F(ConnectTest, DeviceClaimedByAnotherInstanceIsSkippedUntilReleased) {
             platform::DeviceClaim::Outcome::Acquired);
 
   Reasons why;
-  EXPECT_EQ(ConnectDevice(false, &why), 0);
+  EXPECT_EQ(ToolConnect(false, &why), 0);
   EXPECT_TRUE(Device(index).trace().empty());
   EXPECT_EQ(console.str(), "");
   EXPECT_EQ(ReasonLines(why),
             Replaced(kNamed + "in use by another running orvel-dfu\n", "PATH", DevicePath(0)));
 
   otherInstance.Release();
-  EXPECT_EQ(ConnectDevice(false), 1);
+  EXPECT_EQ(ToolConnect(false), 1);
   EXPECT_EQ(Trace(index), std::vector<std::string>{"dev0 probe"});
 }
 
@@ -161,10 +164,10 @@ TEST_F(ConnectTest, ReportsQueuedAfterTheProbeEchoNeverReachTheFirstCommand) {
   const int index = AddBootloader(0);
   Device(index).SetNoise(5);
 
-  ASSERT_EQ(ConnectDevice(false), 1);
+  ASSERT_EQ(ToolConnect(false), 1);
   EXPECT_EQ(Bus().pendingInput(index), 0);
   EXPECT_GT(clock.Now(), 600 + 50);  // the drain ran for more than 50 ms
-  EXPECT_TRUE(RomErase(0x1000, 0x1000));
+  EXPECT_TRUE(RomErase(theHidLink, 0x1000, 0x1000));
 }
 
 TEST_F(ConnectTest, WaitModeConnectsOnceTheDeviceAppears) {
@@ -172,7 +175,7 @@ TEST_F(ConnectTest, WaitModeConnectsOnceTheDeviceAppears) {
   loader.appearAfterEnumerations = 2;
   const int index = Bus().AddDevice(loader);
 
-  EXPECT_EQ(ConnectDevice(true), 1);
+  EXPECT_EQ(ToolConnect(true), 1);
   EXPECT_EQ(Bus().enumerations(), 3);
   EXPECT_EQ(console.str(),
             std::string(">> : Wait to connect to the device: \"") + kDefaultDescription + "\"\n");
@@ -205,6 +208,10 @@ TEST_F(ConnectTest, ConnectLineInBothLanguagesAndModes) {
     PrintConnectMessage(c.wait, device);
     EXPECT_EQ(console.str(), c.expected);
   }
+  // The device's own text is UTF-8 until the console writes it.
+  console.str("");
+  PrintConnectMessage(false, "\xE4\xB8\xAD\xE6\x96\x87 Loader");
+  EXPECT_EQ(console.str(), ">> \xA3\xBA\xB2\xE9\xD1\xAF\xC1\xAC\xBD\xD3\xB5\xBD\xC9\xE8\xB1\xB8\xA3\xBA\"\xD6\xD0\xCE\xC4 Loader\"\n");
   LogMode = false;
   console.str("");
   PrintConnectMessage(true, device);
@@ -248,7 +255,7 @@ TEST_F(ConnectTest, DrainOfAFloodingDeviceEnds) {
     const int index = AddBootloader(0);
     Device(index).SetNoise(kFlood, c.floodPerMs);
 
-    ASSERT_EQ(ConnectDevice(false), 1);
+    ASSERT_EQ(ToolConnect(false), 1);
     const int drained = Bus().reportsRead(index) - 1;  // all but the probe's echo
     EXPECT_GE(drained, c.fewestRead);
     EXPECT_LE(drained, c.mostRead);
@@ -291,7 +298,7 @@ TEST_F(ConnectTest, WaitModeSaysOnceWhatItWaitsForAndWhyItSkips) {
     Bus().AddDevice(late);
 
     Reasons why;
-    ASSERT_EQ(ConnectDevice(true, &why), 1);
+    ASSERT_EQ(ToolConnect(true, &why), 1);
     EXPECT_EQ(Bus().enumerations(), 3);
     EXPECT_EQ(errors.str(), c.written);
     EXPECT_EQ(ReasonLines(why), c.chosen);
@@ -311,7 +318,7 @@ TEST_F(ConnectTest, UnusableClaimFileIsNamed) {
   ASSERT_EQ(mkdir(lockFile.c_str(), 0700), 0);
 
   Reasons why;
-  EXPECT_EQ(ConnectDevice(false, &why), 0);
+  EXPECT_EQ(ToolConnect(false, &why), 0);
   EXPECT_EQ(ReasonLines(why),
             Replaced(kNamed, "PATH", DevicePath(0)) + "skipped: its claim file " + lockFile +
                 " cannot serve as a lock (that takes a regular file with one link that everyone "
@@ -338,17 +345,15 @@ class SelectorTest : public ConnectTest {
  protected:
   void SetUp() override {
     ConnectTest::SetUp();
-    SetUsbLocationLookup(LocationFromTable);
+    theDeviceSearch.locationOf = LocationFromTable;
     LocationTable().clear();
   }
-  void TearDown() override {
-    SetUsbLocationLookup(nullptr);
-    ConnectTest::TearDown();
-  }
-  void AddThree() {
+  // sharedSerial: device 2 reports device 1's serial number, as boot ROMs
+  // often do.
+  void AddThree(bool sharedSerial = false) {
     for (int n = 0; n < 3; ++n) {
       sim::VirtualDeviceSetup loader = LoaderAt(n);
-      loader.serial = L"SN-" + std::to_wstring(n);
+      loader.serial = L"SN-" + std::to_wstring(sharedSerial && n == 2 ? 1 : n);
       LocationTable()[loader.path] = "1-2." + std::to_string(n + 1);
       Bus().AddDevice(loader);
     }
@@ -356,9 +361,18 @@ class SelectorTest : public ConnectTest {
 };
 
 // Only the selected device is a candidate: a busy or silent one fails the
-// connect step rather than being replaced by another.
+// connect step rather than being replaced by another, and a selector names
+// a whole path, serial number or location, never a part of one, nor more
+// than one device.
 TEST_F(SelectorTest, OnlyTheSelectedDeviceIsUsed) {
   const std::string named = "orvel-dfu: error: " + DevicePath(1) + " (" + kDefaultDescription + "): ";
+  const auto notThere = [](const std::string& selector) {
+    return "orvel-dfu: error: no bootloader with path, serial number or USB location '" + selector +
+           "' is attached\n"
+           "orvel-dfu: note: 3 other bootloaders are attached: orvel-dfu --list shows their paths, serial numbers "
+           "and USB locations\n"
+           "orvel-dfu: note: to wait until it attaches, add -w 1\n";
+  };
   struct Case {
     const char* name;
     std::string selector;
@@ -366,21 +380,29 @@ TEST_F(SelectorTest, OnlyTheSelectedDeviceIsUsed) {
     bool claimedElsewhere;
     int connected;  // -1: none
     std::string reasons;
+    bool sharedSerial = false;
   };
+  const std::string path = DevicePath(1);
   const std::vector<Case> cases = {
       {"USB location", "1-2.1", -1, false, 0, ""},
       {"selected is silent", "SN-1", 1, false, -1, named + "failed the probe: no reply within 200 ms\n"},
       {"selected is busy", "1-2.2", -1, true, -1, named + "in use by another running orvel-dfu\n"},
-      {"selected is not there", "SN-9", -1, false, -1,
-       "orvel-dfu: error: no bootloader with path, serial number or USB location 'SN-9' is attached\n"
-       "orvel-dfu: note: 3 other bootloaders are attached: orvel-dfu --list shows their paths, serial numbers "
-       "and USB locations\n"
-       "orvel-dfu: note: to wait until it attaches, add -w 1\n"},
+      {"selected is not there", "SN-9", -1, false, -1, notThere("SN-9")},
+      {"the start of every serial number", "SN-", -1, false, -1, notThere("SN-")},
+      {"a serial number and more", "SN-10", -1, false, -1, notThere("SN-10")},
+      {"the start of every location", "1-2.", -1, false, -1, notThere("1-2.")},
+      {"the start of every path", path.substr(0, path.size() - 1), -1, false, -1,
+       notThere(path.substr(0, path.size() - 1))},
+      {"a serial number two devices share", "SN-1", -1, false, -1,
+       "orvel-dfu: error: 'SN-1' names 2 bootloaders: select one by its path or USB location\n"
+       "orvel-dfu: note: 'SN-1' names " + path + " (USB location 1-2.2, serial number SN-1)\n"
+       "orvel-dfu: note: 'SN-1' names " + DevicePath(2) + " (USB location 1-2.3, serial number SN-1)\n",
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bus().Reset();
-    AddThree();
+    AddThree(c.sharedSerial);
     if (c.misbehaving >= 0) Device(c.misbehaving).SetSilent(true);
     platform::DeviceClaim otherInstance;
     if (c.claimedElsewhere) {
@@ -389,7 +411,7 @@ TEST_F(SelectorTest, OnlyTheSelectedDeviceIsUsed) {
     theDeviceSearch.selector = c.selector;
 
     Reasons why;
-    EXPECT_EQ(ConnectDevice(false, &why), c.connected >= 0 ? 1 : 0);
+    EXPECT_EQ(ToolConnect(false, &why), c.connected >= 0 ? 1 : 0);
     // No note on which of three was used: the user chose it.
     EXPECT_EQ(ReasonLines(why), c.reasons);
     for (int n = 0; n < 3; ++n) {
@@ -414,6 +436,7 @@ TEST_F(ConnectTest, BoundedWaitGivesUp) {
     int32_t endsAt;
     std::string written;  // while waiting
     std::string reasons;  // the result's
+    int32_t startsAt = 0;  // the clock's reading when the wait begins
   };
   const std::string silent = DevicePath(0) + " (" + kDefaultDescription + "): failed the probe: no reply within 200 ms";
   const std::vector<Case> cases = {
@@ -430,19 +453,25 @@ TEST_F(ConnectTest, BoundedWaitGivesUp) {
       {"selected not attached", 0, 1500, "SN-9", true, 1700,
        "orvel-dfu: 提示：正在等待 bootloader“SN-9”（USB HID 产品 ID 0xC081）连接，最多等待 1.5 秒；按 Ctrl+C 结束等待\n",
        "orvel-dfu: 错误：1.5 秒后放弃等待（--timeout）：没有连接 bootloader“SN-9”\n"},
+      // The counter wraps to its smallest value 1 s into the wait.
+      {"across the clock's wrap", 1, 2000, "", false, 2200,
+       "orvel-dfu: note: waiting for a bootloader (USB HID product ID 0xC081) to attach for at most 2 s; Ctrl+C "
+       "ends the wait\n",
+       "orvel-dfu: error: gave up after 2 s (--timeout): no bootloader attached\n", INT32_MAX - 1000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bus().Reset();
     clock = sim::VirtualClock();
+    clock.Sleep(c.startsAt);
     errors.str("");
     UiLanguage = c.language;
     if (c.silentDevice) Device(AddBootloader(0)).SetSilent(true);
     theDeviceSearch.selector = c.selector;
 
     Reasons why;
-    EXPECT_EQ(ConnectDevice(true, &why, c.timeoutMs), 0);
-    EXPECT_EQ(clock.Now(), c.endsAt);
+    EXPECT_EQ(ToolConnect(true, &why, c.timeoutMs), 0);
+    EXPECT_EQ(TicksBetween(c.startsAt, clock.Now()), c.endsAt);
     EXPECT_EQ(errors.str(), c.written);
     EXPECT_EQ(ReasonLines(why), c.reasons);
     EXPECT_EQ(console.str(), "");
@@ -455,7 +484,7 @@ TEST_F(ConnectTest, BoundedWaitGivesUp) {
   late.appearAfterEnumerations = 3;
   Bus().AddDevice(late);
   theDeviceSearch.selector.clear();
-  EXPECT_EQ(ConnectDevice(true, nullptr, 5000), 1);
+  EXPECT_EQ(ToolConnect(true, nullptr, 5000), 1);
 }
 
 }  // namespace

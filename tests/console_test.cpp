@@ -202,29 +202,6 @@ TEST_F(ConsoleTest, OverallProgressRewritesZeroButNotRepeatedPercent) {
   EXPECT_EQ(LastStepPercent, -1);
 }
 
-std::vector<std::pair<int32_t, bool>> observedOverall;
-void ObserveOverall(int32_t percent, bool final) { observedOverall.emplace_back(percent, final); }
-
-TEST_F(ConsoleTest, OverallProgressObserverSeesWhatIsWrittenAndNothingElse) {
-  observedOverall.clear();
-  SetOverallProgressObserver(ObserveOverall);
-  RunProgressCalls(
-      {
-          {ProgressCall::Overall, 200, 0, false, "\r>>: 0%"},
-          {ProgressCall::Overall, 200, 1, false, "\r>>: 0%"},
-          {ProgressCall::Download, 200, 100, false, "\r>> : Download progress: 50%"},
-          {ProgressCall::Overall, 200, 100, false, "\r>>: 50%"},
-          {ProgressCall::Overall, 200, 101, false, ""},  // not written, not observed
-          {ProgressCall::Overall, 200, 200, true, "\r>>: 100%\n"},
-      },
-      out_);
-  SetOverallProgressObserver(nullptr);
-  ShowOverallProgress(10, 5, false);
-  const std::vector<std::pair<int32_t, bool>> expected = {
-      {0, false}, {0, false}, {50, false}, {100, true}};
-  EXPECT_EQ(observedOverall, expected);
-}
-
 TEST_F(ConsoleTest, ProgressPrefixesPerLanguageAndEncoding) {
   UiLanguage = 0;
   ShowDownloadProgress(4, 1, false);

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "console/output.h"
 #include "platform/ticks.h"
 #include "virtual_hid_bus.h"
 
@@ -34,7 +33,6 @@ hid_device_info InfoFor(const DescriptionCase& c) {
 }
 
 TEST(FormatDeviceDescription, BuildsTheHardwareIdForm) {
-  SetConsoleEncoding(ConsoleEncoding::Utf8);
   const DescriptionCase cases[] = {
       {"maker, product and both markers", L"Maker", L"Loader", 0x1234, 0x0100,
        "\\\\?\\hid#vid_1234&pid_c081&mi_00&col01#7&1a2b&0&0000",
@@ -62,7 +60,6 @@ TEST(FormatDeviceDescription, BuildsTheHardwareIdForm) {
 }
 
 TEST(FormatDeviceDescription, DropsPartsThatWouldPassTheLengthLimit) {
-  SetConsoleEncoding(ConsoleEncoding::Utf8);
   const std::wstring maker254(254, L'M');
   const std::wstring maker255(255, L'M');
   const std::wstring product254(254, L'P');
@@ -82,22 +79,16 @@ TEST(FormatDeviceDescription, DropsPartsThatWouldPassTheLengthLimit) {
   }
 }
 
-TEST(FormatDeviceDescription, WritesStringsInTheConsoleEncoding) {
+// The console writes them in its own encoding; a library caller gets UTF-8.
+TEST(FormatDeviceDescription, KeepsTheDevicesTextAsUtf8) {
   const DescriptionCase chinese = {"", L"\u4E2D\u6587", nullptr, 0x1234, 0x0100, "/dev/hidraw0",
                                    ""};
-  SetConsoleEncoding(ConsoleEncoding::Gbk);
-  const std::string gbk = FormatDeviceDescription(InfoFor(chinese));
-  SetConsoleEncoding(ConsoleEncoding::Utf8);
-  const std::string utf8 = FormatDeviceDescription(InfoFor(chinese));
-
-  EXPECT_EQ(gbk, "\xD6\xD0\xCE\xC4 (HID\\VID_1234&PID_C081&REV_0100)");
-  EXPECT_EQ(utf8, "\xE4\xB8\xAD\xE6\x96\x87 (HID\\VID_1234&PID_C081&REV_0100)");
+  EXPECT_EQ(FormatDeviceDescription(InfoFor(chinese)), "\xE4\xB8\xAD\xE6\x96\x87 (HID\\VID_1234&PID_C081&REV_0100)");
 }
 
 class EnumerateDevicesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetConsoleEncoding(ConsoleEncoding::Utf8);
     bus().Reset();
     SetTickSource(&clock);
     AddDevice("/dev/hidraw-e0", 0xC081, 0, L"Orvel", L"Boot");
@@ -106,7 +97,6 @@ class EnumerateDevicesTest : public ::testing::Test {
     AddDevice("", 0xC081, 2, L"Orvel", L"");
   }
   void TearDown() override {
-    theDeviceSearch = DeviceSearch();
     SetTickSource(nullptr);
     bus().Reset();
   }
@@ -124,15 +114,16 @@ class EnumerateDevicesTest : public ::testing::Test {
     bus().AddDevice(setup);
   }
 
-  static std::vector<std::string> Listed() {
+  std::vector<std::string> Listed() const {
     std::vector<std::string> listed;
-    for (const DeviceEntry& entry : theDeviceSearch.entries) {
+    for (const DeviceEntry& entry : search.entries) {
       listed.push_back(entry.description + " @ " + entry.path.value_or("<none>"));
     }
     return listed;
   }
 
   sim::VirtualClock clock;
+  DeviceSearch search;
 };
 
 struct FilterCase {
@@ -158,26 +149,26 @@ TEST_F(EnumerateDevicesTest, ListsMatchingInterfacesInBusOrder) {
   };
   for (const FilterCase& c : cases) {
     SCOPED_TRACE(c.name);
-    theDeviceSearch.vendor_id = c.vendorId;
-    theDeviceSearch.product_id = c.productId;
-    theDeviceSearch.interface_number = c.interfaceNumber;
+    search.vendor_id = c.vendorId;
+    search.product_id = c.productId;
+    search.interface_number = c.interfaceNumber;
     const int32_t before = clock.Now();
 
-    EXPECT_EQ(EnumerateDevices(), static_cast<int32_t>(c.listed.size()));
+    EXPECT_EQ(EnumerateDevices(search, clock), static_cast<int32_t>(c.listed.size()));
 
     EXPECT_EQ(Listed(), c.listed);
-    EXPECT_EQ(theDeviceSearch.count(), static_cast<int32_t>(c.listed.size()));
+    EXPECT_EQ(search.count(), static_cast<int32_t>(c.listed.size()));
     EXPECT_EQ(clock.Now() - before, RescanSettleMs);
   }
 }
 
 TEST_F(EnumerateDevicesTest, EmptyBusClearsTheLastList) {
-  theDeviceSearch.product_id = 0xC081;
-  ASSERT_EQ(EnumerateDevices(), 3);
+  search.product_id = 0xC081;
+  ASSERT_EQ(EnumerateDevices(search, clock), 3);
   bus().Reset();
 
-  EXPECT_EQ(EnumerateDevices(), 0);
-  EXPECT_TRUE(theDeviceSearch.entries.empty());
+  EXPECT_EQ(EnumerateDevices(search, clock), 0);
+  EXPECT_TRUE(search.entries.empty());
 }
 
 TEST_F(EnumerateDevicesTest, RescanWaitsOnlyForAPositiveDelay) {
@@ -185,7 +176,7 @@ TEST_F(EnumerateDevicesTest, RescanWaitsOnlyForAPositiveDelay) {
   for (int32_t delay : delays) {
     SCOPED_TRACE(delay);
     const int32_t before = clock.Now();
-    RequestDeviceRescan(delay);
+    RequestDeviceRescan(clock, delay);
     EXPECT_EQ(clock.Now() - before, delay > 0 ? delay : 0);
   }
 }

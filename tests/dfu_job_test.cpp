@@ -26,6 +26,7 @@ using job_test::Pattern;
 using job_test::ReasonLines;
 using job_test::Replaced;
 using job_test::SimJobTest;
+using job_test::ToolConnect;
 
 constexpr uint32_t kSector = 4096;
 
@@ -107,7 +108,7 @@ TEST_F(DfuJobTest, NeighbouringProgramsShareAnEraseAndUntouchedSectorsSurvive) {
     }
 
     std::vector<Span> planned;
-    for (const EraseRegion& region : PlanEraseRegions())
+    for (const EraseRegion& region : PlanEraseRegions(theProgramImageList.images))
       planned.emplace_back(region.start, region.length);
     EXPECT_EQ(planned, c.regions);
 
@@ -200,13 +201,13 @@ TEST_F(DfuJobTest, FailureReasonsNameAddressesAndBytesInBothLanguages) {
       EXPECT_FALSE(RunDfuJob(&why));
     } else {
       // Flash that holds the program but for three bytes of the second read.
-      ASSERT_EQ(ConnectDevice(false), 1);
+      ASSERT_EQ(ToolConnect(false), 1);
       std::vector<uint8_t>& flash = Device(index).flash();
       std::copy(program.begin(), program.end(), flash.begin() + 0x1000);
       flash[0x1040] = 0xBD;
       flash[0x1041] = 0x00;
       flash[0x1050] = 0x43;
-      EXPECT_FALSE(VerifyStep(&why));
+      EXPECT_FALSE(ToolJob().VerifyStep(theProgramImageList, true, &why));
     }
     EXPECT_EQ(ReasonLines(why), c.reasons);
   }

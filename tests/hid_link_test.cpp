@@ -45,12 +45,9 @@ class HidLinkTest : public ::testing::Test {
   void SetUp() override {
     bus().Reset();
     SetTickSource(&clock);
-    theHidLink.Close();
-    theHidLink.collectionMode = false;
   }
   void TearDown() override {
-    theHidLink.Close();
-    theHidLink.collectionMode = false;
+    hidLink.Close();
     SetTickSource(nullptr);
     bus().Reset();
   }
@@ -63,11 +60,12 @@ class HidLinkTest : public ::testing::Test {
     setup.path = "/dev/hidraw-" + UniqueSuffix("link");
     const int index = bus().AddDevice(setup);
     bus().device(index).SetSilent(true);
-    EXPECT_TRUE(theHidLink.OpenDevice(setup.path.c_str()));
+    EXPECT_TRUE(hidLink.OpenDevice(setup.path.c_str()));
     return index;
   }
 
   sim::VirtualClock clock;
+  HidLink hidLink;  // on the process clock, which is the test's
 };
 
 struct WriteCase {
@@ -87,10 +85,10 @@ TEST_F(HidLinkTest, WriteCutsDataIntoZeroFilledReports) {
     SCOPED_TRACE(c.name);
     bus().Reset();
     OpenQuietDevice();
-    theHidLink.collectionMode = c.collectionMode;
+    hidLink.collectionMode = c.collectionMode;
     const Bytes data = Sequence(c.length);
 
-    ASSERT_EQ(theHidLink.Write(data.data(), c.length), 1);
+    ASSERT_EQ(hidLink.Write(data.data(), c.length), 1);
 
     const auto& writes = bus().writes();
     ASSERT_EQ(writes.size(), c.reports);
@@ -105,20 +103,20 @@ TEST_F(HidLinkTest, WriteCutsDataIntoZeroFilledReports) {
         EXPECT_GE(writes[r].tick - writes[r - 1].tick, 1) << "report " << r;
       }
     }
-    theHidLink.Close();
+    hidLink.Close();
   }
 }
 
 TEST_F(HidLinkTest, WriteWithNothingToSendOrNoDeviceSendsNothing) {
   const Bytes data = Sequence(4);
-  EXPECT_EQ(theHidLink.Write(data.data(), 4), 0);  // nothing open yet
+  EXPECT_EQ(hidLink.Write(data.data(), 4), 0);  // nothing open yet
 
   OpenQuietDevice();
-  EXPECT_EQ(theHidLink.Write(data.data(), 0), 0);
-  EXPECT_EQ(theHidLink.Write(data.data(), -1), 0);
-  EXPECT_EQ(theHidLink.Write(nullptr, 4), 0);
+  EXPECT_EQ(hidLink.Write(data.data(), 0), 0);
+  EXPECT_EQ(hidLink.Write(data.data(), -1), 0);
+  EXPECT_EQ(hidLink.Write(nullptr, 4), 0);
   EXPECT_TRUE(bus().writes().empty());
-  EXPECT_NE(theHidLink.device, nullptr);
+  EXPECT_NE(hidLink.device, nullptr);
 }
 
 TEST_F(HidLinkTest, ExchangeKeepsOnlyTheWantedBytesOfAReport) {
@@ -127,7 +125,7 @@ TEST_F(HidLinkTest, ExchangeKeepsOnlyTheWantedBytesOfAReport) {
   const Bytes request = {0x1A, 0x55};
   uint8_t reply[4] = {0xEE, 0xEE, 0xEE, 0xEE};
 
-  EXPECT_EQ(theHidLink.Exchange(request.data(), 2, reply, 2, 200), 1);
+  EXPECT_EQ(hidLink.Exchange(request.data(), 2, reply, 2, 200), 1);
 
   EXPECT_EQ(reply[0], 0x40);
   EXPECT_EQ(reply[1], 0x41);
@@ -142,7 +140,7 @@ TEST_F(HidLinkTest, ExchangeAssemblesALongReplyFromSeveralReports) {
   const Bytes request = {0x1A, 0x60};
   Bytes reply(100, 0);
 
-  EXPECT_EQ(theHidLink.Exchange(request.data(), 2, reply.data(), 100, 1000), 1);
+  EXPECT_EQ(hidLink.Exchange(request.data(), 2, reply.data(), 100, 1000), 1);
 
   Bytes expected = Sequence(64, 0);
   const Bytes second = Sequence(36, 100);
@@ -158,12 +156,12 @@ TEST_F(HidLinkTest, ExchangeIgnoresShortReports) {
   const Bytes request = {0x1A, 0x61};
   Bytes reply(10, 0);
 
-  EXPECT_EQ(theHidLink.Exchange(request.data(), 2, reply.data(), 10, 1000), 1);
+  EXPECT_EQ(hidLink.Exchange(request.data(), 2, reply.data(), 10, 1000), 1);
   EXPECT_EQ(reply, Sequence(10, 0x20));
 
   // Only short reports: the reply is never complete.
   bus().QueueInput(index, Bytes(3, 0x11), 0);
-  EXPECT_EQ(theHidLink.Exchange(request.data(), 2, reply.data(), 10, 1000), -1);
+  EXPECT_EQ(hidLink.Exchange(request.data(), 2, reply.data(), 10, 1000), -1);
 }
 
 struct TimeoutCase {
@@ -188,11 +186,11 @@ TEST_F(HidLinkTest, SilentDeviceTimesOutFromTheEndOfTheWrite) {
     if (c.shortReportAtMs >= 0) bus().QueueInput(index, Bytes(1, 0x11), c.shortReportAtMs);
     uint8_t reply[2] = {};
 
-    EXPECT_EQ(theHidLink.Exchange(request.data(), c.requestLength, reply, 2, c.timeoutMs), -1);
+    EXPECT_EQ(hidLink.Exchange(request.data(), c.requestLength, reply, 2, c.timeoutMs), -1);
 
     const int32_t writeEnd = bus().writes().back().tick;
     EXPECT_EQ(clock.Now(), writeEnd + c.timeoutMs);
-    EXPECT_NE(theHidLink.device, nullptr);  // a missing reply leaves the link open
+    EXPECT_NE(hidLink.device, nullptr);  // a missing reply leaves the link open
   }
 }
 
@@ -202,8 +200,8 @@ TEST_F(HidLinkTest, ReplyArrivingAfterTheTimeoutIsReadByTheNextExchange) {
   const Bytes request = {0x1A, 0x55};
   uint8_t reply[2] = {};
 
-  EXPECT_EQ(theHidLink.Exchange(request.data(), 2, reply, 2, 200), -1);
-  EXPECT_EQ(theHidLink.Exchange(request.data(), 2, reply, 2, 1000), 1);
+  EXPECT_EQ(hidLink.Exchange(request.data(), 2, reply, 2, 200), -1);
+  EXPECT_EQ(hidLink.Exchange(request.data(), 2, reply, 2, 1000), 1);
   EXPECT_EQ(reply[0], 0x30);
   EXPECT_EQ(clock.Now(), 500);
 }
@@ -213,8 +211,8 @@ TEST_F(HidLinkTest, ExchangeWithoutReplyBufferSendsTheRequestOnly) {
   const Bytes request = {0x1A, 0x57, 0x01};
   uint8_t reply[2] = {};
 
-  EXPECT_EQ(theHidLink.Exchange(request.data(), 3, nullptr, 2, 200), 0);
-  EXPECT_EQ(theHidLink.Exchange(request.data(), 3, reply, 0, 200), 0);
+  EXPECT_EQ(hidLink.Exchange(request.data(), 3, nullptr, 2, 200), 0);
+  EXPECT_EQ(hidLink.Exchange(request.data(), 3, reply, 0, 200), 0);
   EXPECT_EQ(bus().writes().size(), 2u);
   EXPECT_EQ(bus().device(index).trace().size(), 2u);
   EXPECT_EQ(clock.Now(), 0);
@@ -225,19 +223,19 @@ TEST_F(HidLinkTest, FailedReportClosesTheLinkForEveryLaterCall) {
   setup.path = "/dev/hidraw-" + UniqueSuffix("unplug");
   const int index = bus().AddDevice(setup);
   bus().device(index).AddFault({sim::RequestKind::Probe, 1, sim::FaultEffect::Unplug, 0});
-  ASSERT_TRUE(theHidLink.ClaimDevice(setup.path.c_str()));
-  ASSERT_TRUE(theHidLink.OpenDevice(setup.path.c_str()));
+  ASSERT_TRUE(hidLink.ClaimDevice(setup.path.c_str()));
+  ASSERT_TRUE(hidLink.OpenDevice(setup.path.c_str()));
   const Bytes probe = {0x1A, 0x55};
   uint8_t reply[2] = {};
 
-  EXPECT_EQ(theHidLink.Exchange(probe.data(), 2, reply, 2, 200), 0);
-  EXPECT_EQ(theHidLink.device, nullptr);
-  EXPECT_FALSE(theHidLink.claim.held());
+  EXPECT_EQ(hidLink.Exchange(probe.data(), 2, reply, 2, 200), 0);
+  EXPECT_EQ(hidLink.device, nullptr);
+  EXPECT_FALSE(hidLink.claim.held());
 
   const size_t writesBefore = bus().writes().size();
   const size_t traceBefore = bus().device(index).trace().size();
-  EXPECT_EQ(theHidLink.Exchange(probe.data(), 2, reply, 2, 200), 0);
-  EXPECT_EQ(theHidLink.Write(probe.data(), 2), 0);
+  EXPECT_EQ(hidLink.Exchange(probe.data(), 2, reply, 2, 200), 0);
+  EXPECT_EQ(hidLink.Write(probe.data(), 2), 0);
   EXPECT_EQ(bus().writes().size(), writesBefore);
   EXPECT_EQ(bus().device(index).trace().size(), traceBefore);
   EXPECT_EQ(clock.Now(), 0);  // no read was waited for
@@ -262,19 +260,19 @@ TEST_F(HidLinkTest, ClaimNamesFollowTheHidPartOfThePath) {
       {"hidraw node", "/dev/hidraw-" + id, "hidraw-" + id, false},
       {"path without hid", "usb-1-2:1.0-" + id, "usb-1-2:1.0-" + id, false},
   };
-  theHidLink.collectionMode = true;  // a plain path must clear an earlier true
+  hidLink.collectionMode = true;  // a plain path must clear an earlier true
   for (const ClaimCase& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_TRUE(theHidLink.ClaimDevice(c.path.c_str()));
-    EXPECT_TRUE(theHidLink.claim.held());
-    EXPECT_EQ(theHidLink.collectionMode, c.collectionMode);
+    EXPECT_TRUE(hidLink.ClaimDevice(c.path.c_str()));
+    EXPECT_TRUE(hidLink.claim.held());
+    EXPECT_EQ(hidLink.collectionMode, c.collectionMode);
 
     platform::DeviceClaim other;
     EXPECT_EQ(other.TryAcquire("", c.claimName), platform::DeviceClaim::Outcome::HeldElsewhere);
-    theHidLink.Close();
+    hidLink.Close();
     EXPECT_EQ(other.TryAcquire("", c.claimName), platform::DeviceClaim::Outcome::Acquired);
   }
-  EXPECT_FALSE(theHidLink.ClaimDevice(nullptr));
+  EXPECT_FALSE(hidLink.ClaimDevice(nullptr));
 }
 
 TEST_F(HidLinkTest, ClaimHeldElsewhereIsRefusedAfterReleasingTheOldOne) {
@@ -283,10 +281,10 @@ TEST_F(HidLinkTest, ClaimHeldElsewhereIsRefusedAfterReleasingTheOldOne) {
   platform::DeviceClaim otherInstance;
   ASSERT_EQ(otherInstance.TryAcquire(taken, "hidraw-" + UniqueSuffix("taken")),
             platform::DeviceClaim::Outcome::Acquired);
-  ASSERT_TRUE(theHidLink.ClaimDevice(first.c_str()));
+  ASSERT_TRUE(hidLink.ClaimDevice(first.c_str()));
 
-  EXPECT_FALSE(theHidLink.ClaimDevice(taken.c_str()));
-  EXPECT_FALSE(theHidLink.claim.held());
+  EXPECT_FALSE(hidLink.ClaimDevice(taken.c_str()));
+  EXPECT_FALSE(hidLink.claim.held());
 
   platform::DeviceClaim probe;
   EXPECT_EQ(probe.TryAcquire(first, "hidraw-" + UniqueSuffix("first")),
@@ -300,15 +298,15 @@ TEST_F(HidLinkTest, DeviceClaimedByAnotherProcessIsRefusedUntilItExits) {
   OtherProcess otherInstance;
   char claimed = 0;
   ASSERT_TRUE(otherInstance.Start(
-      [&path] { return static_cast<char>(theHidLink.ClaimDevice(path.c_str()) ? 1 : 0); },
+      [this, &path] { return static_cast<char>(hidLink.ClaimDevice(path.c_str()) ? 1 : 0); },
       claimed));
   ASSERT_EQ(claimed, 1);
 
-  EXPECT_FALSE(theHidLink.ClaimDevice(path.c_str()));
-  EXPECT_FALSE(theHidLink.claim.held());
+  EXPECT_FALSE(hidLink.ClaimDevice(path.c_str()));
+  EXPECT_FALSE(hidLink.claim.held());
 
   ASSERT_TRUE(otherInstance.Finish());
-  EXPECT_TRUE(theHidLink.ClaimDevice(path.c_str()));
+  EXPECT_TRUE(hidLink.ClaimDevice(path.c_str()));
 }
 
 TEST_F(HidLinkTest, WriteTakesAReportPaddedBeyondItsLength) {
@@ -319,12 +317,12 @@ TEST_F(HidLinkTest, WriteTakesAReportPaddedBeyondItsLength) {
   setup.outputReportLength = 73;
   const int index = bus().AddDevice(setup);
   bus().device(index).SetSilent(true);
-  ASSERT_TRUE(theHidLink.OpenDevice(setup.path.c_str()));
+  ASSERT_TRUE(hidLink.OpenDevice(setup.path.c_str()));
   const Bytes data = Sequence(70);
 
-  EXPECT_EQ(theHidLink.Write(data.data(), 70), 1);
+  EXPECT_EQ(hidLink.Write(data.data(), 70), 1);
   EXPECT_EQ(bus().writes().size(), 2u);
-  EXPECT_NE(theHidLink.device, nullptr);
+  EXPECT_NE(hidLink.device, nullptr);
 }
 
 // The device takes a request and is gone before its reply: every read fails.
@@ -347,16 +345,16 @@ TEST_F(HidLinkTest, FailedReadEndsTheExchangeAtOnceAndClosesTheLink) {
   const int index = bus().AddDevice(setup);
   VanishingClock vanishing(index);
   SetTickSource(&vanishing);
-  ASSERT_TRUE(theHidLink.OpenDevice(setup.path.c_str()));
+  ASSERT_TRUE(hidLink.OpenDevice(setup.path.c_str()));
 
   // 63 sectors: the reply may take 126 s, but a device that is gone never sends it.
-  EXPECT_FALSE(RomErase(0, 0x3F000));
+  EXPECT_FALSE(RomErase(hidLink, 0, 0x3F000));
 
   EXPECT_EQ(bus().device(index).trace().size(), 1u);
   EXPECT_LE(vanishing.Now(), 5);
-  EXPECT_EQ(theHidLink.device, nullptr);
-  EXPECT_EQ(theHidLink.lastFailure.kind, LinkFailure::Kind::ReadFailed);
-  EXPECT_EQ(theHidLink.lastFailure.detail, "No such device");
+  EXPECT_EQ(hidLink.device, nullptr);
+  EXPECT_EQ(hidLink.lastFailure.kind, LinkFailure::Kind::ReadFailed);
+  EXPECT_EQ(hidLink.lastFailure.detail, "No such device");
 }
 
 // Ticks that run up to the 32-bit counter's end and wrap to its start.
@@ -380,13 +378,13 @@ TEST_F(HidLinkTest, TimeOutsAndReportGapsHoldAcrossTheClockWrap) {
     const Bytes request = Sequence(130);  // three reports, each at least 1 ms after the last
     uint8_t reply[2] = {};
 
-    EXPECT_EQ(theHidLink.Exchange(request.data(), 130, reply, 2, 200), -1);
+    EXPECT_EQ(hidLink.Exchange(request.data(), 130, reply, 2, 200), -1);
 
     const auto& writes = bus().writes();
     ASSERT_EQ(writes.size(), 3u);
     EXPECT_EQ(static_cast<uint32_t>(writes[2].tick) - static_cast<uint32_t>(writes[0].tick), 2u);
     EXPECT_EQ(wrapping.now_ - static_cast<uint32_t>(writes[2].tick), 200u);
-    theHidLink.Close();
+    hidLink.Close();
   }
 }
 
@@ -427,8 +425,8 @@ TEST_F(HidLinkTest, LockFileInTmpdirDoesNotBlockTheDevice) {
       locked));
   ASSERT_EQ(locked, 1);
 
-  EXPECT_TRUE(theHidLink.ClaimDevice(node.c_str()));
-  EXPECT_TRUE(theHidLink.claim.held());
+  EXPECT_TRUE(hidLink.ClaimDevice(node.c_str()));
+  EXPECT_TRUE(hidLink.claim.held());
   unlink(lockFile.c_str());
 #endif
 }
@@ -451,17 +449,17 @@ TEST_F(HidLinkTest, ProcessWithoutAccessToTheNodeCannotHoldItsClaim) {
   OtherProcess otherUser;
   char held = -1;
   ASSERT_TRUE(otherUser.Start(
-      [&node] {
+      [this, &node] {
         if (setgid(65534) != 0 || setuid(65534) != 0) return static_cast<char>(-1);
-        theHidLink.ClaimDevice(node.c_str());
-        return static_cast<char>(theHidLink.claim.held() ? 1 : 0);
+        hidLink.ClaimDevice(node.c_str());
+        return static_cast<char>(hidLink.claim.held() ? 1 : 0);
       },
       held));
 
   EXPECT_EQ(held, 0);
-  EXPECT_TRUE(theHidLink.ClaimDevice(node.c_str()));
-  EXPECT_TRUE(theHidLink.claim.held());
-  theHidLink.Close();
+  EXPECT_TRUE(hidLink.ClaimDevice(node.c_str()));
+  EXPECT_TRUE(hidLink.claim.held());
+  hidLink.Close();
   otherUser.Finish();
   setenv("TMPDIR", ownTmpdir.c_str(), 1);
   std::error_code ignored;
@@ -485,10 +483,10 @@ TEST_F(HidLinkTest, HardLinkAtALockPathKeepsItsMode) {
       platform::ClaimLockFilePath(platform::ClaimLockFolder(), "hidraw-" + UniqueSuffix("hardlink"));
   ASSERT_EQ(link(victim.c_str(), lockFile.c_str()), 0);
 
-  EXPECT_FALSE(theHidLink.ClaimDevice(path.c_str()));
-  EXPECT_FALSE(theHidLink.claim.held());
-  EXPECT_EQ(theHidLink.lastFailure.kind, LinkFailure::Kind::ClaimUnusable);
-  EXPECT_EQ(theHidLink.lastFailure.detail, lockFile);
+  EXPECT_FALSE(hidLink.ClaimDevice(path.c_str()));
+  EXPECT_FALSE(hidLink.claim.held());
+  EXPECT_EQ(hidLink.lastFailure.kind, LinkFailure::Kind::ClaimUnusable);
+  EXPECT_EQ(hidLink.lastFailure.detail, lockFile);
 
   struct stat info {};
   ASSERT_EQ(stat(victim.c_str(), &info), 0);

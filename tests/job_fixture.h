@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "app/console_observer.h"
+#include "app/tool_state.h"
 #include "console/console.h"
 #include "console/output.h"
 #include "console/reasons.h"
@@ -19,6 +21,7 @@
 #include "console_capture.h"
 #include "device/device_search.h"
 #include "device/hid_link.h"
+#include "dfu/connect.h"
 #include "options/dfu_options.h"
 #include "virtual_hid_bus.h"
 
@@ -68,6 +71,13 @@ inline std::string Replaced(std::string text, const std::string& word, const std
     text.replace(at, word.size(), by);
   }
   return text;
+}
+
+// The connect step as the tool's jobs run it: on the tool's link and
+// search, on the process clock, telling the console.
+inline int32_t ToolConnect(bool wait, Reasons* why = nullptr, int32_t timeoutMs = 0) {
+  JobContext context{theHidLink, theDeviceSearch, ProcessTicks(), TheConsoleObserver()};
+  return ConnectDevice(context, wait, why, timeoutMs);
 }
 
 // The reasons as standard error shows them, one line each.

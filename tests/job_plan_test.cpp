@@ -38,7 +38,7 @@ TEST_F(JobPlanTest, CountsMatchTheJobOnAVirtualBootloader) {
     SetUp();
     for (const auto& [start, length] : c.programs) AddProgram(start, Pattern(length, 7));
     theDfuSettings.mode = c.mode;
-    const JobPacketCounts counts = CountJobPackets(PlanEraseRegions(), theProgramImageList.images, c.mode);
+    const JobPacketCounts counts = PlanJob(theProgramImageList.images, c.mode).packets;
     const uint32_t expected[] = {c.expected.probe, c.expected.erase, c.expected.downloadStart,
                                  c.expected.downloadData, c.expected.read, c.expected.restart};
     const uint32_t counted[] = {counts.probe, counts.erase, counts.downloadStart,

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/tool_state.h"
 #include "console/output.h"
 #include "console/reasons.h"
 #include "image_test_files.h"

@@ -86,20 +86,19 @@ class RomPacketTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetTickSource(&clock);
-    theHidLink.collectionMode = false;
     StartOnFreshDevice();
   }
 
   void StartOnFreshDevice() {
-    theHidLink.Close();
+    hidLink.Close();
     bus().Reset();
     sim::VirtualDeviceSetup setup;
     setup.path = "/dev/hidraw-rom-" + std::to_string(getpid());
     index = bus().AddDevice(setup);
-    ASSERT_TRUE(theHidLink.OpenDevice(setup.path.c_str()));
+    ASSERT_TRUE(hidLink.OpenDevice(setup.path.c_str()));
   }
   void TearDown() override {
-    theHidLink.Close();
+    hidLink.Close();
     SetTickSource(nullptr);
     bus().Reset();
   }
@@ -120,6 +119,7 @@ class RomPacketTest : public ::testing::Test {
   }
 
   sim::VirtualClock clock;
+  HidLink hidLink;  // on the process clock, which is the test's
   int index = 0;
 };
 
@@ -136,16 +136,16 @@ TEST_F(RomPacketTest, JudgesRepliesAndWaitsTheCommandsTime) {
   uint8_t readOut[62] = {};
   const uint8_t data[62] = {0x5A};
   const ReplyCase cases[] = {
-      {"probe", [] { return RomProbe(); }, sim::RequestKind::Probe, 200},
-      {"erase one sector", [] { return RomErase(0x2000, 1); }, sim::RequestKind::Erase, 2000},
-      {"erase 63 sectors", [] { return RomErase(0, 0x3F000); }, sim::RequestKind::Erase, 126000},
+      {"probe", [this] { return RomProbe(hidLink); }, sim::RequestKind::Probe, 200},
+      {"erase one sector", [this] { return RomErase(hidLink, 0x2000, 1); }, sim::RequestKind::Erase, 2000},
+      {"erase 63 sectors", [this] { return RomErase(hidLink, 0, 0x3F000); }, sim::RequestKind::Erase, 126000},
       // 0x1000 bytes from 0x1800 touch two sectors: two sectors' time.
-      {"erase across a sector boundary", [] { return RomErase(0x1800, 0x1000); },
+      {"erase across a sector boundary", [this] { return RomErase(hidLink, 0x1800, 0x1000); },
        sim::RequestKind::Erase, 4000},
-      {"download start", [] { return RomDownloadStart(0xA000, 0x1F40); },
+      {"download start", [this] { return RomDownloadStart(hidLink, 0xA000, 0x1F40); },
        sim::RequestKind::Start, 1000},
-      {"download data", [&] { return RomDownloadData(data, 62); }, sim::RequestKind::Data, 1000},
-      {"read", [&] { return RomRead(0x3000, 62, readOut); }, sim::RequestKind::Read, 1000},
+      {"download data", [&] { return RomDownloadData(hidLink, data, 62); }, sim::RequestKind::Data, 1000},
+      {"read", [&] { return RomRead(hidLink, 0x3000, 62, readOut); }, sim::RequestKind::Read, 1000},
   };
   for (const ReplyCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -153,24 +153,24 @@ TEST_F(RomPacketTest, JudgesRepliesAndWaitsTheCommandsTime) {
     const bool needsStart = c.kind == sim::RequestKind::Data;
 
     if (needsStart) {
-      ASSERT_TRUE(RomDownloadStart(0x4000, 0x1000));
+      ASSERT_TRUE(RomDownloadStart(hidLink, 0x4000, 0x1000));
     }
     EXPECT_TRUE(c.run());
 
     device().AddFault({c.kind, 2, sim::FaultEffect::Wrong, 0});
     if (needsStart) {
-      ASSERT_TRUE(RomDownloadStart(0x5000, 0x1000));
+      ASSERT_TRUE(RomDownloadStart(hidLink, 0x5000, 0x1000));
     }
     EXPECT_FALSE(c.run());
 
     device().AddFault({c.kind, 3, sim::FaultEffect::Silent, 0});
     if (needsStart) {
-      ASSERT_TRUE(RomDownloadStart(0x6000, 0x1000));
+      ASSERT_TRUE(RomDownloadStart(hidLink, 0x6000, 0x1000));
     }
     const int32_t before = clock.Now();
     EXPECT_FALSE(c.run());
     EXPECT_EQ(clock.Now() - before, c.timeoutMs);
-    EXPECT_NE(theHidLink.device, nullptr);
+    EXPECT_NE(hidLink.device, nullptr);
 
     StartOnFreshDevice();
   }
@@ -192,7 +192,7 @@ TEST_F(RomPacketTest, EraseSendsTheAddressUnchangedWithTheTouchedSectors) {
     SCOPED_TRACE(testing::Message() << std::hex << c.address << " + " << c.length);
     device().flash().assign(device().flash().size(), 0x00);
 
-    EXPECT_TRUE(RomErase(c.address, c.length));
+    EXPECT_TRUE(RomErase(hidLink, c.address, c.length));
 
     EXPECT_EQ(LastRequest(64), [&] { Bytes b = c.request; b.resize(64, 0); return b; }());
     // Every byte of the span is erased, also past a sector boundary it crosses.
@@ -204,11 +204,11 @@ TEST_F(RomPacketTest, EraseSendsTheAddressUnchangedWithTheTouchedSectors) {
 
 TEST_F(RomPacketTest, DownloadOfSixtyThreeBytesTakesTwoPaddedPackets) {
   const Bytes program = Sequence(63, 0x20);
-  ASSERT_TRUE(RomDownloadStart(0xA000, 63));
+  ASSERT_TRUE(RomDownloadStart(hidLink, 0xA000, 63));
   EXPECT_EQ(LastRequest(10), (Bytes{0x1A, 0x61, 0x00, 0xA0, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x00}));
 
-  EXPECT_TRUE(RomDownloadData(program.data(), 62));
-  EXPECT_TRUE(RomDownloadData(program.data() + 62, 1));
+  EXPECT_TRUE(RomDownloadData(hidLink, program.data(), 62));
+  EXPECT_TRUE(RomDownloadData(hidLink, program.data() + 62, 1));
 
   Bytes last = {0x1A, 0x62, program[62]};
   last.resize(64, 0xFF);
@@ -232,7 +232,7 @@ TEST_F(RomPacketTest, DataAcknowledgementsAreJudgedByTheirFirstTwoBytes) {
   for (const AckCase& c : cases) {
     SCOPED_TRACE(testing::Message() << std::hex << int(c.reply[0]) << " " << int(c.reply[1]));
     ReplyWith(c.reply);
-    EXPECT_EQ(RomDownloadData(data, 1), c.accepted);
+    EXPECT_EQ(RomDownloadData(hidLink, data, 1), c.accepted);
   }
 }
 
@@ -257,7 +257,7 @@ TEST_F(RomPacketTest, ReadTakesCountPlusTwoBytesAndChecksTheHeader) {
     ReplyWith(reply);
     Bytes out(64, 0xEE);
 
-    EXPECT_EQ(RomRead(0x12345678, c.count, out.data()), c.good);
+    EXPECT_EQ(RomRead(hidLink, 0x12345678, c.count, out.data()), c.good);
 
     Bytes request = {0x1A, 0x60, 0x78, 0x56, 0x34, 0x12, static_cast<uint8_t>(c.count), 0x00};
     EXPECT_EQ(LastRequest(8), request);
@@ -268,9 +268,9 @@ TEST_F(RomPacketTest, ReadTakesCountPlusTwoBytesAndChecksTheHeader) {
 }
 
 TEST_F(RomPacketTest, RestartWritesOnePacketAndReadsNothing) {
-  RomRestart();
-  RomRestart();
-  RomRestart();
+  RomRestart(hidLink);
+  RomRestart(hidLink);
+  RomRestart(hidLink);
 
   ASSERT_EQ(bus().writes().size(), 3u);
   Bytes report(65, 0);
@@ -281,8 +281,8 @@ TEST_F(RomPacketTest, RestartWritesOnePacketAndReadsNothing) {
   EXPECT_TRUE(device().restarted());
   EXPECT_EQ(clock.Now(), 0);
 
-  theHidLink.Close();
-  RomRestart();  // no device: nothing to do, nothing to report
+  hidLink.Close();
+  RomRestart(hidLink);  // no device: nothing to do, nothing to report
   EXPECT_EQ(bus().writes().size(), 3u);
 }
 

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-deps.sh dpkg-dev lintian man-db bash-completion
+tools/install-deps.sh dpkg-dev lintian man-db bash-completion pkg-config
 
 build_dir=build-packages
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -17,12 +17,14 @@ rm -f "$build_dir"/*.deb
 (cd "$build_dir" && cpack -G DEB >/dev/null)
 version=$(dpkg-deb -f "$build_dir"/orvel-dfu_*.deb Version)
 arch=$(dpkg --print-architecture)
-debs=("$build_dir/orvel-dfu_${version}_${arch}.deb" "$build_dir/orvel-sim_${version}_${arch}.deb")
+debs=("$build_dir/orvel-dfu_${version}_${arch}.deb" "$build_dir/orvel-sim_${version}_${arch}.deb"
+      "$build_dir/liborvel0_${version}_${arch}.deb" "$build_dir/liborvel-dev_${version}_${arch}.deb")
+packages=(orvel-dfu orvel-sim liborvel0 liborvel-dev)
 ls -l "${debs[@]}"
 
-echo "== lintian (errors fail the run; warnings are listed)"
+echo "== lintian (errors and warnings fail the run)"
 lintian_status=0
-lintian_output=$(lintian --fail-on error "${debs[@]}" 2>&1) || lintian_status=$?
+lintian_output=$(lintian --fail-on error,warning "${debs[@]}" 2>&1) || lintian_status=$?
 grep -v 'running with root privileges' <<<"$lintian_output" || echo "(no errors, no warnings)"
 [ "$lintian_status" -eq 0 ]
 
@@ -38,7 +40,7 @@ check() {  # check DESCRIPTION COMMAND...
 
 workdir=$(mktemp -d "${TMPDIR:-/tmp}/orvel-packages.XXXXXX")
 cleanup() {
-  dpkg -r orvel-dfu orvel-sim >/dev/null 2>&1 || true
+  dpkg -r "${packages[@]}" >/dev/null 2>&1 || true
   rm -rf "$workdir"
 }
 trap cleanup EXIT
@@ -88,6 +90,26 @@ refuses_access() {
   grep -q 'Permission denied' <<<"$output"
 }
 
+# The library as its users build against it: with pkg-config, with CMake,
+# and from Python through the system's library path.
+c_example_flashes() {
+  cc examples/flash.c $(pkg-config --cflags --libs orvel) -o "$workdir/flash-c" &&
+    (cd "$workdir" && /usr/bin/orvel-sim --flash c.bin -- ./flash-c "$OLDPWD/samples/blinky.hex" >/dev/null) &&
+    samples/prove-flash.sh "$workdir/c.bin" samples/blinky.bin 8000 >/dev/null
+}
+cmake_finds_the_package() {
+  mkdir -p "$workdir/cmake-user" &&
+    printf '%s\n' 'cmake_minimum_required(VERSION 3.20)' 'project(user C)' 'find_package(orvel 0.0 REQUIRED)' \
+      "add_executable(flash $PWD/examples/flash.c)" 'target_link_libraries(flash PRIVATE orvel::orvel)' \
+      > "$workdir/cmake-user/CMakeLists.txt" &&
+    cmake -S "$workdir/cmake-user" -B "$workdir/cmake-user/build" >/dev/null &&
+    cmake --build "$workdir/cmake-user/build" >/dev/null
+}
+python_finds_the_library() {
+  (cd "$workdir" && env -u ORVEL_LIBRARY PYTHONPATH="$OLDPWD/python" /usr/bin/orvel-sim -- python3 -c \
+    'import orvel; assert orvel.version() == "Orvel ROM DFU V0.0.1"; assert [d.state for d in orvel.list_devices()] == ["free"]')
+}
+
 touch "$workdir/app.hex" "$workdir/data.bin"
 check "orvel-dfu in /usr/bin shows version $version" version_shown
 check "man -w finds orvel-dfu(1) and orvel-sim(1)" man_pages_found
@@ -98,10 +120,16 @@ check "completion: file names after --read ADDR LENGTH" completion_offers data.b
 check "completion: orvel-sim's --size values" completion_offers 512K orvel-sim --size ''
 check "orvel-sim and orvel-dfu from /usr/bin flash a virtual chip" flashes_a_virtual_chip
 check "orvel-sim --no-access refuses opening a node" refuses_access
+check "examples/flash.c built with pkg-config flashes a virtual chip" c_example_flashes
+check "find_package(orvel) gives orvel::orvel" cmake_finds_the_package
+check "the Python package finds liborvel.so.0 on the system" python_finds_the_library
 
 echo "== dpkg -r"
-dpkg -r orvel-dfu orvel-sim >/dev/null
-gone() { [ ! -e /usr/bin/orvel-dfu ] && [ ! -e /usr/bin/orvel-sim ] && [ ! -e /usr/lib/udev/rules.d/70-orvel-dfu.rules ]; }
+dpkg -r "${packages[@]}" >/dev/null
+gone() {
+  [ ! -e /usr/bin/orvel-dfu ] && [ ! -e /usr/bin/orvel-sim ] && [ ! -e /usr/lib/udev/rules.d/70-orvel-dfu.rules ] &&
+    [ ! -e /usr/include/orvel/orvel.h ] && ! ls /usr/lib/*/liborvel.so* >/dev/null 2>&1
+}
 check "removed cleanly" gone
 
 if [ "$failures" -ne 0 ]; then

@@ -2,6 +2,7 @@
 // once, ends the process with its own exit status, and never opens the
 // shell.
 #include "app/app.h"
+#include "app/tool_state.h"
 #include "console/reasons.h"
 #include "options/dfu_options.h"
 

@@ -1,4 +1,5 @@
 #include "app/app.h"
+#include "app/tool_state.h"
 
 #include "console/console.h"
 #include "console/output.h"

@@ -5,42 +5,29 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/tool_state.h"
 #include "console/output.h"
 #include "console/reasons.h"
 #include "device/device_search.h"
 #include "device/hid_link.h"
 #include "dfu/connect.h"
 #include "dfu/dfu_job.h"
-#include "dfu/read_back.h"
 #include "options/dfu_options.h"
 #include "platform/platform.h"
 
 namespace {
-
-// The words of the STATE column: fixed, in every language, for scripts.
-const char* StateWord(CandidateState state) {
-  switch (state) {
-    case CandidateState::Answered:
-      return "free";
-    case CandidateState::Busy:
-      return "busy";
-    case CandidateState::NoAccess:
-      return "no-access";
-    case CandidateState::Silent:
-      return "silent";
-  }
-  return "";
-}
 
 const std::string& OrDash(const std::string& text) {
   static const std::string dash = "-";
   return text.empty() ? dash : text;
 }
 
-// PATH, SERIAL, LOCATION, STATE, DESCRIPTION, separated by tabs.
+// PATH, SERIAL, LOCATION, STATE, DESCRIPTION, separated by tabs; the
+// device's own texts in the console's encoding.
 void WriteListLine(const DeviceEntry& entry, CandidateState state) {
-  ConsoleOut() << OrDash(entry.path.value_or("")) << '\t' << OrDash(entry.serial) << '\t' << OrDash(entry.location)
-               << '\t' << StateWord(state) << '\t' << entry.description << '\n'
+  ConsoleOut() << OrDash(entry.path.value_or("")) << '\t' << OrDash(ToConsoleEncoding(entry.serial)) << '\t'
+               << OrDash(entry.location) << '\t' << StateWord(state) << '\t' << ToConsoleEncoding(entry.description)
+               << '\n'
                << std::flush;
 }
 
@@ -54,7 +41,7 @@ void WriteAccessReasons(Reasons reasons) {
 }
 
 void WriteNoneListed() {
-  const std::string productId = ProductIdText();
+  const std::string productId = ProductIdText(theDeviceSearch);
   Reasons none;
   if (theDeviceSearch.selector.empty()) {
     AddNote(&none, "no bootloader (USB HID product ID {0}) is attached",
@@ -71,20 +58,13 @@ void WriteNoneListed() {
 // Every interface is claimed, opened and probed as the connect step does,
 // then let go: a line says how that went.
 int RunList() {
-  CopyDeviceSettingsToSearch();
-  EnumerateDevices();
-  int32_t listed = 0;
-  for (const DeviceEntry& entry : theDeviceSearch.entries) {
-    if (!SelectorNames(theDeviceSearch.selector, entry)) continue;
-    Reasons why;
-    const CandidateState state = TryCandidate(entry, &why);
-    theHidLink.Close();
-    WriteListLine(entry, state);
-    if (state == CandidateState::NoAccess) WriteAccessReasons(why);
-    ++listed;
+  const std::vector<ListedDevice> listed = ListBootloaders(theHidLink, theDeviceSearch, ProcessTicks(), theDfuSettings);
+  for (const ListedDevice& device : listed) {
+    WriteListLine(device.entry, device.state);
+    if (device.state == CandidateState::NoAccess) WriteAccessReasons(device.why);
   }
-  if (listed == 0) WriteNoneListed();
-  return listed > 0 ? 1 : 0;
+  if (listed.empty()) WriteNoneListed();
+  return listed.empty() ? 0 : 1;
 }
 
 // The file is written only once every byte was read.
@@ -92,7 +72,7 @@ int RunRead() {
   const DfuSettings& settings = theDfuSettings;
   Reasons why;
   std::vector<uint8_t> bytes;
-  bool success = RunFlashRead(settings.read_addr, settings.read_length, bytes, &why);
+  bool success = ToolJob().Read(settings, settings.read_addr, settings.read_length, bytes, &why);
   std::string systemError;
   if (success && !platform::ReplaceFileWith(settings.read_file, bytes.data(), bytes.size(), systemError)) {
     AddError(&why, "cannot write {0}: {1}", "无法写入 {0}：{1}", {settings.read_file, systemError});
@@ -112,7 +92,7 @@ int RunVerifyOnlyAction() {
     WriteReasons(why);
     return 0;
   }
-  const bool same = RunVerifyOnly(&why);
+  const bool same = ToolJob().VerifyOnly(theDfuSettings, theProgramImageList, &why);
   return EndWithVerdict(same, why, Localized("Verify success!", "校验成功！"),
                         Localized("Verify failed!", "校验失败！"));
 }

@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/tool_state.h"
 #include "common/crc32.h"
 #include "common/reason.h"
 #include "console/console.h"
 #include "console/output.h"
 #include "console/reasons.h"
-#include "dfu/dfu_job.h"
 #include "dfu/job_plan.h"
 #include "dfu/rom_packets.h"
 #include "options/dfu_options.h"
@@ -60,9 +60,9 @@ void PrintDryRunPlan() {
   WritePlanLine("Dry run: the job these options describe; no device is touched",
                 "试运行：以下是这些选项描述的任务，不访问任何设备", {});
   WriteProgramLines();
-  const std::vector<EraseRegion> regions = PlanEraseRegions();
-  WriteEraseLines(regions);
-  WritePacketLines(CountJobPackets(regions, theProgramImageList.images, theDfuSettings.mode));
+  const JobPlan plan = PlanJob(theProgramImageList.images, theDfuSettings.mode);
+  WriteEraseLines(plan.regions);
+  WritePacketLines(plan.packets);
   ConsoleOut() << std::flush;
 }
 

@@ -2,15 +2,12 @@
 #include <string>
 
 #include "app/app.h"
+#include "common/version.h"
 #include "console/output.h"
 
-const char* const ToolName = "Orvel ROM DFU";
+const char* const ToolName = kToolName;
 
 namespace {
-
-constexpr int32_t kVersionMajor = 0;
-constexpr int32_t kVersionMinor = 0;
-constexpr int32_t kVersionPatch = 1;
 
 // Both forms are UTF-8 here. The English line 6 has a full-width colon too,
 // so the English lines also go through the console's encoding.
@@ -74,10 +71,7 @@ void WriteHelpLine(const std::string& line) { ConsoleOut() << line << '\n' << st
 
 }  // namespace
 
-std::string VersionString() {
-  return std::string(ToolName) + " V" + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
-         std::to_string(kVersionPatch);
-}
+std::string VersionString() { return VersionLine(); }
 
 void PrintVersionLine() { ConsoleOut() << VersionString() << "\n" << std::flush; }
 

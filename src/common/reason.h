@@ -21,6 +21,13 @@ struct Reason {
   std::string english;
   std::string chinese;
   std::vector<std::string> args;
+  // Bit N set: args[N] is UTF-8 text (a device's own strings) that goes to
+  // the console in its encoding; other arguments are bytes as the user gave
+  // them (paths) and are written unchanged.
+  uint32_t utf8Args = 0;
+  // A hint that names command-line options ("add -w 1"): a program that
+  // uses the engine through its library has no such options and drops it.
+  bool commandLineHint = false;
 };
 
 using Reasons = std::vector<Reason>;

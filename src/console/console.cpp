@@ -15,7 +15,6 @@ namespace {
 
 // True while a percentage line has been written without its final line end.
 bool progressLineOpen = false;
-OverallProgressObserver overallProgressObserver = nullptr;
 
 double ElapsedSeconds(int32_t now, int32_t since) {
   return static_cast<double>(TicksBetween(since, now)) / 1000.0;
@@ -92,14 +91,9 @@ void ShowOverallProgress(int32_t total, int32_t done, bool final) {
   if (!final && percent > 0 && percent == LastOverallPercent) return;
   LastOverallPercent = percent;
   WritePercentLine(">>: ", percent, final);
-  if (overallProgressObserver != nullptr) overallProgressObserver(percent, final);
 }
 
 void ResetStepProgress() { LastStepPercent = -1; }
-
-void SetOverallProgressObserver(OverallProgressObserver observer) {
-  overallProgressObserver = observer;
-}
 
 bool ProgressLineOpen() { return progressLineOpen; }
 

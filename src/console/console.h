@@ -20,10 +20,6 @@ void ShowDownloadProgress(int32_t total, int32_t done, bool final);
 void ShowVerifyProgress(int32_t total, int32_t done, bool final);
 void ShowOverallProgress(int32_t total, int32_t done, bool final);
 void ResetStepProgress();
-// Follows the overall progress beside the console (a page's progress bar):
-// called with every overall percentage that is written. nullptr: nobody.
-using OverallProgressObserver = void (*)(int32_t percent, bool final);
-void SetOverallProgressObserver(OverallProgressObserver observer);
 // True while a progress line waits for its next update or its line end.
 bool ProgressLineOpen();
 // For a console whose stream was replaced: the new one has no line open.

@@ -36,8 +36,11 @@ bool QuietReasons() { return quietReasons; }
 
 std::string ReasonLine(const Reason& reason) {
   const std::string& text = UiLanguage != 0 ? reason.english : reason.chinese;
-  return kProgramName + SeverityWord(reason.severity) +
-         FillReasonTemplate(ToConsoleEncoding(text), reason.args);
+  std::vector<std::string> args = reason.args;
+  for (size_t i = 0; i < args.size() && i < 32; ++i) {
+    if ((reason.utf8Args >> i) & 1u) args[i] = ToConsoleEncoding(args[i]);
+  }
+  return kProgramName + SeverityWord(reason.severity) + FillReasonTemplate(ToConsoleEncoding(text), args);
 }
 
 void WriteReason(const Reason& reason) {

@@ -7,11 +7,7 @@
 #include <string_view>
 
 #include "common/ascii_case.h"
-#include "console/output.h"
-#include "platform/ticks.h"
 #include "platform/platform.h"
-
-DeviceSearch theDeviceSearch;
 
 namespace {
 
@@ -26,8 +22,6 @@ void AppendPathMarker(std::string& out, std::string_view path, std::string_view 
   out.append(path.substr(at + marker.size(), 2));
 }
 
-UsbLocationLookup usbLocationLookup = platform::UsbLocationOf;
-
 bool IsControlCharacter(wchar_t c) {
   const auto code = static_cast<uint32_t>(c);
   return code < 0x20 || (code >= 0x7F && code <= 0x9F);
@@ -35,13 +29,17 @@ bool IsControlCharacter(wchar_t c) {
 
 }  // namespace
 
+std::mutex& HidLibraryLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 std::string DeviceText(const wchar_t* text) {
   if (text == nullptr) return std::string();
   std::wstring shown(text);
   std::replace_if(shown.begin(), shown.end(), IsControlCharacter, L'?');
-  return ToConsoleEncoding(platform::WideToUtf8(shown.c_str()));
+  return platform::WideToUtf8(shown.c_str());
 }
-
 
 std::string FormatDeviceDescription(const hid_device_info& info) {
   std::string out;
@@ -71,43 +69,44 @@ std::string FormatDeviceDescription(const hid_device_info& info) {
   return out;
 }
 
-void RequestDeviceRescan(int32_t delayMs) {
+void RequestDeviceRescan(TickSource& clock, int32_t delayMs) {
   if (delayMs <= 0) return;
   platform::RequestDeviceTreeRescan();
   // The rescan runs on its own; a chip that just reset into its bootloader
   // needs this long to show up as a new device.
-  SleepTicks(delayMs);
+  clock.Sleep(delayMs);
 }
 
-int32_t EnumerateDevices() {
-  DeviceSearch& search = theDeviceSearch;
+int32_t EnumerateDevices(DeviceSearch& search, TickSource& clock) {
   search.entries.clear();
-  RequestDeviceRescan(RescanSettleMs);
+  RequestDeviceRescan(clock, RescanSettleMs);
 
-  hid_device_info* list = hid_enumerate(search.vendor_id, search.product_id);
-  int32_t appended = 0;
-  for (const hid_device_info* info = list; info != nullptr; info = info->next) {
-    if (search.interface_number >= 0 && info->interface_number != search.interface_number) {
-      continue;
+  std::vector<DeviceEntry> found;
+  {
+    std::lock_guard<std::mutex> hold(HidLibraryLock());
+    hid_device_info* list = hid_enumerate(search.vendor_id, search.product_id);
+    for (const hid_device_info* info = list; info != nullptr; info = info->next) {
+      if (search.interface_number >= 0 && info->interface_number != search.interface_number) {
+        continue;
+      }
+      DeviceEntry entry;
+      entry.description = FormatDeviceDescription(*info);
+      if (info->path != nullptr && info->path[0] != '\0') entry.path = std::string(info->path);
+      entry.serial = DeviceText(info->serial_number);
+      found.push_back(std::move(entry));
     }
-    DeviceEntry entry;
-    entry.description = FormatDeviceDescription(*info);
-    if (info->path != nullptr && info->path[0] != '\0') entry.path = std::string(info->path);
-    entry.serial = DeviceText(info->serial_number);
-    if (entry.path) entry.location = usbLocationLookup(*entry.path);
-    search.entries.push_back(std::move(entry));
-    ++appended;
+    hid_free_enumeration(list);
   }
-  hid_free_enumeration(list);
-  return appended;
+  // Outside the lock: the lookup reads the file system.
+  for (DeviceEntry& entry : found) {
+    if (entry.path) entry.location = search.locationOf(*entry.path);
+  }
+  search.entries = std::move(found);
+  return search.count();
 }
 
 bool SelectorNames(const std::string& selector, const DeviceEntry& entry) {
   if (selector.empty()) return true;
   return (entry.path && *entry.path == selector) || (!entry.serial.empty() && entry.serial == selector) ||
          (!entry.location.empty() && entry.location == selector);
-}
-
-void SetUsbLocationLookup(UsbLocationLookup lookup) {
-  usbLocationLookup = lookup != nullptr ? lookup : platform::UsbLocationOf;
 }

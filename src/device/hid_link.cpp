@@ -8,21 +8,15 @@
 #include <utility>
 
 #include "common/ascii_case.h"
+#include "device/device_search.h"
 #include "platform/platform.h"
 #include "platform/ticks.h"
-
-HidLink theHidLink;
 
 namespace {
 
 // Consecutive reports of one write leave at least this many ms between them,
 // so the bootloader's endpoint is never handed two reports back to back.
 constexpr int32_t kReportGapMs = 1;
-
-void WaitForReportGap() {
-  const int32_t start = NowTicks();
-  while (TicksSince(start) < kReportGapMs) SleepTicks(1);
-}
 
 // What the HID library says went wrong; dev nullptr for a failed open.
 std::string HidErrorText(hid_device* dev) {
@@ -44,6 +38,11 @@ std::string ClaimNameOf(std::string_view path) {
 }
 
 }  // namespace
+
+void HidLink::WaitForReportGap() {
+  const int32_t start = clock_.Now();
+  while (TicksSince(clock_, start) < kReportGapMs) clock_.Sleep(1);
+}
 
 int32_t HidLink::Write(const uint8_t* data, int32_t length) {
   lastFailure = LinkFailure{};
@@ -88,7 +87,7 @@ int32_t HidLink::Exchange(const uint8_t* request, int32_t requestLength, uint8_t
 
   // The reply's deadline runs from the end of the write and covers every
   // report of the reply together.
-  const int32_t start = NowTicks();
+  const int32_t start = clock_.Now();
   int32_t timeLeft = timeoutMs;
   int32_t received = 0;
   for (;;) {
@@ -104,7 +103,7 @@ int32_t HidLink::Exchange(const uint8_t* request, int32_t requestLength, uint8_t
     // A short report is no part of the reply; its bytes get overwritten.
     if (got == wanted) received += wanted;
     if (received >= replyLength) return 1;
-    const int32_t elapsed = TicksSince(start);
+    const int32_t elapsed = TicksSince(clock_, start);
     if (elapsed >= timeoutMs) {
       Fail(LinkFailure::Kind::ReplyTimedOut);
       return -1;
@@ -169,16 +168,16 @@ bool HidLink::ClaimDevice(const char* path) {
 void HidLink::DrainInput(int32_t minimumMs, int32_t mostMs, int32_t mostReports) {
   std::lock_guard<std::mutex> hold(transferLock);
   if (device == nullptr) return;
-  const int32_t begin = NowTicks();
+  const int32_t begin = clock_.Now();
   uint8_t scratch[kReportSize];
   // A device that floods the queue must not keep the job from going on.
-  for (int32_t reports = 0; reports < mostReports && TicksSince(begin) < mostMs;) {
+  for (int32_t reports = 0; reports < mostReports && TicksSince(clock_, begin) < mostMs;) {
     const int read = ReadReportLocked(scratch, kReportSize, 0);
     if (read < 0) return;
     if (read > 0) ++reports;
     if (read == kReportSize) continue;
-    if (TicksSince(begin) > minimumMs) return;
-    SleepTicks(1);  // nothing queued right now; poll again shortly
+    if (TicksSince(clock_, begin) > minimumMs) return;
+    clock_.Sleep(1);  // nothing queued right now; poll again shortly
   }
 }
 
@@ -190,6 +189,7 @@ bool HidLink::OpenDevice(const char* path) {
     device = nullptr;
   }
   if (path == nullptr) return false;
+  std::lock_guard<std::mutex> library(HidLibraryLock());
   device = hid_open_path(path);
   if (device == nullptr) Fail(LinkFailure::Kind::OpenFailed, HidErrorText(nullptr));
   return device != nullptr;

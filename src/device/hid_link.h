@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/ticks.h"
 
 // Report payload size of the bootloader's HID interface.
 constexpr int32_t kReportSize = 64;
@@ -31,32 +32,54 @@ struct LinkFailure {
   std::string detail;
 };
 
-// Every use of `device` (transfers, open, close) and of the claim happens
-// under transferLock, so that no thread ever uses a handle another closed.
-class HidLink {
+// The link the bootloader's packets go over: one device interface, claimed
+// against other running instances of the tool, opened, and written to and
+// read from in reports. The engine works through this interface; HidLink is
+// the one over the HID library.
+class DeviceLink {
  public:
-  HidLink() = default;
-  HidLink(const HidLink&) = delete;
-  HidLink& operator=(const HidLink&) = delete;
-  ~HidLink() { Close(); }
+  virtual ~DeviceLink() = default;
 
+  // False when another process holds the device, or its lock file cannot be
+  // used. path may be nullptr.
+  virtual bool ClaimDevice(const char* path) = 0;
+  virtual bool OpenDevice(const char* path) = 0;
   // 1: all bytes sent; 0: nothing to send, no device, or a report failed
   // (which closes the link).
-  int32_t Write(const uint8_t* data, int32_t length);
+  virtual int32_t Write(const uint8_t* data, int32_t length) = 0;
   // 1: reply complete in time; 0: write failed or no reply wanted; -1: reply
   // incomplete when the time-out, counted from the end of the write, ran
   // out, or a read failed (which closes the link at once).
-  int32_t Exchange(const uint8_t* request, int32_t requestLength, uint8_t* reply,
-                   int32_t replyLength, int32_t timeoutMs);
-  void Close();
-  // False when another process holds the device, or its lock file cannot be
-  // used. path may be nullptr.
-  bool ClaimDevice(const char* path);
-  bool OpenDevice(const char* path);
+  virtual int32_t Exchange(const uint8_t* request, int32_t requestLength, uint8_t* reply,
+                           int32_t replyLength, int32_t timeoutMs) = 0;
   // Discards queued input reports for at least minimumMs, and for as long as
   // full reports keep arriving, but never longer than mostMs or beyond
   // mostReports reports. Nothing when closed; a failed read closes the link.
-  void DrainInput(int32_t minimumMs, int32_t mostMs, int32_t mostReports);
+  virtual void DrainInput(int32_t minimumMs, int32_t mostMs, int32_t mostReports) = 0;
+  // Closes the device and lets go of its claim.
+  virtual void Close() = 0;
+  // Why the last operation failed.
+  virtual const LinkFailure& Failure() const = 0;
+};
+
+// Every use of `device` (transfers, open, close) and of the claim happens
+// under transferLock, so that no thread ever uses a handle another closed.
+// Reply time-outs and the gap between reports run on the clock it is given.
+class HidLink : public DeviceLink {
+ public:
+  explicit HidLink(TickSource& clock = ProcessTicks()) : clock_(clock) {}
+  HidLink(const HidLink&) = delete;
+  HidLink& operator=(const HidLink&) = delete;
+  ~HidLink() override { Close(); }
+
+  int32_t Write(const uint8_t* data, int32_t length) override;
+  int32_t Exchange(const uint8_t* request, int32_t requestLength, uint8_t* reply,
+                   int32_t replyLength, int32_t timeoutMs) override;
+  void Close() override;
+  bool ClaimDevice(const char* path) override;
+  bool OpenDevice(const char* path) override;
+  void DrainInput(int32_t minimumMs, int32_t mostMs, int32_t mostReports) override;
+  const LinkFailure& Failure() const override { return lastFailure; }
 
   hid_device* device = nullptr;
   platform::DeviceClaim claim;
@@ -72,6 +95,7 @@ class HidLink {
   // read failed (the link is then closed).
   int ReadReportLocked(uint8_t* into, int32_t wanted, int32_t timeoutMs);
   void Fail(LinkFailure::Kind kind, std::string detail = std::string());
-};
+  void WaitForReportGap();
 
-extern HidLink theHidLink;
+  TickSource& clock_;
+};

@@ -2,56 +2,28 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
-#include <ostream>
 #include <string>
-#include <string_view>
 
-#include "console/console.h"
-#include "console/output.h"
 #include "dfu/connect.h"
-#include "device/device_search.h"
 #include "dfu/failure_reasons.h"
 #include "dfu/rom_packets.h"
-#include "options/dfu_options.h"
 
 namespace {
-
-void PrintHeading(std::string_view english, std::string_view chinese,
-                  bool restartStepClock = false) {
-  if (LogMode) PrintStatusLine(false, restartStepClock, true, Localized(english, chinese));
-}
-
-// ">> <text> (<start> - <length> )", then the step is timed from here.
-void PrintAreaMessage(std::string_view english, std::string_view chinese, uint32_t start,
-                      uint32_t length, bool endLine) {
-  if (LogMode) {
-    std::string line = std::string(kMessagePrefix) + Localized(english, chinese) + " (" +
-                       FormatHexAddress(start) + " - " + FormatHexAddress(length) + " )";
-    if (endLine) line += '\n';
-    // Flushed also without a line end: the erase message must show while the
-    // erase runs, which can take seconds.
-    ConsoleOut() << line << std::flush;
-  }
-  RestartStepClock();
-}
 
 int32_t ChunkSize(uint32_t length, uint32_t offset) {
   return static_cast<int32_t>(std::min<uint32_t>(length - offset, kRomChunk));
 }
 
-int32_t TotalProgramBytes() {
+int32_t TotalProgramBytes(const ProgramImageList& programs) {
   int32_t total = 0;
-  for (const ProgramImage& image : theProgramImageList.images) {
-    total += static_cast<int32_t>(image.length);
-  }
+  for (const ProgramImage& image : programs.images) total += static_cast<int32_t>(image.length);
   return total;
 }
 
 // The files of the programs that start inside a region, as typed.
-std::string ProgramsIn(const EraseRegion& region) {
+std::string ProgramsIn(const EraseRegion& region, const ProgramImageList& programs) {
   std::string files;
-  for (const ProgramImage& image : theProgramImageList.images) {
+  for (const ProgramImage& image : programs.images) {
     const uint32_t start = image.EffectiveStart();
     if (start < region.start || start - region.start >= region.length) continue;
     if (!files.empty()) files += ", ";
@@ -79,228 +51,224 @@ void AddMismatch(Reasons* why, uint32_t address, const uint8_t* written, const u
             ByteText(read[first]), std::to_string(differing), std::to_string(count)});
 }
 
-bool EraseOneRegion(const EraseRegion& region, Reasons* why) {
-  PrintEraseArea(region.start, region.length);
-  Reasons happened;
-  const bool erased = RomErase(region.start, region.length, &happened);
-  PrintStepResult(erased);
-  AddInContext(why, happened, "erasing {0} ({1}) failed: ", "擦除 {0}（{1}）失败：",
-               {RangeText(region.start, region.length), ProgramsIn(region)});
-  return erased;
+}  // namespace
+
+bool DfuJob::Run(const DfuSettings& settings, const ProgramImageList& programs, Reasons* why) {
+  context_.observer.JobStarted(JobKind::Flash);
+  if (!Connect(settings, why)) return Finish(JobKind::Flash, false);
+  const JobPlan plan = PlanJob(programs.images, settings.mode);
+  // The read-back pass counts the same bytes again.
+  const int32_t total = static_cast<int32_t>(plan.programBytes) * (plan.readBack ? 2 : 1);
+  const bool ok = EraseStep(plan.regions, programs, why) && DownloadStep(programs, total, why) &&
+                  (!plan.readBack || VerifyStep(programs, true, why)) && Restart(why);
+  return Finish(JobKind::Flash, ok);
 }
 
-using StepDisplay = void (*)(int32_t total, int32_t done, bool final);
+bool DfuJob::VerifyOnly(const DfuSettings& settings, const ProgramImageList& programs, Reasons* why) {
+  context_.observer.JobStarted(JobKind::VerifyOnly);
+  const bool ok = Connect(settings, why) && VerifyStep(programs, false, why);
+  return Finish(JobKind::VerifyOnly, ok);
+}
 
-// How far one program's download or read-back has come: on the program's own
-// line with LogMode on, on the job's overall line with it off.
-void ShowPassProgress(StepDisplay display, int32_t length, int32_t programDone, int32_t total,
-                      int32_t overallDone, bool final) {
-  if (LogMode) {
-    display(length, programDone, final);
-  } else {
-    ShowOverallProgress(total, overallDone, final);
+bool DfuJob::Read(const DfuSettings& settings, uint32_t start, uint32_t length, std::vector<uint8_t>& bytes,
+                  Reasons* why) {
+  context_.observer.JobStarted(JobKind::Read);
+  if (!Connect(settings, why)) return Finish(JobKind::Read, false);
+  bytes.assign(length, 0);
+  StepCount count{JobStep::Read, 0, length, 0, static_cast<int32_t>(length)};
+  StartStep(count);
+  context_.observer.AreaStarted(JobStep::Read, start, length);
+  uint8_t* into = bytes.data();
+  const auto keep = [into](uint32_t offset, const uint8_t* read, int32_t chunk, Reasons*) {
+    std::memcpy(into + offset, read, static_cast<size_t>(chunk));
+    return true;
+  };
+  if (!ReadPass(start, length, count, keep, why)) return Finish(JobKind::Read, FailStep(JobStep::Read));
+  context_.observer.AreaFinished(JobStep::Read, true);
+  context_.observer.StepFinished(JobStep::Read, true);
+  return Finish(JobKind::Read, true);
+}
+
+bool DfuJob::Finish(JobKind kind, bool ok) {
+  context_.observer.JobFinished(kind, ok);
+  return ok;
+}
+
+bool DfuJob::Connect(const DfuSettings& settings, Reasons* why) {
+  CopyDeviceSettingsToSearch(settings, context_.search);
+  StartStep(StepCount{JobStep::Connect});
+  if (ConnectDevice(context_, settings.wait != 0, why, settings.timeout_ms) <= 0) {
+    context_.observer.NotConnected();
+    return false;
   }
+  return true;
 }
 
-bool DownloadProgram(const ProgramImage& image, int32_t total, int32_t& done, Reasons* why) {
+bool DfuJob::EraseStep(const std::vector<EraseRegion>& regions, const ProgramImageList& programs, Reasons* why) {
+  StepCount count{JobStep::Erase};
+  for (const EraseRegion& region : regions) count.total += region.length;
+  StartStep(count);
+  for (const EraseRegion& region : regions) {
+    if (!EraseOneRegion(region, programs, count, why)) return FailStep(JobStep::Erase);
+  }
+  context_.observer.StepFinished(JobStep::Erase, true);
+  return true;
+}
+
+bool DfuJob::EraseOneRegion(const EraseRegion& region, const ProgramImageList& programs, StepCount& count,
+                            Reasons* why) {
+  context_.observer.AreaStarted(JobStep::Erase, region.start, region.length);
+  const std::vector<std::string> context = {RangeText(region.start, region.length), ProgramsIn(region, programs)};
+  if (context_.Cancelled()) {
+    AddError(why, "stopped before erasing {0} ({1})", "在擦除 {0}（{1}）之前中止", context);
+    return false;
+  }
+  Reasons happened;
+  const bool erased = RomErase(context_.link, region.start, region.length, &happened);
+  AddInContext(why, happened, "erasing {0} ({1}) failed: ", "擦除 {0}（{1}）失败：", context);
+  if (!erased) return false;
+  // Erase moves on once a region is erased: the erase takes the time.
+  count.done += region.length;
+  context_.observer.Progress({JobStep::Erase, region.start, region.length, region.length, count.done,
+                              count.total, 0, 0});
+  context_.observer.AreaFinished(JobStep::Erase, true);
+  return true;
+}
+
+bool DfuJob::DownloadStep(const ProgramImageList& programs, int32_t jobTotal, Reasons* why) {
+  StepCount count{JobStep::Download, 0, static_cast<uint64_t>(TotalProgramBytes(programs)), 0, jobTotal};
+  StartStep(count);
+  for (const ProgramImage& image : programs.images) {
+    if (!DownloadProgram(image, count, why)) return FailStep(JobStep::Download);
+  }
+  context_.observer.StepFinished(JobStep::Download, true);
+  return true;
+}
+
+bool DfuJob::DownloadProgram(const ProgramImage& image, StepCount& count, Reasons* why) {
   const uint32_t start = image.EffectiveStart();
   const uint32_t length = image.length;
   const std::string range = RangeText(start, length);
+  context_.observer.AreaStarted(JobStep::Download, start, length);
   Reasons happened;
-  PrintDownloadArea(start, length);
-  if (!RomDownloadStart(start, length, &happened)) {
-    PrintStepResult(false);
+  if (context_.Cancelled()) {
+    AddError(why, "download of {0} ({1}) stopped at {2}", "下载 {0}（{1}）在 {2} 处中止",
+             {image.path, range, AddressText(start)});
+    return false;
+  }
+  if (!RomDownloadStart(context_.link, start, length, &happened)) {
     AddInContext(why, happened, "starting the download of {0} ({1}) failed: ",
                  "开始下载 {0}（{1}）失败：", {image.path, range});
     return false;
   }
-  if (LogMode) ResetStepProgress();
-  const int32_t shownLength = static_cast<int32_t>(length);
-  uint32_t offset = 0;
-  while (offset < length) {
-    const int32_t count = ChunkSize(length, offset);
-    offset += static_cast<uint32_t>(count);
-    done += count;
+  for (uint32_t offset = 0; offset < length;) {
+    const int32_t chunk = ChunkSize(length, offset);
+    const uint32_t address = start + offset;
+    offset += static_cast<uint32_t>(chunk);
     // Progress moves before the packet goes out, so a failing packet is
     // counted in the final figure.
-    const int32_t shownDone = static_cast<int32_t>(offset);
-    ShowPassProgress(ShowDownloadProgress, shownLength, shownDone, total, done, false);
-    if (!RomDownloadData(image.bytes.get() + offset - count, count, &happened)) {
-      ShowPassProgress(ShowDownloadProgress, shownLength, shownDone, total, done, true);
-      PrintStepResult(false);
-      AddInContext(why, happened, "download of {0} ({1}) failed at {2}: ",
-                   "下载 {0}（{1}）在 {2} 处失败：",
-                   {image.path, range, AddressText(start + offset - static_cast<uint32_t>(count))});
+    Advance(count, start, length, offset, chunk);
+    if (context_.Cancelled()) {
+      AddError(why, "download of {0} ({1}) stopped at {2}", "下载 {0}（{1}）在 {2} 处中止",
+               {image.path, range, AddressText(address)});
+      return false;
+    }
+    if (!RomDownloadData(context_.link, image.bytes.get() + offset - chunk, chunk, &happened)) {
+      AddInContext(why, happened, "download of {0} ({1}) failed at {2}: ", "下载 {0}（{1}）在 {2} 处失败：",
+                   {image.path, range, AddressText(address)});
       return false;
     }
   }
-  if (LogMode) ShowDownloadProgress(shownLength, shownLength, true);
+  context_.observer.AreaFinished(JobStep::Download, true);
   return true;
 }
 
-// What a read-back pass does with each chunk read: true to go on; false,
-// with the reason, to end the pass.
-using ChunkCheck = std::function<bool(uint32_t offset, const uint8_t* read, int32_t count, Reasons* why)>;
+bool DfuJob::VerifyStep(const ProgramImageList& programs, bool afterDownload, Reasons* why) {
+  const int32_t bytes = TotalProgramBytes(programs);
+  const int32_t downloaded = afterDownload ? bytes : 0;
+  StepCount count{JobStep::Verify, 0, static_cast<uint64_t>(bytes), downloaded, downloaded + bytes};
+  StartStep(count);
+  for (const ProgramImage& image : programs.images) {
+    if (!VerifyProgram(image, count, why)) return FailStep(JobStep::Verify);
+  }
+  context_.observer.StepFinished(JobStep::Verify, true);
+  return true;
+}
+
+bool DfuJob::VerifyProgram(const ProgramImage& image, StepCount& count, Reasons* why) {
+  const uint32_t start = image.EffectiveStart();
+  context_.observer.AreaStarted(JobStep::Verify, start, image.length);
+  const uint8_t* expected = image.bytes.get();
+  const auto compare = [expected, start](uint32_t offset, const uint8_t* read, int32_t chunk, Reasons* mismatch) {
+    if (std::memcmp(read, expected + offset, static_cast<size_t>(chunk)) == 0) return true;
+    AddMismatch(mismatch, start + offset, expected + offset, read, chunk);
+    return false;
+  };
+  Reasons happened;
+  if (!ReadPass(start, image.length, count, compare, &happened)) {
+    AddInContext(why, happened, "verify of {0} ({1}) failed: ", "校验 {0}（{1}）失败：",
+                 {image.path, RangeText(start, image.length)});
+    return false;
+  }
+  context_.observer.AreaFinished(JobStep::Verify, true);
+  return true;
+}
 
 // Reads [start, start + length) chunk by chunk, moving the progress before
 // each request so that a failing chunk is counted in the final figure.
-bool ReadPass(uint32_t start, uint32_t length, int32_t total, int32_t& done, const ChunkCheck& check,
-              Reasons* why) {
-  if (LogMode) ResetStepProgress();
-  const int32_t shownLength = static_cast<int32_t>(length);
+bool DfuJob::ReadPass(uint32_t start, uint32_t length, StepCount& count, const ChunkCheck& check, Reasons* why) {
   uint8_t readBack[kRomChunk];
-  uint32_t offset = 0;
-  while (offset < length) {
-    const int32_t count = ChunkSize(length, offset);
-    const int32_t shownDone = static_cast<int32_t>(offset) + count;
-    done += count;
-    ShowPassProgress(ShowVerifyProgress, shownLength, shownDone, total, done, false);
+  for (uint32_t offset = 0; offset < length;) {
+    const int32_t chunk = ChunkSize(length, offset);
     const uint32_t address = start + offset;
+    Advance(count, start, length, offset + static_cast<uint32_t>(chunk), chunk);
+    if (context_.Cancelled()) {
+      AddError(why, "stopped at {0}", "在 {0} 处中止", {AddressText(address)});
+      return false;
+    }
     Reasons happened;
-    const bool read = RomRead(address, count, readBack, &happened);
+    const bool read = RomRead(context_.link, address, chunk, readBack, &happened);
     if (!read) {
       AddInContext(why, happened, "reading {0} bytes at {1} failed: ", "在 {1} 读取 {0} 个字节失败：",
-                   {std::to_string(count), AddressText(address)});
+                   {std::to_string(chunk), AddressText(address)});
     }
-    if (!read || !check(offset, readBack, count, why)) {
-      ShowPassProgress(ShowVerifyProgress, shownLength, shownDone, total, done, true);
-      return false;
-    }
-    offset += static_cast<uint32_t>(count);
+    if (!read || !check(offset, readBack, chunk, why)) return false;
+    offset += static_cast<uint32_t>(chunk);
   }
-  if (LogMode) ShowVerifyProgress(shownLength, shownLength, true);
   return true;
 }
 
-}  // namespace
-
-std::vector<EraseRegion> PlanEraseRegions() {
-  std::vector<EraseRegion> regions;
-  uint32_t previousEnd = 0;
-  for (const ProgramImage& image : theProgramImageList.images) {
-    const uint32_t start = image.EffectiveStart();
-    // A program joins the open region when its first sector is the one that
-    // holds the previous program's last byte or the one right after it; a
-    // whole sector that no program touches is never erased.
-    const uint32_t lastUsedSector = (previousEnd - 1) / kSectorSize;
-    if (regions.empty() || start / kSectorSize > lastUsedSector + 1) {
-      regions.push_back({start, image.length});
-    } else {
-      regions.back().length = start - regions.back().start + image.length;
-    }
-    previousEnd = start + image.length;
-  }
-  return regions;
-}
-
-bool RunDfuJob(Reasons* why) {
-  PrintHeading("Enter DFU", "进入 DFU");
-  if (!ConnectAsSet(why)) return false;
-  StartJobClock();
-  if (!EraseStep(why) || !DownloadStep(why)) return false;
-  if (theDfuSettings.mode == 0 && !VerifyStep(why)) return false;
-  PrintHeading("Restart the device", "重启设备", true);
-  // Sent three times without reading: the chip leaves its bootloader on the
-  // first one it takes and answers nothing.
-  for (int repeat = 0; repeat < 3; ++repeat) RomRestart();
-  PrintStepResult(true);
-  if (!LogMode) ShowOverallProgress(100, 100, true);
-  return true;
-}
-
-void CopyDeviceSettingsToSearch() {
-  theDeviceSearch.vendor_id = theDfuSettings.vendor_id;
-  theDeviceSearch.product_id = theDfuSettings.product_id;
-  theDeviceSearch.interface_number = theDfuSettings.interface_number;
-  theDeviceSearch.selector = theDfuSettings.device;
-}
-
-bool ConnectAsSet(Reasons* why) {
-  CopyDeviceSettingsToSearch();
-  PrintHeading("Querying USB device connections", "查询 USB 设备连接");
-  if (ConnectDevice(theDfuSettings.wait != 0, why, theDfuSettings.timeout_ms) <= 0) {
-    PrintNoDeviceFound();
+bool DfuJob::Restart(Reasons* why) {
+  if (context_.Cancelled()) {
+    AddError(why, "stopped before the restart", "在重启之前中止");
     return false;
   }
+  StartStep(StepCount{JobStep::Restart});
+  // Sent without reading: the chip leaves its bootloader on the first one
+  // it takes and answers nothing.
+  for (uint32_t repeat = 0; repeat < kRestartRepeats; ++repeat) RomRestart(context_.link);
+  context_.observer.StepFinished(JobStep::Restart, true);
   return true;
 }
 
-bool EraseStep(Reasons* why) {
-  PrintHeading("Erase Device Flash", "擦除设备 Flash");
-  for (const EraseRegion& region : PlanEraseRegions()) {
-    if (!EraseOneRegion(region, why)) return false;
-  }
-  return true;
+void DfuJob::Advance(StepCount& count, uint32_t start, uint32_t length, uint32_t areaDone, int32_t chunk) {
+  count.done += static_cast<uint64_t>(chunk);
+  count.jobDone += chunk;
+  context_.observer.Progress(
+      {count.step, start, length, areaDone, count.done, count.total, count.jobDone, count.jobTotal});
 }
 
-bool DownloadStep(Reasons* why) {
-  PrintHeading("Download program", "下载程序");
-  // The read-back pass counts the same bytes again.
-  const int32_t total = TotalProgramBytes() * (theDfuSettings.mode == 0 ? 2 : 1);
-  int32_t done = 0;
-  if (!LogMode) ShowOverallProgress(total, done, false);
-  for (const ProgramImage& image : theProgramImageList.images) {
-    if (!DownloadProgram(image, total, done, why)) return false;
-  }
-  PrintStepResult(true);
-  return true;
+void DfuJob::StartStep(const StepCount& count) {
+  JobProgress start;
+  start.step = count.step;
+  start.stepTotal = count.total;
+  start.jobDone = count.jobDone;
+  start.jobTotal = count.jobTotal;
+  context_.observer.StepStarted(start);
 }
 
-bool VerifyStep(Reasons* why, bool afterDownload) {
-  PrintHeading("Verify", "校验");
-  const int32_t downloaded = afterDownload ? TotalProgramBytes() : 0;
-  const int32_t total = downloaded + TotalProgramBytes();
-  int32_t done = downloaded;
-  if (!LogMode) ShowOverallProgress(total, done, false);
-  for (const ProgramImage& image : theProgramImageList.images) {
-    const uint32_t start = image.EffectiveStart();
-    PrintVerifyArea(start, image.length);
-    Reasons happened;
-    if (!VerifyProgram(image.bytes.get(), start, image.length, total, done, &happened)) {
-      PrintStepResult(false);
-      AddInContext(why, happened, "verify of {0} ({1}) failed: ", "校验 {0}（{1}）失败：",
-                   {image.path, RangeText(start, image.length)});
-      return false;
-    }
-  }
-  PrintStepResult(true);
-  return true;
-}
-
-bool VerifyProgram(const uint8_t* expected, uint32_t start, uint32_t length, int32_t total,
-                   int32_t& done, Reasons* why) {
-  const auto compare = [expected, start](uint32_t offset, const uint8_t* read, int32_t count, Reasons* mismatch) {
-    if (std::memcmp(read, expected + offset, static_cast<size_t>(count)) == 0) return true;
-    AddMismatch(mismatch, start + offset, expected + offset, read, count);
-    return false;
-  };
-  return ReadPass(start, length, total, done, compare, why);
-}
-
-bool ReadFlashInto(uint8_t* into, uint32_t start, uint32_t length, int32_t total, int32_t& done,
-                   Reasons* why) {
-  const auto keep = [into](uint32_t offset, const uint8_t* read, int32_t count, Reasons*) {
-    std::memcpy(into + offset, read, static_cast<size_t>(count));
-    return true;
-  };
-  return ReadPass(start, length, total, done, keep, why);
-}
-
-void PrintNoDeviceFound() {
-  if (!LogMode) return;
-  ConsoleOut() << ">>" << Localized(": No connected device found!", "：未查询到可连接设备！")
-               << '\n'
-               << std::flush;
-}
-
-void PrintEraseArea(uint32_t start, uint32_t length) {
-  PrintAreaMessage(": Erase the Flash area", "：擦除 Flash 区域", start, length, false);
-}
-
-void PrintDownloadArea(uint32_t start, uint32_t length) {
-  PrintAreaMessage(": Download", "：下载", start, length, true);
-}
-
-void PrintVerifyArea(uint32_t start, uint32_t length) {
-  PrintAreaMessage(": Read Verify", "：读取校验", start, length, true);
+bool DfuJob::FailStep(JobStep step) {
+  context_.observer.AreaFinished(step, false);
+  context_.observer.StepFinished(step, false);
+  return false;
 }

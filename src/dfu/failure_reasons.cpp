@@ -34,8 +34,7 @@ std::string HexBytes(const uint8_t* bytes, size_t count) {
   return text;
 }
 
-void AddLinkFailure(Reasons* why, int32_t timeoutMs) {
-  const LinkFailure& failure = theHidLink.lastFailure;
+void AddLinkFailure(Reasons* why, const LinkFailure& failure, int32_t timeoutMs) {
   switch (failure.kind) {
     case LinkFailure::Kind::WriteFailed:
       AddError(why, "the device is gone: writing to it failed ({0})",
@@ -70,6 +69,7 @@ void AddInContext(Reasons* why, const Reasons& happened, const std::string& engl
     line.chinese = chinese + ShiftPlaceholders(reason.chinese, args.size());
     line.args = args;
     line.args.insert(line.args.end(), reason.args.begin(), reason.args.end());
+    line.utf8Args = args.size() < 32 ? reason.utf8Args << args.size() : 0;
     why->push_back(std::move(line));
   }
 }

@@ -10,12 +10,14 @@
 
 #include "common/reason.h"
 
+struct LinkFailure;
+
 // Bytes as the tool shows them in reasons: "1A 55 00".
 std::string HexBytes(const uint8_t* bytes, size_t count);
 
 // Why the link's last exchange gave no good reply (the device gone, no reply
 // within timeoutMs, no device open).
-void AddLinkFailure(Reasons* why, int32_t timeoutMs);
+void AddLinkFailure(Reasons* why, const LinkFailure& failure, int32_t timeoutMs);
 
 // A reply that came but failed its test.
 void AddWrongReply(Reasons* why, const std::string& expected, const uint8_t* received,

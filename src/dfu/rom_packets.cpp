@@ -45,19 +45,19 @@ void PutLe32(RomPacket& packet, size_t offset, uint32_t value) {
 
 // Sends packet and takes replyLength bytes of reply; true when they arrived
 // in time, else why says what happened.
-bool ExchangePacket(const RomPacket& packet, uint8_t* reply, int32_t replyLength,
+bool ExchangePacket(DeviceLink& link, const RomPacket& packet, uint8_t* reply, int32_t replyLength,
                     int32_t timeoutMs, Reasons* why) {
-  if (theHidLink.Exchange(packet.bytes.data(), packet.length, reply, replyLength, timeoutMs) > 0) {
+  if (link.Exchange(packet.bytes.data(), packet.length, reply, replyLength, timeoutMs) > 0) {
     return true;
   }
-  AddLinkFailure(why, timeoutMs);
+  AddLinkFailure(why, link.Failure(), timeoutMs);
   return false;
 }
 
 // The commands that the bootloader answers by sending the request back.
-bool ExchangeEcho(const RomPacket& packet, int32_t timeoutMs, Reasons* why) {
+bool ExchangeEcho(DeviceLink& link, const RomPacket& packet, int32_t timeoutMs, Reasons* why) {
   std::array<uint8_t, kReportSize> reply{};
-  if (!ExchangePacket(packet, reply.data(), packet.length, timeoutMs, why)) return false;
+  if (!ExchangePacket(link, packet, reply.data(), packet.length, timeoutMs, why)) return false;
   if (std::equal(reply.begin(), reply.begin() + packet.length, packet.bytes.begin())) return true;
   const size_t length = static_cast<size_t>(packet.length);
   AddWrongReply(why, HexBytes(packet.bytes.data(), length), reply.data(), length);
@@ -116,23 +116,23 @@ uint32_t EraseSectorCount(uint32_t address, uint32_t length) {
   return static_cast<uint32_t>(last - first + 1);
 }
 
-bool RomProbe(Reasons* why) { return ExchangeEcho(BuildProbe(), kProbeTimeoutMs, why); }
+bool RomProbe(DeviceLink& link, Reasons* why) { return ExchangeEcho(link, BuildProbe(), kProbeTimeoutMs, why); }
 
-bool RomErase(uint32_t address, uint32_t length, Reasons* why) {
+bool RomErase(DeviceLink& link, uint32_t address, uint32_t length, Reasons* why) {
   // The bootloader erases from the sector that holds address on, so the count
   // covers every sector the span touches, not just length's worth.
   const uint32_t sectors = EraseSectorCount(address, length);
   const RomPacket packet = BuildEraseSectors(address, static_cast<uint16_t>(sectors));
-  return ExchangeEcho(packet, EraseTimeoutMs(sectors), why);
+  return ExchangeEcho(link, packet, EraseTimeoutMs(sectors), why);
 }
 
-bool RomDownloadStart(uint32_t address, uint32_t length, Reasons* why) {
-  return ExchangeEcho(BuildDownloadStart(address, length), kCommandTimeoutMs, why);
+bool RomDownloadStart(DeviceLink& link, uint32_t address, uint32_t length, Reasons* why) {
+  return ExchangeEcho(link, BuildDownloadStart(address, length), kCommandTimeoutMs, why);
 }
 
-bool RomDownloadData(const uint8_t* data, int32_t count, Reasons* why) {
+bool RomDownloadData(DeviceLink& link, const uint8_t* data, int32_t count, Reasons* why) {
   std::array<uint8_t, kDataAckLength> reply{};
-  if (!ExchangePacket(BuildDownloadData(data, count), reply.data(), kDataAckLength,
+  if (!ExchangePacket(link, BuildDownloadData(data, count), reply.data(), kDataAckLength,
                       kCommandTimeoutMs, why)) {
     return false;
   }
@@ -144,11 +144,11 @@ bool RomDownloadData(const uint8_t* data, int32_t count, Reasons* why) {
   return false;
 }
 
-bool RomRead(uint32_t address, int32_t count, uint8_t* out, Reasons* why) {
+bool RomRead(DeviceLink& link, uint32_t address, int32_t count, uint8_t* out, Reasons* why) {
   if (out == nullptr || count < 1 || count > kRomChunk) return false;
   std::array<uint8_t, kReportSize> reply{};
   const RomPacket packet = BuildReadFlash(address, static_cast<uint16_t>(count));
-  if (!ExchangePacket(packet, reply.data(), kReadReplyHeader + count, kCommandTimeoutMs, why)) {
+  if (!ExchangePacket(link, packet, reply.data(), kReadReplyHeader + count, kCommandTimeoutMs, why)) {
     return false;
   }
   if (reply[0] != kRomLead || reply[1] != static_cast<uint8_t>(RomCommand::ReadFlash)) {
@@ -160,8 +160,8 @@ bool RomRead(uint32_t address, int32_t count, uint8_t* out, Reasons* why) {
   return true;
 }
 
-void RomRestart() {
+void RomRestart(DeviceLink& link) {
   // The chip leaves its bootloader on this packet; nothing comes back to check.
   const RomPacket packet = BuildRestart();
-  theHidLink.Write(packet.bytes.data(), packet.length);
+  link.Write(packet.bytes.data(), packet.length);
 }

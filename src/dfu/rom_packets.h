@@ -4,7 +4,10 @@
 #include <array>
 #include <cstdint>
 
+#include "common/chip.h"
 #include "common/reason.h"
+
+class DeviceLink;
 
 enum class RomCommand : uint8_t {
   Probe = 0x55,
@@ -17,7 +20,6 @@ enum class RomCommand : uint8_t {
 
 constexpr uint8_t kRomLead = 0x1A;
 constexpr int32_t kRomChunk = 62;  // data bytes per DownloadData / ReadFlash
-constexpr uint32_t kSectorSize = 4096;
 
 struct RomPacket {
   std::array<uint8_t, 64> bytes{};
@@ -34,11 +36,12 @@ RomPacket BuildEraseSectors(uint32_t address, uint16_t sectorCount);
 // Number of 4096-byte sectors that [address, address + length) touches.
 uint32_t EraseSectorCount(uint32_t address, uint32_t length);
 
-// why, when given, receives what went wrong: no reply within the time-out, a
-// wrong reply (expected and received bytes), or the device gone.
-bool RomProbe(Reasons* why = nullptr);
-bool RomErase(uint32_t address, uint32_t length, Reasons* why = nullptr);
-bool RomDownloadStart(uint32_t address, uint32_t length, Reasons* why = nullptr);
-bool RomDownloadData(const uint8_t* data, int32_t count, Reasons* why = nullptr);
-bool RomRead(uint32_t address, int32_t count, uint8_t* out, Reasons* why = nullptr);
-void RomRestart();
+// Each goes over the link it is given. why, when given, receives what went
+// wrong: no reply within the time-out, a wrong reply (expected and received
+// bytes), or the device gone.
+bool RomProbe(DeviceLink& link, Reasons* why = nullptr);
+bool RomErase(DeviceLink& link, uint32_t address, uint32_t length, Reasons* why = nullptr);
+bool RomDownloadStart(DeviceLink& link, uint32_t address, uint32_t length, Reasons* why = nullptr);
+bool RomDownloadData(DeviceLink& link, const uint8_t* data, int32_t count, Reasons* why = nullptr);
+bool RomRead(DeviceLink& link, uint32_t address, int32_t count, uint8_t* out, Reasons* why = nullptr);
+void RomRestart(DeviceLink& link);

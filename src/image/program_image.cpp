@@ -75,7 +75,35 @@ void ProgramImage::Release() {
 bool ProgramImage::LoadBin(const std::string& path, Reasons* why) {
   platform::InputFile file;
   if (!OpenProgramFile(file, path, why)) return false;
-  const uint64_t size = file.size();
+  uint8_t* into = ReserveRaw(file.size(), why);
+  if (into == nullptr) return false;
+  if (!ReadProgramFile(file, path, into, file.size(), why)) {
+    bytes.reset();
+    length = 0;
+    return false;
+  }
+  WarnAboutFormat(into, file.size(), path, why);
+  return true;
+}
+
+bool ProgramImage::LoadRaw(uint32_t address, const std::string& name, const uint8_t* data, size_t size,
+                           Reasons* why) {
+  Release();
+  requested = address;
+  start = address;
+  path = name;
+  if (size == 0) {
+    AddError(why, "'{0}' is empty", "“{0}”是空文件", {name});
+    return false;
+  }
+  uint8_t* into = ReserveRaw(size, why);
+  if (into == nullptr) return false;
+  std::memcpy(into, data, size);
+  WarnAboutFormat(into, size, name, why);
+  return true;
+}
+
+uint8_t* ProgramImage::ReserveRaw(uint64_t size, Reasons* why) {
   const uint32_t front = requested % kImageAlignment;
   // No program area holds more; refusing here keeps a huge file from ever
   // being allocated or read.
@@ -83,7 +111,7 @@ bool ProgramImage::LoadBin(const std::string& path, Reasons* why) {
     AddError(why, "'{0}' holds {1} bytes, more than the largest program area ({2} bytes, 1020 KB)",
              "“{0}”有 {1} 字节，超过最大的程序区（{2} 字节，1020 KB）",
              {path, std::to_string(size), std::to_string(kLargestProgramArea)});
-    return false;
+    return nullptr;
   }
   if (size > kLargestProgramArea - front) {
     AddError(why, "'{0}' holds {1} bytes; with the {2} bytes of fill in front of {3} the image is larger than "
@@ -91,7 +119,7 @@ bool ProgramImage::LoadBin(const std::string& path, Reasons* why) {
              "“{0}”有 {1} 字节；加上 {3} 前面的 {2} 字节填充，映像超过最大的程序区（{4} 字节，1020 KB）",
              {path, std::to_string(size), std::to_string(front), AddressText(requested),
               std::to_string(kLargestProgramArea)});
-    return false;
+    return nullptr;
   }
   start -= front;
   requested -= front;
@@ -100,14 +128,8 @@ bool ProgramImage::LoadBin(const std::string& path, Reasons* why) {
   if (!bytes) {
     AddOutOfMemoryReason(why, path, length);
     length = 0;
-    return false;
+    return nullptr;
   }
   std::memset(bytes.get(), kErasedFlashByte, front);
-  if (!ReadProgramFile(file, path, bytes.get() + front, size, why)) {
-    bytes.reset();
-    length = 0;
-    return false;
-  }
-  WarnAboutFormat(bytes.get() + front, size, path, why);
-  return true;
+  return bytes.get() + front;
 }

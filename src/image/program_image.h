@@ -6,12 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "common/chip.h"
 #include "common/reason.h"
 
 // The -p address that means "take the start address from the HEX file".
 constexpr uint32_t kAddressFromFile = 0xFFFFFFFFu;
-// The largest program area of any chip (1020 KB); no image may be larger.
-constexpr uint32_t kLargestProgramArea = 0xFF000u;
 // Every image starts on a multiple of this; the gap in front of the program's
 // first byte, and any gap inside a HEX image, holds the erased-flash value.
 constexpr uint32_t kImageAlignment = 0x100u;
@@ -70,9 +69,18 @@ class ProgramImage {
   // can use such an image.
   bool Load(uint32_t address, const std::string& path, Reasons* why = nullptr);
   bool LoadBin(const std::string& path, Reasons* why = nullptr);
+  // Raw bytes from memory, placed at address as a raw file's are; name only
+  // names them in reasons.
+  bool LoadRaw(uint32_t address, const std::string& name, const uint8_t* data, size_t size,
+               Reasons* why = nullptr);
   bool LoadHex(const std::string& path, Reasons* why = nullptr);
   // LoadHex on text already in memory; path only names it in reasons.
   bool LoadHexText(std::string_view text, const std::string& path, Reasons* why = nullptr);
   uint32_t EffectiveStart() const;
   void Release();
+
+ private:
+  // Checks that size raw bytes fit at requested, moves the start down to the
+  // alignment and fills in front: where the bytes go, or nullptr.
+  uint8_t* ReserveRaw(uint64_t size, Reasons* why);
 };

@@ -7,29 +7,10 @@
 #include "options/option_table.h"
 #include "options/skipped_words.h"
 
-DfuSettings theDfuSettings;
-
 namespace {
 
 // pg_path is stored in a field of 512 bytes with a terminating zero.
 constexpr size_t kLongestProgramPath = 511;
-
-void ResetDfuSettings() {
-  theDfuSettings.vendor_id = 0x0000;
-  theDfuSettings.product_id = 0xC081;
-  theDfuSettings.interface_number = -1;
-  theDfuSettings.wait = 0;
-  theDfuSettings.flash_size = 1;
-  theDfuSettings.mode = 0;
-  theDfuSettings.programs.clear();
-  theDfuSettings.device.clear();
-  theDfuSettings.timeout_ms = 0;
-  theDfuSettings.quiet = false;
-  theDfuSettings.read_addr = 0;
-  theDfuSettings.read_length = 0;
-  theDfuSettings.read_file.clear();
-  theDfuSettings.action = DfuAction::None;
-}
 
 // A word as an option: "--name=VALUE" carries its first value in the word.
 struct OptionWord {
@@ -61,11 +42,11 @@ void RefuseIncompleteOption(const std::vector<std::string>& words, size_t at, co
 }
 
 // The words of one command line or dfu line, read option by option into
-// theDfuSettings.
+// settings.
 class OptionReader {
  public:
-  OptionReader(const std::vector<std::string>& words, OptionNameCase nameCase, Reasons* why)
-      : words_(words), nameCase_(nameCase), why_(why), skipped_(nameCase, why) {}
+  OptionReader(const std::vector<std::string>& words, OptionNameCase nameCase, Reasons* why, DfuSettings& settings)
+      : words_(words), nameCase_(nameCase), why_(why), settings_(settings), skipped_(nameCase, why) {}
 
   // False at the first refusal. The rest of the words is then still looked
   // through for an action and --quiet, without reasons: a refused action
@@ -119,7 +100,7 @@ class OptionReader {
     if (read.valueInWord) values.push_back(read.value);
     values.insert(values.end(), words_.begin() + static_cast<std::ptrdiff_t>(i + 1),
                   words_.begin() + static_cast<std::ptrdiff_t>(i + 1 + valuesAfter));
-    if (option->take != nullptr && !option->take(values.data(), why_)) return false;
+    if (option->take != nullptr && !option->take(settings_, values.data(), why_)) return false;
     skipped_.OptionTaken();
     i += 1 + valuesAfter;
     return true;
@@ -127,7 +108,7 @@ class OptionReader {
 
   // One action per command line; naming the same one again changes nothing.
   bool RecordAction(const OptionSpec& option) {
-    DfuAction& action = theDfuSettings.action;
+    DfuAction& action = settings_.action;
     if (action == DfuAction::None || action == option.action) {
       action = option.action;
       return true;
@@ -142,11 +123,13 @@ class OptionReader {
       const OptionWord read = ReadOptionWord(words_[i], nameCase_);
       if (read.option != nullptr) {
         if (read.option->action != DfuAction::None && !AtPrompt(nameCase_) &&
-            theDfuSettings.action == DfuAction::None) {
-          theDfuSettings.action = read.option->action;
+            settings_.action == DfuAction::None) {
+          settings_.action = read.option->action;
         }
         // Options without values (--quiet) need no checking.
-        if (read.option->valueWords == 0 && read.option->take != nullptr) read.option->take(nullptr, nullptr);
+        if (read.option->valueWords == 0 && read.option->take != nullptr) {
+          read.option->take(settings_, nullptr, nullptr);
+        }
       }
       i += 1 + read.ValuesAfter();
     }
@@ -155,43 +138,48 @@ class OptionReader {
   const std::vector<std::string>& words_;
   OptionNameCase nameCase_;
   Reasons* why_;
+  DfuSettings& settings_;
   SkippedWords skipped_;
 };
 
 // A wait bound means nothing to a job that does not wait.
-void WarnAboutIdleTimeout(Reasons* why) {
-  if (theDfuSettings.timeout_ms == 0 || theDfuSettings.wait != 0) return;
+void WarnAboutIdleTimeout(const DfuSettings& settings, Reasons* why) {
+  if (settings.timeout_ms == 0 || settings.wait != 0) return;
   AddWarning(why, "--timeout was ignored: it bounds the wait of -w 1, and without it the device is looked for once",
              "--timeout 已忽略：它限制 -w 1 的等待时间；不等待时只查询一次设备");
 }
 
 }  // namespace
 
-bool ParseDfuOptions(const std::vector<std::string>& words, OptionNameCase nameCase,
-                     Reasons* why) {
-  ResetDfuSettings();
-  ClearProgramImageList();
-  OptionReader reader(words, nameCase, why);
+void ResetDfuSettings(DfuSettings& settings) { settings = DfuSettings{}; }
+
+bool ParseDfuOptions(const std::vector<std::string>& words, OptionNameCase nameCase, Reasons* why,
+                     DfuSettings& settings, ProgramImageList& programs) {
+  ResetDfuSettings(settings);
+  ClearProgramImageList(programs);
+  OptionReader reader(words, nameCase, why, settings);
   const bool read = reader.ReadAll();
-  if (read) WarnAboutIdleTimeout(why);
-  bool runsJob = read && theDfuSettings.action == DfuAction::None;
+  if (read) WarnAboutIdleTimeout(settings, why);
+  bool runsJob = read && settings.action == DfuAction::None;
   // A mistyped long option explains a missing program better than the
   // absence does.
-  if (runsJob) runsJob = !(theDfuSettings.programs.empty() && reader.skipped().SomeDeferred()) && LoadJobPrograms(why);
+  if (runsJob) {
+    runsJob = !(settings.programs.empty() && reader.skipped().SomeDeferred()) && LoadJobPrograms(settings, programs, why);
+  }
   reader.skipped().Settle(runsJob);
   return runsJob;
 }
 
-bool LoadJobPrograms(Reasons* why) {
-  if (theDfuSettings.programs.empty()) {
+bool LoadJobPrograms(const DfuSettings& settings, ProgramImageList& programs, Reasons* why) {
+  if (settings.programs.empty()) {
     AddError(why, "no program given: name one with -p addr pg_path (for example -p A000 app.bin)",
              "没有指定程序：请用 -p addr pg_path 指定（例如 -p A000 app.bin）");
     return false;
   }
-  return LoadPrograms(why) == 1;
+  return LoadPrograms(settings, programs, why) == 1;
 }
 
-bool AddProgramEntry(uint32_t addr, std::string pg_path, Reasons* why) {
+bool AddProgramEntry(DfuSettings& settings, uint32_t addr, std::string pg_path, Reasons* why) {
   const auto refuseEmpty = [&] {
     AddError(why, "the program path for address {0} is empty", "地址 {0} 的程序路径为空", {AddressText(addr)});
     return false;
@@ -213,6 +201,6 @@ bool AddProgramEntry(uint32_t addr, std::string pg_path, Reasons* why) {
              "程序路径“{0}”长 {1} 字节，最多允许 511 字节", {pg_path, std::to_string(pg_path.size())});
     return false;
   }
-  theDfuSettings.programs.push_back(ProgramEntry{addr, std::move(pg_path)});
+  settings.programs.push_back(ProgramEntry{addr, std::move(pg_path), false, {}});
   return true;
 }

@@ -5,23 +5,22 @@
 #include <string>
 #include <vector>
 
+#include "common/chip.h"
 #include "common/reason.h"
 #include "image/program_image.h"
 
 struct ProgramEntry {
   uint32_t addr = 0;
   std::string pg_path;  // at most 511 bytes
+  // A program handed over in memory (a library caller's buffer) rather than
+  // named as a file: raw bytes, placed at addr; pg_path then only names it.
+  bool inMemory = false;
+  std::vector<uint8_t> data;
 };
-
-// flash_size selects one of the program areas 0 (252 KB), 1 (508 KB) and 2 (1020 KB).
-constexpr uint8_t kLargestFlashSize = 2;
 
 // What a command line asks for instead of a job. Actions are named only on
 // the command line; at the prompt they are not available.
 enum class DfuAction { None, Help, Version, DryRun, List, Read, VerifyOnly };
-
-// --read reads at most the largest flash, 1 MB from address 0.
-constexpr uint32_t kLargestFlashEnd = 0x100000;
 
 struct DfuSettings {
   uint16_t vendor_id = 0x0000;
@@ -54,26 +53,27 @@ struct ProgramImageList {
   int32_t count() const { return static_cast<int32_t>(images.size()); }
 };
 
-extern DfuSettings theDfuSettings;
-extern ProgramImageList theProgramImageList;
-
 // How option names are matched: exactly on the command line, without regard
 // to case at the shell's prompt. Insensitive is the prompt's reading, where
 // actions are not available.
 enum class OptionNameCase { Exact, Insensitive };
 
-// True when the words describe a job whose programs all loaded and fit. A
-// command line naming an action is no job: false, with the action in
-// theDfuSettings.action and its programs recorded but not loaded; it is
-// refused when why holds an error.
+// The settings as every parse starts them.
+void ResetDfuSettings(DfuSettings& settings);
+
+// Reads the words into settings (reset first) and loads the programs into
+// programs. True when the words describe a job whose programs all loaded
+// and fit. A command line naming an action is no job: false, with the action
+// in settings.action and its programs recorded but not loaded; it is refused
+// when why holds an error.
 // why, when given, receives the reasons a command line is refused and any
 // warnings about words that were read in a way the user may not expect.
-bool ParseDfuOptions(const std::vector<std::string>& words,
-                     OptionNameCase nameCase = OptionNameCase::Exact, Reasons* why = nullptr);
+bool ParseDfuOptions(const std::vector<std::string>& words, OptionNameCase nameCase, Reasons* why,
+                     DfuSettings& settings, ProgramImageList& programs);
 // Loads the recorded -p programs as a job does; false, with the reason,
 // when there is none or one fails to load or fit.
-bool LoadJobPrograms(Reasons* why = nullptr);
-bool AddProgramEntry(uint32_t addr, std::string pg_path, Reasons* why = nullptr);
+bool LoadJobPrograms(const DfuSettings& settings, ProgramImageList& programs, Reasons* why = nullptr);
+bool AddProgramEntry(DfuSettings& settings, uint32_t addr, std::string pg_path, Reasons* why = nullptr);
 // 1: every program loaded and placed; -1: no program; -3: a program failed.
-int32_t LoadPrograms(Reasons* why = nullptr);
-void ClearProgramImageList();
+int32_t LoadPrograms(const DfuSettings& settings, ProgramImageList& programs, Reasons* why = nullptr);
+void ClearProgramImageList(ProgramImageList& programs);

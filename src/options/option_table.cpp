@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/ascii_case.h"
+#include "common/chip.h"
 #include "options/number_rule.h"
 
 namespace {
@@ -33,12 +34,12 @@ bool ReadOptionNumber(const char* name, const std::string& word, int32_t& number
 }
 
 // Any value is accepted; only its low 8 bits count.
-bool TakeWait(const std::string* values, Reasons* why) {
+bool TakeWait(DfuSettings& settings, const std::string* values, Reasons* why) {
   int32_t number = 0;
   if (!ReadOptionNumber("-w", values[0], number, why)) return false;
-  theDfuSettings.wait = LowByte(number);
+  settings.wait = LowByte(number);
   if (number == 0 || number == 1) return true;
-  if (theDfuSettings.wait != 0) {
+  if (settings.wait != 0) {
     AddWarning(why, "-w {0} means waiting for the device, as -w 1 does",
                "-w {0} 表示等待设备连接，与 -w 1 相同", {std::to_string(number)});
   } else {
@@ -73,22 +74,22 @@ bool TakeLimitedByte(const char* name, const std::string& word, uint8_t largest,
   return true;
 }
 
-bool TakeFlashSize(const std::string* values, Reasons* why) {
+bool TakeFlashSize(DfuSettings& settings, const std::string* values, Reasons* why) {
   static constexpr LimitedByteTexts kTexts = {
       "-s {0} selects flash size {1}: only its low 8 bits count",
       "-s {0} 选择芯片程序区大小 {1}：只取其低 8 位",
       "-s {0} is no flash size: use 0 (256 KB), 1 (512 KB) or 2 (1 MB)",
       "-s {0} 不是有效的芯片程序区大小：可用 0（256 KB）、1（512 KB）或 2（1 MB）"};
-  return TakeLimitedByte("-s", values[0], kLargestFlashSize, kTexts, theDfuSettings.flash_size, why);
+  return TakeLimitedByte("-s", values[0], kLargestFlashSize, kTexts, settings.flash_size, why);
 }
 
-bool TakeMode(const std::string* values, Reasons* why) {
+bool TakeMode(DfuSettings& settings, const std::string* values, Reasons* why) {
   static constexpr LimitedByteTexts kTexts = {
       "-m {0} selects mode {1}: only its low 8 bits count",
       "-m {0} 选择 DFU 模式 {1}：只取其低 8 位",
       "-m {0} is no mode: use 0 (download and verify) or 1 (download only)",
       "-m {0} 不是有效的 DFU 模式：可用 0（下载并校验）或 1（仅下载）"};
-  return TakeLimitedByte("-m", values[0], kLargestMode, kTexts, theDfuSettings.mode, why);
+  return TakeLimitedByte("-m", values[0], kLargestMode, kTexts, settings.mode, why);
 }
 
 // A word taken as it is. An empty one, or one that starts with '-', is
@@ -145,12 +146,12 @@ constexpr HexValueTexts AddressTexts(const char* invalidEnglish, const char* inv
           "“{0}”读作地址 {1}：数字后面的文字被忽略"};
 }
 
-bool TakeProgram(const std::string* values, Reasons* why) {
+bool TakeProgram(DfuSettings& settings, const std::string* values, Reasons* why) {
   static constexpr HexValueTexts kTexts =
       AddressTexts("'{0}' is no address: -p needs a hexadecimal address (for example A000) before the path",
                    "“{0}”不是地址：-p 后面需要先写十六进制地址（例如 A000），再写路径");
   uint32_t addr = 0;
-  return TakeHexValue("-p", values[0], kTexts, addr, why) && AddProgramEntry(addr, values[1], why);
+  return TakeHexValue("-p", values[0], kTexts, addr, why) && AddProgramEntry(settings, addr, values[1], why);
 }
 
 // [addr, addr + length) must lie in the largest flash; its end as the tool
@@ -178,7 +179,7 @@ bool CheckReadRange(const std::string* values, uint32_t addr, uint32_t length, R
   return true;
 }
 
-bool TakeRead(const std::string* values, Reasons* why) {
+bool TakeRead(DfuSettings& settings, const std::string* values, Reasons* why) {
   static constexpr HexValueTexts kAddrTexts =
       AddressTexts("'{0}' is no address: --read needs ADDR in hexadecimal (for example 8000)",
                    "“{0}”不是地址：--read 的 ADDR 需要十六进制地址（例如 8000）");
@@ -196,22 +197,22 @@ bool TakeRead(const std::string* values, Reasons* why) {
     return false;
   }
   if (!TakeWordValue(values[2], "--read needs a FILE to write the flash into, not '{0}'",
-                     "--read 需要写入 Flash 内容的文件 FILE，而不是“{0}”", theDfuSettings.read_file, why)) {
+                     "--read 需要写入 Flash 内容的文件 FILE，而不是“{0}”", settings.read_file, why)) {
     return false;
   }
-  theDfuSettings.read_addr = addr;
-  theDfuSettings.read_length = length;
+  settings.read_addr = addr;
+  settings.read_length = length;
   return true;
 }
 
-bool TakeDevice(const std::string* values, Reasons* why) {
+bool TakeDevice(DfuSettings& settings, const std::string* values, Reasons* why) {
   return TakeWordValue(values[0], "--device needs a device path, serial number or USB location, not '{0}'",
-                       "--device 后面需要设备路径、序列号或 USB 位置，而不是“{0}”", theDfuSettings.device, why);
+                       "--device 后面需要设备路径、序列号或 USB 位置，而不是“{0}”", settings.device, why);
 }
 
-bool TakeTimeout(const std::string* values, Reasons* why) {
+bool TakeTimeout(DfuSettings& settings, const std::string* values, Reasons* why) {
   const std::string& seconds = values[0];
-  switch (ConvertSecondsToMs(seconds, theDfuSettings.timeout_ms)) {
+  switch (ConvertSecondsToMs(seconds, settings.timeout_ms)) {
     case NumberError::None:
       return true;
     case NumberError::Invalid:
@@ -226,8 +227,8 @@ bool TakeTimeout(const std::string* values, Reasons* why) {
   return false;
 }
 
-bool TakeQuiet(const std::string* /*values*/, Reasons* /*why*/) {
-  theDfuSettings.quiet = true;
+bool TakeQuiet(DfuSettings& settings, const std::string* /*values*/, Reasons* /*why*/) {
+  settings.quiet = true;
   return true;
 }
 

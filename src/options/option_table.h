@@ -18,7 +18,7 @@ struct OptionSpec {
   size_t valueWords;
   const char* usage;
   const char* example;
-  bool (*take)(const std::string* values, Reasons* why);
+  bool (*take)(DfuSettings& settings, const std::string* values, Reasons* why);
   DfuAction action = DfuAction::None;
   const char* shellCommand = nullptr;
 };

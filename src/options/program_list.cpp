@@ -4,25 +4,11 @@
 
 #include "options/dfu_options.h"
 
-ProgramImageList theProgramImageList;
-
 namespace {
 
 constexpr int32_t kProgramsLoaded = 1;
 constexpr int32_t kNoPrograms = -1;
 constexpr int32_t kProgramRejected = -3;
-
-// The first address past the program area, by the chip's flash size.
-uint32_t ProgramAreaEnd(uint8_t flash_size) {
-  switch (flash_size) {
-    case 1:
-      return 0x7F000;
-    case 2:
-      return 0xFF000;
-    default:
-      return 0x3F000;
-  }
-}
 
 bool LiesInProgramArea(const ProgramImage& image, uint32_t areaEnd) {
   const uint32_t start = image.EffectiveStart();
@@ -39,8 +25,8 @@ std::string RangeText(const ProgramImage& image) { return ::RangeText(image.Effe
 // The image in the list that shares the new image's start or any byte with
 // it, or nullptr; place receives where the new image belongs. Touching
 // images are fine.
-const ProgramImage* FindConflict(const ProgramImage& image, size_t& place) {
-  const std::vector<ProgramImage>& images = theProgramImageList.images;
+const ProgramImage* FindConflict(const std::vector<ProgramImage>& images, const ProgramImage& image,
+                                 size_t& place) {
   const uint32_t start = image.EffectiveStart();
   size_t successor = 0;
   while (successor < images.size() && images[successor].EffectiveStart() <= start) {
@@ -61,15 +47,14 @@ const ProgramImage* FindConflict(const ProgramImage& image, size_t& place) {
 
 // Puts the image in address order; false when it conflicts with an image
 // already in the list.
-bool InsertInAddressOrder(ProgramImage& image, Reasons* why) {
+bool InsertInAddressOrder(std::vector<ProgramImage>& images, ProgramImage& image, Reasons* why) {
   size_t place = 0;
-  if (const ProgramImage* other = FindConflict(image, place)) {
+  if (const ProgramImage* other = FindConflict(images, image, place)) {
     AddError(why, "'{0}' ({1}) overlaps '{2}' ({3}): programs must not share flash",
              "“{0}”（{1}）与“{2}”（{3}）重叠：程序之间不能有重叠区域",
              {image.path, RangeText(image), other->path, RangeText(*other)});
     return false;
   }
-  std::vector<ProgramImage>& images = theProgramImageList.images;
   images.insert(images.begin() + static_cast<std::ptrdiff_t>(place), std::move(image));
   return true;
 }
@@ -86,7 +71,8 @@ bool ErrorAddedSince(const Reasons* why, size_t count) {
 // says which file failed.
 bool LoadImage(ProgramImage& image, const ProgramEntry& entry, Reasons* why) {
   const size_t before = why != nullptr ? why->size() : 0;
-  const bool loaded = image.Load(entry.addr, entry.pg_path, why);
+  const bool loaded = entry.inMemory ? image.LoadRaw(entry.addr, entry.pg_path, entry.data.data(), entry.data.size(), why)
+                                     : image.Load(entry.addr, entry.pg_path, why);
   if (!loaded && !ErrorAddedSince(why, before)) {
     AddError(why, "cannot load '{0}'", "无法加载“{0}”", {entry.pg_path});
   } else if (loaded && image.length == 0 && !ErrorAddedSince(why, before)) {
@@ -106,9 +92,10 @@ bool FittingFlashSize(const ProgramImage& image, uint8_t& flash_size) {
   return false;
 }
 
-void RefuseOutsideProgramArea(const ProgramImage& image, const ProgramEntry& entry, Reasons* why) {
-  const std::string chosen = std::to_string(theDfuSettings.flash_size);
-  const std::string areaEnd = AddressText(theProgramImageList.areaEnd);
+void RefuseOutsideProgramArea(const ProgramImage& image, const ProgramEntry& entry, uint8_t flash_size,
+                              Reasons* why) {
+  const std::string chosen = std::to_string(flash_size);
+  const std::string areaEnd = AddressText(ProgramAreaEnd(flash_size));
   uint8_t fitting = 0;
   if (FittingFlashSize(image, fitting)) {
     AddError(why, "'{0}' ({1}) does not fit the program area, which ends at {2} with -s {3}; with -s {4} it fits",
@@ -121,7 +108,7 @@ void RefuseOutsideProgramArea(const ProgramImage& image, const ProgramEntry& ent
              "“{0}”（{1}）超出芯片程序区：-s {3} 时程序区结束于 {2}；任何 -s 值都放不下（最大的程序区结束于 {4}）",
              {image.path, RangeText(image), areaEnd, chosen, AddressText(ProgramAreaEnd(kLargestFlashSize))});
   }
-  if (entry.addr == kAddressFromFile && !IsHexPath(entry.pg_path)) {
+  if (entry.addr == kAddressFromFile && (entry.inMemory || !IsHexPath(entry.pg_path))) {
     AddNote(why, "address FFFFFFFF takes the start from an Intel HEX file (.hex); '{0}' is a raw binary and needs its address",
             "地址 FFFFFFFF 表示从 Intel HEX 文件（.hex）中读取起始地址；“{0}”是原始二进制文件，需要指定地址", {image.path});
   }
@@ -129,20 +116,20 @@ void RefuseOutsideProgramArea(const ProgramImage& image, const ProgramEntry& ent
 
 }  // namespace
 
-int32_t LoadPrograms(Reasons* why) {
-  ClearProgramImageList();
-  theProgramImageList.areaEnd = ProgramAreaEnd(theDfuSettings.flash_size);
-  if (theDfuSettings.programs.empty()) {
+int32_t LoadPrograms(const DfuSettings& settings, ProgramImageList& programs, Reasons* why) {
+  ClearProgramImageList(programs);
+  programs.areaEnd = ProgramAreaEnd(settings.flash_size);
+  if (settings.programs.empty()) {
     return kNoPrograms;
   }
-  for (const ProgramEntry& entry : theDfuSettings.programs) {
+  for (const ProgramEntry& entry : settings.programs) {
     ProgramImage image;
     bool placed = LoadImage(image, entry, why);
-    if (placed && !LiesInProgramArea(image, theProgramImageList.areaEnd)) {
-      RefuseOutsideProgramArea(image, entry, why);
+    if (placed && !LiesInProgramArea(image, programs.areaEnd)) {
+      RefuseOutsideProgramArea(image, entry, settings.flash_size, why);
       placed = false;
     }
-    if (!placed || !InsertInAddressOrder(image, why)) {
+    if (!placed || !InsertInAddressOrder(programs.images, image, why)) {
       image.Release();
       return kProgramRejected;
     }
@@ -150,9 +137,9 @@ int32_t LoadPrograms(Reasons* why) {
   return kProgramsLoaded;
 }
 
-void ClearProgramImageList() {
-  for (ProgramImage& image : theProgramImageList.images) {
+void ClearProgramImageList(ProgramImageList& programs) {
+  for (ProgramImage& image : programs.images) {
     image.Release();
   }
-  theProgramImageList.images.clear();
+  programs.images.clear();
 }

@@ -1,10 +1,12 @@
 #include "platform/ticks.h"
 
+#include <atomic>
+
 #include "platform/platform.h"
 
 namespace {
 
-TickSource* tickSource = nullptr;
+std::atomic<TickSource*> tickSource{nullptr};
 
 // Read at the latest during static initialisation, so ticks count from
 // process start even if nothing asks for the time until much later.
@@ -14,12 +16,31 @@ int64_t ProcessStartMs() {
 }
 const int64_t processStartMs = ProcessStartMs();
 
+class ProcessTickSource : public TickSource {
+ public:
+  int32_t Now() override { return NowTicks(); }
+  void Sleep(int32_t ms) override { SleepTicks(ms); }
+};
+
 }  // namespace
 
 int32_t NowTicks() {
-  if (tickSource != nullptr) return tickSource->Now();
+  if (TickSource* source = tickSource.load()) return source->Now();
   const auto sinceStart = static_cast<uint64_t>(platform::MonotonicMs() - ProcessStartMs());
   return static_cast<int32_t>(static_cast<uint32_t>(sinceStart));
+}
+
+void SleepTicks(int32_t ms) {
+  if (TickSource* source = tickSource.load()) {
+    source->Sleep(ms);
+    return;
+  }
+  platform::SleepMs(ms);
+}
+
+TickSource& ProcessTicks() {
+  static ProcessTickSource ticks;
+  return ticks;
 }
 
 int32_t TicksBetween(int32_t since, int32_t now) {
@@ -30,12 +51,6 @@ int32_t TicksBetween(int32_t since, int32_t now) {
 
 int32_t TicksSince(int32_t since) { return TicksBetween(since, NowTicks()); }
 
-void SleepTicks(int32_t ms) {
-  if (tickSource != nullptr) {
-    tickSource->Sleep(ms);
-    return;
-  }
-  platform::SleepMs(ms);
-}
+int32_t TicksSince(TickSource& clock, int32_t since) { return TicksBetween(since, clock.Now()); }
 
 void SetTickSource(TickSource* source) { tickSource = source; }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/tool_state.h"
 #include "fuzz_support.h"
 #include "options/dfu_options.h"
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/tool_state.h"
 #include "common/ascii_case.h"
 #include "console/console.h"
 #include "console/reasons.h"

@@ -1,0 +1,30 @@
+#include "app/tool_state.h"
+
+#include "app/console_observer.h"
+
+// Created in this order, and destroyed in the reverse: the link closes a
+// device still open before the rest goes.
+DfuSettings theDfuSettings;
+DeviceSearch theDeviceSearch;
+HidLink theHidLink;
+ProgramImageList theProgramImageList;
+
+bool ParseDfuOptions(const std::vector<std::string>& words, OptionNameCase nameCase, Reasons* why) {
+  return ParseDfuOptions(words, nameCase, why, theDfuSettings, theProgramImageList);
+}
+
+bool LoadJobPrograms(Reasons* why) { return LoadJobPrograms(theDfuSettings, theProgramImageList, why); }
+
+int32_t LoadPrograms(Reasons* why) { return LoadPrograms(theDfuSettings, theProgramImageList, why); }
+
+bool AddProgramEntry(uint32_t addr, std::string pg_path, Reasons* why) {
+  return AddProgramEntry(theDfuSettings, addr, std::move(pg_path), why);
+}
+
+void ClearProgramImageList() { ClearProgramImageList(theProgramImageList); }
+
+DfuJob ToolJob(const std::atomic<bool>* cancel) {
+  return DfuJob(JobContext{theHidLink, theDeviceSearch, ProcessTicks(), TheConsoleObserver(), cancel});
+}
+
+bool RunDfuJob(Reasons* why) { return ToolJob().Run(theDfuSettings, theProgramImageList, why); }
