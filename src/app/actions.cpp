@@ -2,6 +2,7 @@
 // once, ends the process with its own exit status, and never opens the
 // shell.
 #include "app/app.h"
+#include "app/station.h"
 #include "app/tool_state.h"
 #include "console/reasons.h"
 #include "options/dfu_options.h"
@@ -32,6 +33,7 @@ constexpr ActionRow kActions[] = {
     {DfuAction::List, RunList},
     {DfuAction::Read, RunRead},
     {DfuAction::VerifyOnly, RunVerifyOnlyAction},
+    {DfuAction::Station, RunStation},
 };
 
 }  // namespace

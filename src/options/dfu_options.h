@@ -20,7 +20,7 @@ struct ProgramEntry {
 
 // What a command line asks for instead of a job. Actions are named only on
 // the command line; at the prompt they are not available.
-enum class DfuAction { None, Help, Version, DryRun, List, Read, VerifyOnly };
+enum class DfuAction { None, Help, Version, DryRun, List, Read, VerifyOnly, Station };
 
 struct DfuSettings {
   uint16_t vendor_id = 0x0000;
@@ -31,8 +31,10 @@ struct DfuSettings {
   uint8_t mode = 0;
   std::vector<ProgramEntry> programs;
   // --device: only the interface whose path, serial number or USB location
-  // equals it; empty: any.
+  // equals it; empty: any. A job takes the last one given; a station serves
+  // every one (devices).
   std::string device;
+  std::vector<std::string> devices;
   // --timeout in milliseconds: with wait, the connect step gives up after
   // this long; 0: it never does.
   int32_t timeout_ms = 0;
@@ -43,6 +45,10 @@ struct DfuSettings {
   uint32_t read_addr = 0;
   uint32_t read_length = 0;
   std::string read_file;
+  // --count N: a station ends after N boards passed; 0: it runs until stopped.
+  uint32_t count = 0;
+  // --log FILE: a station's record of every board, JSON Lines, appended.
+  std::string log_file;
   DfuAction action = DfuAction::None;
 };
 
