@@ -350,7 +350,7 @@ TEST_F(ShellTest, ActionsRunInsteadOfAJobAndNeverOpenTheShell) {
 TEST_F(ShellTest, UsageNamesEveryOption) {
   const char* const forms[] = {"-w wait", "-s flash_size", "-m mode", "-p addr pg_path", "--device SELECTOR",
                                "--timeout SECONDS", "--quiet", "--help", "--version", "--list", "--dry-run",
-                               "--read ADDR LENGTH FILE", "--verify-only"};
+                               "--read ADDR LENGTH FILE", "--verify-only", "--station", "--count N", "--log FILE"};
   const struct {
     const char* lang;
     const char* start;
