@@ -12,7 +12,8 @@ const samplesDir = path.join(__dirname, '../../samples');
 const fakeHidSource = fs.readFileSync(path.join(__dirname, 'fake-hid.js'), 'utf8');
 
 const kTypes = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css',
-                 '.wasm': 'application/wasm' };
+                 '.wasm': 'application/wasm', '.json': 'application/json', '.svg': 'image/svg+xml',
+                 '.png': 'image/png', '.webmanifest': 'application/manifest+json' };
 
 function startServer() {
   const server = http.createServer((request, response) => {
