@@ -599,8 +599,15 @@
       addBoard(event.device);
       if (!state.busy) render();
     });
-    // Bootloaders this site may already use need no new choice.
-    for (const device of await navigator.hid.getDevices()) {
+    // Bootloaders this site may already use need no new choice. A frame
+    // whose parent did not allow WebHID is refused here.
+    let granted = [];
+    try {
+      granted = await navigator.hid.getDevices();
+    } catch (error) {
+      addPageReason('warning', 'webHidBlocked', [error.message || String(error)]);
+    }
+    for (const device of granted) {
       if (device.productId === kBootloaderProductId) addBoard(device);
     }
   }

@@ -87,6 +87,7 @@ const PageTexts = {
     logClear: 'Clear log',
     logCount: 'Log: {0} attempts.',
     logClearConfirm: 'Clear the log of {0} attempts? Download it first to keep it.',
+    webHidBlocked: 'WebHID is not allowed here ({0}). A site that shows this page in a frame must allow it: <iframe allow="hid">.',
     logLost: 'The log could not be kept in this browser\u2019s storage ({0}); download it before you close the page.',
   },
   zh: {
@@ -173,6 +174,7 @@ const PageTexts = {
     logClear: '清除日志',
     logCount: '日志：{0} 次尝试。',
     logClearConfirm: '清除 {0} 次尝试的日志吗？如需保留，请先下载。',
+    webHidBlocked: '此处不允许使用 WebHID（{0}）。在框架中显示本页的网站必须允许它：<iframe allow="hid">。',
     logLost: '无法在此浏览器的存储中保存日志（{0}）；请在关闭页面前下载日志。',
   },
 };
