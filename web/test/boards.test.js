@@ -76,21 +76,28 @@ describe('four boards at once', () => {
   });
 
   it('the results stay until the next run, which flashes the boards still attached', async () => {
-    const page = await h.openPage(browser, server, { hid: { chips: [{ faults: ['start:1:silent'] }, {}] } });
+    const fault = { faults: ['start:1:silent'] };
+    const page = await h.openPage(browser, server, { hid: { chips: [fault, {}, {}, fault] } });
     await page.click('#connect');
-    await page.waitForFunction(() => document.querySelectorAll('#boards li.board').length === 2);
+    await page.waitForFunction(() => document.querySelectorAll('#boards li.board').length === 4);
+    // A board pulled out before any run leaves the list.
+    await page.evaluate(() => window.fakeHid.unplug(2));
     await h.addProgram(page, { name: 'blinky.hex', bytes: blinkyHex });
+    assert.equal((await h.boardRows(page)).length, 3);
     await h.flashAndWait(page);
-    // The board that passed restarted and left the bus; its row stays.
-    assert.deepEqual((await h.boardRows(page)).map((row) => row.state), ['failed', 'done']);
-    assert.match(await page.textContent('#boards li.board:nth-child(2) .state'), /^Passed \(left the bus\)$/);
+    // The board that passed restarted and left the bus; its row stays, and
+    // so does the row of a board pulled out after the run.
+    await page.evaluate(() => window.fakeHid.unplug(3));
+    assert.deepEqual((await h.boardRows(page)).map((row) => row.state), ['failed', 'done', 'failed']);
+    const states = await page.$$eval('#boards .state', (items) => items.map((item) => item.textContent));
+    assert.deepEqual(states, ['Failed', 'Passed (left the bus)', 'Failed (left the bus)']);
     const second = await h.flashAndWait(page);
     assert.match(second, /^Flashed and verified in/);
     const rows = await h.boardRows(page);
-    assert.equal(rows.length, 1, 'the board that left is gone from the list');
+    assert.equal(rows.length, 1, 'the boards that left are gone from the list');
     assert.equal(rows[0].state, 'done');
-    // The first run's failure ends last, at its time-out.
-    assert.equal((await h.downloadedLog(page)).records.map((record) => record.result).join(), 'PASS,FAIL,PASS');
+    // The first run's failures end last, at their time-outs.
+    assert.equal((await h.downloadedLog(page)).records.map((record) => record.result).join(), 'PASS,FAIL,FAIL,PASS');
     await page.close();
   });
 });

@@ -8,8 +8,11 @@
 //            chips: the number of bootloaders the chooser picks at once, or
 //            one { faults, serialNumber } each,
 //            granted: true when the site may use them already (getDevices
-//            gives them without a choice) }
-// Each chip counts the opens of its device (chip.opens).
+//            gives them without a choice),
+//            blocked: true when WebHID is refused, as in a frame without
+//            allow="hid" }
+// Each chip counts the opens of its device (chip.opens); unplug(index)
+// takes one away.
 function installFakeHid(options) {
   const hid = new EventTarget();
   const granted = [];
@@ -47,11 +50,20 @@ function installFakeHid(options) {
     return devices;
   };
   let grantedBefore = options.granted ? null : Promise.resolve();
+  // The index-th chip's board pulled out of the hub.
+  hid.unplug = (index) => hid.chips[index].onleave(hid.chips[index].device);
   hid.getDevices = async () => {
     if (!grantedBefore) grantedBefore = hid.requestDevice();
     await grantedBefore;
     return granted.slice();
   };
+  if (options.blocked) {
+    const refuse = async () => {
+      throw new DOMException('Access to the feature "hid" is disallowed by permissions policy.', 'SecurityError');
+    };
+    hid.requestDevice = refuse;
+    hid.getDevices = refuse;
+  }
   Object.defineProperty(Navigator.prototype, 'hid', { get: () => hid, configurable: true });
   window.fakeHid = hid;
 }
