@@ -48,6 +48,11 @@ async function startBrowser() {
   });
 }
 
+// The stand-in for navigator.hid with these options, for addInitScript.
+function fakeHidScript(options) {
+  return `(${fakeHidSource.replace(/^\/\/.*$/gm, '')})(${JSON.stringify(options)});`;
+}
+
 // A page ready to use: the core module loaded (and the update checked, with
 // a manifest). hid: options for the fake navigator.hid (see fake-hid.js);
 // locale: the browser's language; query: the page URL's, as '?manifest=...'.
@@ -65,7 +70,7 @@ async function openPage(browser, server, { hid = {}, locale = 'en-US', query = '
   page.on('console', (message) => {
     if (message.type() === 'error') page.failures.push(message.text());
   });
-  await page.addInitScript(`(${fakeHidSource.replace(/^\/\/.*$/gm, '')})(${JSON.stringify(hid)});`);
+  await page.addInitScript(fakeHidScript(hid));
   await page.goto(`http://127.0.0.1:${server.address().port}/${query}`);
   await page.waitForSelector('body[data-ready="true"]');
   return page;
@@ -171,5 +176,5 @@ function sha256(bytes) {
   return crypto.createHash('sha256').update(bytes).digest('hex');
 }
 
-module.exports = { startServer, startBrowser, openPage, sample, pattern, addProgram, dropProgram, flashAndWait,
+module.exports = { startServer, startBrowser, fakeHidScript, openPage, sample, pattern, addProgram, dropProgram, flashAndWait,
                    reasonLines, chipReport, flashImage, boardRows, downloadedLog, sha256 };

@@ -45,6 +45,24 @@ describe('the example update', () => {
   });
 });
 
+describe('embedded in a vendor\'s page', () => {
+  it('runs the update in a frame that allows WebHID', async () => {
+    server.files.set('/vendor.html', Buffer.from('<!DOCTYPE html><title>Lamp support</title>' +
+      '<iframe src="/?manifest=examples/blinky-lamp/manifest.json" allow="hid" width="720" height="640"></iframe>'));
+    const context = await browser.newContext();
+    const vendor = await context.newPage();
+    await vendor.addInitScript(h.fakeHidScript({}));
+    await vendor.goto(`http://127.0.0.1:${server.address().port}/vendor.html`);
+    const frame = await (await vendor.waitForSelector('iframe')).contentFrame();
+    await frame.waitForSelector('body[data-ready="true"]');
+    assert.equal(await frame.textContent('#product'), 'Blinky lamp');
+    await frame.click('#connect');
+    assert.match(await h.flashAndWait(frame), /^Flashed and verified in/);
+    assert.ok((await h.chipReport(frame)).flash.equals(exactFlash));
+    await context.close();
+  });
+});
+
 describe('an update that cannot be used touches no device', () => {
   const sha = h.sha256;
   const program = (url, bytes, extra = {}) => ({ url, sha256: sha(bytes), ...extra });
