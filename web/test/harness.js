@@ -176,5 +176,5 @@ function sha256(bytes) {
   return crypto.createHash('sha256').update(bytes).digest('hex');
 }
 
-module.exports = { startServer, startBrowser, fakeHidScript, openPage, sample, pattern, addProgram, dropProgram, flashAndWait,
+module.exports = { startServer, startBrowser, openPage, sample, pattern, addProgram, dropProgram, flashAndWait,
                    reasonLines, chipReport, flashImage, boardRows, downloadedLog, sha256 };
