@@ -19,14 +19,14 @@ function installFakeHid(options) {
   const chips = Array.isArray(options.chips) ? options.chips : Array.from({ length: options.chips || 1 }, () => ({}));
   hid.chips = [];
 
-  async function pick(spec) {
+  async function pick(chipOptions) {
     const chip = await VirtualChip.create({
       flashSize: options.flashSize || 1 << 20,
-      faults: spec.faults || options.faults || [],
+      faults: chipOptions.faults || options.faults || [],
       productId: options.productId,
       replyDelayMs: options.replyDelayMs,
     });
-    if (spec.serialNumber) chip.device.serialNumber = spec.serialNumber;
+    if (chipOptions.serialNumber) chip.device.serialNumber = chipOptions.serialNumber;
     chip.opens = 0;
     const open = chip.device.open.bind(chip.device);
     chip.device.open = () => {
@@ -46,7 +46,7 @@ function installFakeHid(options) {
 
   hid.requestDevice = async () => {
     const devices = [];
-    for (const spec of chips) devices.push(await pick(spec));
+    for (const chipOptions of chips) devices.push(await pick(chipOptions));
     return devices;
   };
   let grantedBefore = options.granted ? null : Promise.resolve();
