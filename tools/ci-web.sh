@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # CI for the flashing page: builds it (tools/build-web.sh), installs Debian's
 # Chromium and the test driver (playwright-core, which downloads no browser),
-# then runs the page's tests: the transport and texts in node, the page in
-# headless Chromium against the virtual bootloader.
+# then runs the page's tests: the transport, texts, update manifests and log
+# in node, the page in headless Chromium against the virtual bootloader (one
+# board and several, manifest updates, offline use). Then prints the time of
+# four boards flashed at once against one (web/bench/boards.js).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 started=$(date +%s)
@@ -22,3 +24,5 @@ cd web/test
 npm ci --no-audit --no-fund --loglevel=error
 echo "tools/ci-web.sh: installs and build took $(( $(date +%s) - started )) s; the tests follow."
 node --test
+cd ../..
+node web/bench/boards.js 3

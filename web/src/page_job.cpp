@@ -3,12 +3,16 @@
 // command line would carry (-s, -m, -p addr file), so the option rules, the
 // loaders and the job are exactly those of orvel-dfu; the program files lie
 // in the module's file system under the names the page lists them by.
+// After a check or a job, the loaded programs can be read back (place,
+// length, CRC-32) for the page's log.
 #include <emscripten.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/app.h"
+#include "common/crc32.h"
 #include "common/reason.h"
 #include "console/console.h"
 #include "console/output.h"
@@ -24,10 +28,16 @@ std::string reasonText;
 // What orvel-dfu would have printed: the progress line as it climbed.
 std::ostringstream consoleText;
 std::string consoleCopy;
+std::string versionText;
 
 EM_JS(void, PageShowProgress, (int percent), { Module.onProgress(percent); });
 
 void ForwardProgress(int32_t percent, bool /*final*/) { PageShowProgress(percent); }
+
+const ProgramImage* ImageAt(int index) {
+  if (index < 0 || index >= theProgramImageList.count()) return nullptr;
+  return &theProgramImageList.images[static_cast<size_t>(index)];
+}
 
 bool ParseOptions() {
   lastReasons.clear();
@@ -80,6 +90,38 @@ EMSCRIPTEN_KEEPALIVE const char* orvel_reason_text(int index, int english) {
     reasonText = FillReasonTemplate(english != 0 ? reason.english : reason.chinese, reason.args);
   }
   return reasonText.c_str();
+}
+
+// The programs of the last check or job, in flash order.
+EMSCRIPTEN_KEEPALIVE int orvel_program_count() { return theProgramImageList.count(); }
+
+// The name the program was given (its file in the module's file system).
+EMSCRIPTEN_KEEPALIVE const char* orvel_program_path(int index) {
+  const ProgramImage* image = ImageAt(index);
+  return image != nullptr ? image->path.c_str() : "";
+}
+
+// Where the program goes in flash, 0xFF filler in front included.
+EMSCRIPTEN_KEEPALIVE uint32_t orvel_program_start(int index) {
+  const ProgramImage* image = ImageAt(index);
+  return image != nullptr ? image->EffectiveStart() : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE uint32_t orvel_program_length(int index) {
+  const ProgramImage* image = ImageAt(index);
+  return image != nullptr ? image->length : 0;
+}
+
+// Over the bytes the flash receives, as --dry-run prints it.
+EMSCRIPTEN_KEEPALIVE uint32_t orvel_program_crc32(int index) {
+  const ProgramImage* image = ImageAt(index);
+  return image != nullptr ? Crc32(image->bytes.get(), image->length) : 0;
+}
+
+// The version line, as `v` at the prompt writes it.
+EMSCRIPTEN_KEEPALIVE const char* orvel_version() {
+  versionText = VersionString();
+  return versionText.c_str();
 }
 
 EMSCRIPTEN_KEEPALIVE const char* orvel_console_text() {

@@ -149,6 +149,18 @@ describe('refused before connecting', () => {
   });
 });
 
+describe('WebHID refused to the page', () => {
+  it('says why, as in a frame without allow="hid", and the page still starts', async () => {
+    const page = await h.openPage(browser, server, { hid: { blocked: true } });
+    const refused = 'Access to the feature "hid" is disallowed by permissions policy.';
+    assert.deepEqual(await h.reasonLines(page), [{ severity: 'warning', text: `Warning: WebHID is not allowed here ` +
+      `(${refused}). A site that shows this page in a frame must allow it: <iframe allow="hid">.` }]);
+    await page.click('#connect');
+    assert.deepEqual(await h.reasonLines(page), [{ severity: 'error', text: `Error: The device chooser failed: ${refused}` }]);
+    await page.close();
+  });
+});
+
 describe('the virtual chip', () => {
   it('runs the whole job and gives its flash as a file, kept from job to job', async () => {
     const page = await h.openPage(browser, server);
