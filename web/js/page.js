@@ -314,6 +314,9 @@
           continue;
         }
         address = 'FFFFFFFF';
+      } else if (!/^(0[xX])?[0-9A-Fa-f]{1,8}$/.test(address)) {
+        addPageReason('error', 'badAddress', [file.name, address]);
+        continue;
       }
       try {
         addProgramBytes(file.name, address, new Uint8Array(await file.arrayBuffer()));

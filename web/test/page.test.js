@@ -89,6 +89,8 @@ describe('a job that fails', () => {
     { name: 'the chip unplugged during the download', fault: 'data:3:unplug',
       // The third data packet carries the bytes from 0xA07C on.
       reasonNames: /0x0000A0(00|7C)/ },
+    { name: 'a chip that does not answer its probe', fault: 'probe:1:silent',
+      reasonNames: /failed the probe: no reply within 200 ms/ },
   ];
   for (const row of cases) {
     it(`${row.name}: shown with its reason, and no restart`, async () => {
@@ -102,8 +104,10 @@ describe('a job that fails', () => {
       const chip = await h.chipReport(page);
       assert.equal(chip.counts.restart, 0);
       assert.equal(chip.restarted, false);
-      // The reason names where the job stopped.
+      // The reason names where the job stopped; none names the console
+      // tool's options, which a page user has not got.
       assert.ok(reasons.some((line) => row.reasonNames.test(line.text)), JSON.stringify(reasons));
+      assert.ok(!reasons.some((line) => /(^|\s)-[wsmp] |--[a-z]|orvel-dfu /.test(line.text)), JSON.stringify(reasons));
       await page.close();
     });
   }
