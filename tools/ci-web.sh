@@ -11,14 +11,11 @@ started=$(date +%s)
 
 tools/build-web.sh
 
-if ! dpkg-query -W -f='${Status}' chromium 2>/dev/null | grep -q "install ok installed"; then
-  sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  echo "Installing: chromium"
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends chromium </dev/null
-fi
+# Debian's Chromium, and Node.js with npm where the machine has none of its own.
+packages=(chromium)
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+tools/install-deps.sh "${packages[@]}"
 
 cd web/test
 npm ci --no-audit --no-fund --loglevel=error
