@@ -1,7 +1,9 @@
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/app.h"
+#include "app/shell_input.h"
 #include "app/tool_state.h"
 #include "common/ascii_case.h"
 #include "console/console.h"
@@ -11,14 +13,6 @@
 #include "options/number_rule.h"
 
 namespace {
-
-// False at the end of the input. Lines from files made on Windows end in
-// "\r\n"; the "\r" is no part of the line either.
-bool ReadLine(std::istream& input, std::string& line) {
-  if (!std::getline(input, line)) return false;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return true;
-}
 
 // The decimal number of a `language` or `log` command; false when it has no
 // digit or does not fit, and then the command does nothing.
@@ -91,11 +85,15 @@ int RunShell(std::istream& input) {
   PrintVersionLine();
   PrintHelp();
   LogMode = true;
+  const std::unique_ptr<ShellLineSource> source = OpenShellLineSource(input);
   std::string line;
   for (;;) {
-    ConsoleOut() << kMessagePrefix << std::flush;
+    Reasons why;
+    const ShellLineSource::Outcome got = source->Next(line, &why);
+    WriteReasons(why);
     // The end of the input ends the shell as `exit` does.
-    if (!ReadLine(input, line)) return 0;
+    if (got == ShellLineSource::Outcome::End) return 0;
+    if (got == ShellLineSource::Outcome::Skipped) continue;
     switch (RunShellCommand(line)) {
       case ShellStep::Exit:
         return 0;
