@@ -249,15 +249,19 @@ TEST_F(ShellTest, PathsTypedAtThePromptKeepTheirCase) {
   EXPECT_EQ(theDfuSettings.programs[0].pg_path, "/No/Such/App.BIN");
 }
 
-// A line too long to keep or holding a NUL byte is refused with an error on
-// standard error; standard output is the prompt again, as ever, and the
-// shell goes on.
-TEST_F(ShellTest, RefusedLinesSayWhyOnStandardError) {
+// A line that runs nothing gets a note on standard error saying why, and a
+// line too long to keep or holding a NUL byte is refused with an error;
+// standard output is the prompt again, as ever, and the shell goes on.
+TEST_F(ShellTest, LinesThatRunNothingSayWhyOnStandardError) {
   const std::string en = Banner(kEnglishHelp);
   const std::string p = kPrompt;
   const std::string v = kVersionLine;
   const std::string longest(kLongestShellLine - 1, ' ');  // after a "v"
   const std::string tooLong = "orvel-dfu: error: line 1 of the input is longer than 65536 bytes and was skipped\n";
+  const std::string unknown =
+      "orvel-dfu: note: 'helpme' is no command; the commands are help, v, exit, language N, log N and dfu OPTIONS\n";
+  const std::string exitAlone =
+      "orvel-dfu: note: exit leaves the shell only alone on its line, with nothing before or after it\n";
   struct Case {
     const char* name;
     const char* lang;
@@ -266,6 +270,16 @@ TEST_F(ShellTest, RefusedLinesSayWhyOnStandardError) {
     std::string err;
   };
   const std::vector<Case> cases = {
+      {"unknown command", "en_US.UTF-8", "helpme\nv\n", en + p + p + v + p, unknown},
+      {"long unknown word", "en_US.UTF-8", std::string(39, 'x') + "\xE4\xBD\xA0x\n", en + p + p,
+       "orvel-dfu: note: '" + std::string(39, 'x') + "...' is no command; the commands are help, v, exit, "
+       "language N, log N and dfu OPTIONS\n"},
+      {"unknown command, chinese", "zh_CN.UTF-8", "Helpme\n", Banner(kChineseHelp) + p + p,
+       "orvel-dfu: 提示：“Helpme”不是命令；可用命令为 help、v、exit、language N、log N 和 dfu 选项\n"},
+      {"leading space", "en_US.UTF-8", " help\n", en + p + p,
+       "orvel-dfu: note: a line that starts with a space runs no command\n"},
+      {"exit with more", "en_US.UTF-8", "exit now\nEXIT \n", en + p + p + p, exitAlone + exitAlone},
+      {"empty line, commands without their number", "en_US.UTF-8", "\nlanguage\nlog\n", en + p + p + p + p, ""},
       {"longest line", "en_US.UTF-8", "v" + longest + "\nv" + longest + "\r\n", en + p + v + p + v + p, ""},
       {"a byte too long", "en_US.UTF-8", "v" + longest + " \nv\n", en + p + p + v + p, tooLong},
       {"very long line", "en_US.UTF-8", std::string(200000, 'v') + "\nexit\n", en + p + p, tooLong},
