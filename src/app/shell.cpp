@@ -111,11 +111,13 @@ std::vector<std::string> SplitWords(const std::string& line) {
   return words;
 }
 
-int RunShell(std::istream& input) {
+int RunShell(std::istream& input, ShellInput mode) {
   PrintVersionLine();
   PrintHelp();
   LogMode = true;
-  const std::unique_ptr<ShellLineSource> source = OpenShellLineSource(input);
+  Reasons opened;
+  const std::unique_ptr<ShellLineSource> source = OpenShellLineSource(input, mode, &opened);
+  WriteReasons(opened);
   std::string line;
   for (;;) {
     Reasons why;

@@ -3,9 +3,11 @@
 #include <string>
 #include <utility>
 
+#include "app/shell_completion.h"
 #include "common/line_reader.h"
 #include "console/console.h"
 #include "console/output.h"
+#include "platform/line_editor.h"
 
 namespace {
 
@@ -24,7 +26,8 @@ bool RefuseNulByte(const std::string& line, size_t lineNumber, Reasons* why) {
   return true;
 }
 
-// The input as it is. The prompt goes to standard output before each line.
+// The input as it is: a script, a pipe, a file, or a terminal where there
+// is no line editor. The prompt goes to standard output before each line.
 class StreamLineSource final : public ShellLineSource {
  public:
   explicit StreamLineSource(std::istream& input) : input_(input) {}
@@ -57,8 +60,51 @@ class StreamLineSource final : public ShellLineSource {
   bool skipRest_ = false;
 };
 
+// The terminal through the line editor, which writes the prompt itself.
+class TerminalLineSource final : public ShellLineSource {
+ public:
+  explicit TerminalLineSource(std::unique_ptr<platform::LineEditor> editor) : editor_(std::move(editor)) {}
+
+  Outcome Next(std::string& line, Reasons* why) override {
+    ConsoleOut() << std::flush;
+    ++lineNumber_;
+    switch (editor_->ReadLine(line)) {
+      case platform::LineEditor::Outcome::Abandoned:
+        return Outcome::Skipped;
+      case platform::LineEditor::Outcome::End:
+        return Outcome::End;
+      case platform::LineEditor::Outcome::Line:
+        break;
+    }
+    if (line.size() > kLongestShellLine) {
+      RefuseLongLine(lineNumber_, why);
+      return Outcome::Skipped;
+    }
+    if (RefuseNulByte(line, lineNumber_, why)) return Outcome::Skipped;
+    editor_->Remember(line, why);
+    return Outcome::Line;
+  }
+
+ private:
+  std::unique_ptr<platform::LineEditor> editor_;
+  size_t lineNumber_ = 0;
+};
+
+platform::Completion CompleteAtPrompt(const std::string& beforeCursor) {
+  return CompleteShellLine(beforeCursor, ShellCompletionSources{AttachedDeviceSelectors});
+}
+
 }  // namespace
 
-std::unique_ptr<ShellLineSource> OpenShellLineSource(std::istream& input) {
+std::unique_ptr<ShellLineSource> OpenShellLineSource(std::istream& input, ShellInput mode, Reasons* why) {
+  if (mode == ShellInput::TerminalWhenPossible) {
+    platform::LineEditorSetup setup;
+    setup.prompt = std::string(kMessagePrefix);
+    setup.complete = CompleteAtPrompt;
+    setup.historyLimit = kShellHistoryLines;
+    setup.lineLimit = kLongestShellLine;
+    std::unique_ptr<platform::LineEditor> editor = platform::OpenTerminalLineEditor(setup, why);
+    if (editor != nullptr) return std::make_unique<TerminalLineSource>(std::move(editor));
+  }
   return std::make_unique<StreamLineSource>(input);
 }

@@ -8,17 +8,20 @@
 #include <memory>
 #include <string>
 
+#include "app/app.h"
 #include "common/reason.h"
 
 // Long enough for any dfu line a person or a script writes; what is longer
 // is not kept, so that input without line ends never grows memory.
 constexpr size_t kLongestShellLine = 64 * 1024;
+// Lines kept in the history file.
+constexpr size_t kShellHistoryLines = 1000;
 
 class ShellLineSource {
  public:
   enum class Outcome {
     Line,
-    Skipped,  // refused (why says why): prompt again
+    Skipped,  // refused (why says why) or abandoned with Ctrl+C: prompt again
     End,      // the input ended: the shell ends as with exit
   };
 
@@ -27,5 +30,7 @@ class ShellLineSource {
   virtual Outcome Next(std::string& line, Reasons* why) = 0;
 };
 
-// The input stream read as it is, the prompt written before each line.
-std::unique_ptr<ShellLineSource> OpenShellLineSource(std::istream& input);
+// The terminal's line editor when mode allows it, standard input and output
+// are terminals and the build has one (why then gets a note if the history
+// cannot be kept); the input stream read as it is otherwise.
+std::unique_ptr<ShellLineSource> OpenShellLineSource(std::istream& input, ShellInput mode, Reasons* why);
