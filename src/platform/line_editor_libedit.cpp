@@ -157,8 +157,10 @@ class EditLineEditor final : public LineEditor {
     el_set(editLine_, EL_PROMPT, PromptText);
     el_set(editLine_, EL_HIST, history, history_);
     el_set(editLine_, EL_GETCFN, ReadCharacter);
-    el_set(editLine_, EL_ADDFN, "orvel-complete", "Complete the word before the cursor", CompleteWord);
-    el_set(editLine_, EL_ADDFN, "orvel-abandon", "Abandon the line and prompt again", AbandonLine);
+    // The wide form keeps the names as given; the narrow one copies them and
+    // never frees the copies.
+    el_wset(editLine_, EL_ADDFN, L"orvel-complete", L"Complete the word before the cursor", CompleteWord);
+    el_wset(editLine_, EL_ADDFN, L"orvel-abandon", L"Abandon the line and prompt again", AbandonLine);
     el_set(editLine_, EL_BIND, "^I", "orvel-complete", nullptr);
     el_set(editLine_, EL_BIND, "^C", "orvel-abandon", nullptr);
     el_source(editLine_, nullptr);  // ~/.editrc, when there is one
