@@ -268,8 +268,8 @@ constexpr OptionSpec kOptions[] = {
     {"--read", 3, "--read ADDR LENGTH FILE", "--read 0 1000 flash.bin", TakeRead, DfuAction::Read},
     {"--verify-only", 0, "--verify-only", "--verify-only -p A000 app.bin", nullptr, DfuAction::VerifyOnly},
     {"--station", 0, "--station", "--station -p A000 app.bin", nullptr, DfuAction::Station},
-    {"--count", 1, "--count N", "--count 100", TakeCount},
-    {"--log", 1, "--log FILE", "--log station.jsonl", TakeLog},
+    {"--count", 1, "--count N", "--count 100", TakeCount, DfuAction::None, nullptr, DfuAction::Station},
+    {"--log", 1, "--log FILE", "--log station.jsonl", TakeLog, DfuAction::None, nullptr, DfuAction::Station},
 };
 
 // How many single-letter edits (insert, delete, replace, swap two
@@ -313,7 +313,9 @@ const OptionSpec* FindOption(const std::string& word, OptionNameCase nameCase) {
 std::vector<PromptOption> PromptOptions() {
   std::vector<PromptOption> options;
   for (const OptionSpec& option : kOptions) {
-    if (option.action == DfuAction::None) options.push_back({option.name, option.valueWords});
+    if (option.action == DfuAction::None && option.modifies == DfuAction::None) {
+      options.push_back({option.name, option.valueWords});
+    }
   }
   return options;
 }
