@@ -558,6 +558,27 @@ case_read_back() {
   expect_text expected.err old.err "why the read failed"
 }
 
+case_read_file() {
+  # The file is checked before any device is looked for.
+  "$ORVEL_SIM" --trace trace.txt -- "$ORVEL_DFU" --read 0 40000 nodir/out.bin > out.txt 2> err.txt
+  expect_status 0 $? "--read into a missing folder"
+  [ ! -s out.txt ] || fail "standard output of a refused --read: $(cat out.txt)"
+  [ ! -s trace.txt ] || fail "a refused --read reached the device: $(head -1 trace.txt)"
+  echo "orvel-dfu: error: cannot write nodir/out.bin: No such file or directory" > expected.err
+  expect_text expected.err err.txt "why --read was refused"
+
+  # SIGTERM while a read waits for a late reply: the new file made beside
+  # back.bin goes with the process, and back.bin stays as it was.
+  printf 'old' > back.bin
+  "$ORVEL_SIM" --fault 0:read:1:delay=900 -- sh -c "
+    '$ORVEL_DFU' --read 8000 100 back.bin > out.txt 2> err.txt & job=\$!
+    sleep 0.4; ls back.bin.tmp-* > during.txt 2> /dev/null; kill -TERM \$job; wait \$job; echo \$? > status.txt"
+  expect_status 143 "$(cat status.txt)" "--read ended by SIGTERM"
+  [ "$(wc -l < during.txt)" = 1 ] || fail "no new file beside back.bin while reading: $(ls | tr '\n' ' ')"
+  [ -z "$(ls | grep '^back\.bin\.tmp')" ] || fail "left behind: $(ls | grep '^back\.bin\.tmp')"
+  [ "$(cat back.bin)" = old ] || fail "back.bin changed"
+}
+
 case_verify_only() {
   make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
   cp expected.flash chip.flash
