@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/locale_names.h"
 #include "platform/platform.h"
@@ -198,18 +199,32 @@ void SleepMs(int32_t ms) {
   }
 }
 
-// fcntl(F_GETFD) fails with EBADF only on a descriptor that is not open;
-// open() takes the lowest free number, so each gap is filled in turn.
+// fcntl(F_GETFD) fails with EBADF only on a descriptor that is not open.
+// Pipes hold the closed numbers while the null device is opened, so that
+// whatever else that open makes lands above 2: under umockdev, the preload
+// library connects a socket for every device node opened, /dev/null too.
 void OpenClosedStandardStreams() {
+  bool closed[3] = {};
+  bool anyClosed = false;
   for (int fd = 0; fd <= 2; ++fd) {
-    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int null = ::open("/dev/null", O_RDWR | O_NOCTTY);
-    if (null < 0) return;
-    if (null != fd) {
-      dup2(null, fd);
-      ::close(null);
-    }
+    closed[fd] = fcntl(fd, F_GETFD) == -1 && errno == EBADF;
+    anyClosed = anyClosed || closed[fd];
   }
+  if (!anyClosed) return;
+  std::vector<int> holders;
+  int ends[2];
+  while (holders.size() < 4 && pipe(ends) == 0) {
+    holders.insert(holders.end(), {ends[0], ends[1]});
+    if (ends[1] > 2) break;
+  }
+  const int null = ::open("/dev/null", O_RDWR | O_NOCTTY);
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (closed[fd] && null >= 0) dup2(null, fd);  // in place of the holder there
+  }
+  for (const int holder : holders) {
+    if (holder > 2 || null < 0) ::close(holder);
+  }
+  if (null > 2) ::close(null);
 }
 
 void IgnoreBrokenPipe() { signal(SIGPIPE, SIG_IGN); }

@@ -342,6 +342,29 @@ case_closed_output() {
   expect_text expected.flash chip.flash "flash after the job"
 }
 
+case_closed_streams() {
+  # Started with standard input, output and error closed, neither program
+  # lets a device, a socket or a file take their numbers: orvel-sim (and the
+  # job under it), then the job alone.
+  local run
+  for run in orvel-sim orvel-dfu; do
+    rm -f chip.flash status.txt
+    if [ $run = orvel-sim ]; then
+      # What orvel-sim itself holds there, as the command's parent.
+      "$ORVEL_SIM" --flash chip.flash -- sh -c "readlink /proc/\$PPID/fd/0 /proc/\$PPID/fd/1 /proc/\$PPID/fd/2 > fds.txt
+        '$ORVEL_DFU' -p 8000 blinky.bin; echo \$? > status.txt" <&- >&- 2>&-
+      printf '/dev/null\n/dev/null\n/dev/null\n' > expected.fds
+      expect_text expected.fds fds.txt "orvel-sim's standard streams"
+    else
+      "$ORVEL_SIM" --flash chip.flash -- sh -c "'$ORVEL_DFU' -p 8000 blinky.bin <&- >&- 2>&-; echo \$? > status.txt"
+    fi
+    expect_status 0 $? "orvel-sim, $run started with 0, 1 and 2 closed"
+    expect_status 1 "$(cat status.txt 2> /dev/null)" "the job, $run started with 0, 1 and 2 closed"
+    make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+    expect_text expected.flash chip.flash "flash after the job, $run started with 0, 1 and 2 closed"
+  done
+}
+
 case_no_access() {
   # The node of device 0 refuses every open, as for a user without the udev
   # rule: hidapi says so, a job never touches that device and takes the other.
