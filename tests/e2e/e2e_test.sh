@@ -188,6 +188,30 @@ case_several_programs() {
   expect_text expected.trace actual.trace "erase and start requests"
 }
 
+# COUNT bytes that differ from one offset to the next, the same every run.
+random_bytes() {  # count seed
+  LC_ALL=C awk -v n="$1" -v seed="$2" 'BEGIN { srand(seed); for (i = 0; i < n; i++) printf "%c", int(rand() * 256) }'
+}
+
+case_large_programs() {
+  # Programs of 64 KiB and more, so that every length and address carries
+  # more than 16 bits. 1 MB: a raw program of 300 KB high up and a HEX one of
+  # 200 KB below it; 256 KB: a raw program of 200 KB.
+  random_bytes 307200 1 > high.bin
+  random_bytes 204800 2 > low.bin
+  objcopy -I binary -O ihex --change-addresses 0x10000 low.bin low.hex || fail "objcopy"
+  "$ORVEL_SIM" --size 1M --flash chip.flash -- "$ORVEL_DFU" -s 2 -p B0000 high.bin -p FFFFFFFF low.hex > out.txt
+  expect_status 1 $? "300 KB and 200 KB programs, -s 2"
+  make_flash $((1 << 20)) 0x10000 low.bin 0xB0000 high.bin
+  expect_text expected.flash chip.flash "flash after 300 KB and 200 KB programs"
+
+  rm chip.flash
+  "$ORVEL_SIM" --size 256K --flash chip.flash -- "$ORVEL_DFU" -s 0 -p 8000 low.bin > out.txt
+  expect_status 1 $? "200 KB program, -s 0"
+  make_flash $((256 << 10)) 0x8000 low.bin
+  expect_text expected.flash chip.flash "flash after a 200 KB program"
+}
+
 case_wait_late() {
   # Once restarted, the chip leaves its bootloader: a second job finds nothing.
   "$ORVEL_SIM" --appear-after 1500 --flash chip.flash --trace trace.txt -- \
