@@ -489,10 +489,12 @@ TEST_F(ShellJobTest, ReadRefusesItsFileBeforeLookingForADevice) {
     std::string path;
     std::string err;
   } cases[] = {
-      {"en_US.UTF-8", dir_ + "/nodir/out.bin", "orvel-dfu: error: cannot write " + dir_ + "/nodir/out.bin: No such file or directory\n"},
+      {"en_US.UTF-8", dir_ + "/nodir/out.bin",
+       "orvel-dfu: error: cannot write " + dir_ + "/nodir/out.bin: No such file or directory\n"},
       {"en_US.UTF-8", dir_, "orvel-dfu: error: cannot write " + dir_ + ": Is a directory\n"},
       {"en_US.UTF-8", fifo,
-       "orvel-dfu: error: cannot write " + fifo + ": it is a FIFO, not a regular file; --read writes only regular files\n"},
+       "orvel-dfu: error: cannot write " + fifo +
+           ": it is a FIFO, not a regular file; --read writes only regular files\n"},
       {"zh_CN.UTF-8", "/dev/null", "orvel-dfu: 错误：无法写入 /dev/null：它是设备，不是普通文件；--read 只写入普通文件\n"},
   };
   for (const auto& c : cases) {

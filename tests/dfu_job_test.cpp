@@ -237,10 +237,11 @@ TEST_F(DfuJobTest, DifferenceAtAnyByteOfAReadIsFound) {
     flash[c.address] = static_cast<uint8_t>(written ^ 0x80);
     Reasons why;
     EXPECT_FALSE(ToolJob().VerifyStep(theProgramImageList, true, &why));
-    EXPECT_EQ(ReasonLines(why), "orvel-dfu: error: verify of app.bin (0x00001000..0x000010C8) failed: first difference at " +
-                                    AddressText(c.address) + ": written " + ByteText(written) + ", read " +
-                                    ByteText(static_cast<uint8_t>(written ^ 0x80)) + "; 1 of the " +
-                                    std::to_string(c.chunk) + " bytes read there differ\n");
+    EXPECT_EQ(ReasonLines(why),
+              "orvel-dfu: error: verify of app.bin (0x00001000..0x000010C8) failed: first difference at " +
+                  AddressText(c.address) + ": written " + ByteText(written) + ", read " +
+                  ByteText(static_cast<uint8_t>(written ^ 0x80)) + "; 1 of the " + std::to_string(c.chunk) +
+                  " bytes read there differ\n");
   }
 }
 

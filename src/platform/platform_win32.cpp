@@ -98,7 +98,8 @@ bool CheckReplaceable(const std::string& path, std::string& target, bool& exists
     refusal.kind = type == FILE_TYPE_PIPE ? FileKind::Fifo : FileKind::Device;
     return false;
   }
-  if (length == 0 || length >= sizeof final) return RefuseWith(length == 0 ? error : ERROR_FILENAME_EXCED_RANGE, refusal);
+  if (length == 0) return RefuseWith(error, refusal);
+  if (length >= sizeof final) return RefuseWith(ERROR_FILENAME_EXCED_RANGE, refusal);
   target.assign(final, length);
   exists = true;
   return true;
@@ -153,11 +154,11 @@ void SleepMs(int32_t ms) {
   Sleep(static_cast<DWORD>(ms));
 }
 
-// Windows has no SIGPIPE: a write to a closed pipe just fails.
 // A closed standard handle is no handle at all here, and devices and files
 // get handles of their own: nothing can take the console's place.
 void OpenClosedStandardStreams() {}
 
+// Windows has no SIGPIPE: a write to a closed pipe just fails.
 void IgnoreBrokenPipe() {}
 
 // Makes a chip that has just restarted into its bootloader, and attached
