@@ -152,8 +152,9 @@ class FileReplacement {
   intptr_t handle_ = kNoHandle;
   std::string target_;  // the file replaced, symbolic links followed
   std::string temporary_;
-  bool guarded_ = false;           // POSIX: its removal on a signal is armed
-  bool replacesExisting_ = false;  // Windows: a file stands at the path
+  // Each platform's own state, unused elsewhere.
+  [[maybe_unused]] bool guarded_ = false;           // POSIX: its removal on a signal is armed
+  [[maybe_unused]] bool replacesExisting_ = false;  // Windows: a file stands at the path
 };
 
 // Begin() and Commit() at once.

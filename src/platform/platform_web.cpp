@@ -6,6 +6,7 @@
 // taking one always succeeds and holds nothing.
 #include <emscripten.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -122,8 +123,8 @@ bool DeviceAccessComesFromUdev() { return false; }
 std::string UsbLocationOf(const std::string& /*devicePath*/) { return std::string(); }
 
 // The page keeps files in the module's memory file system, where a rename
-// replaces the file at once and no signal ends the page: the new file is
-// made at the end, beside the one it replaces.
+// replaces the file at once and no signal ends the page; a file has no
+// owner or mode to keep there.
 bool FileReplacement::Begin(const std::string& path, WriteRefusal& refusal) {
   Abandon();
   refusal = WriteRefusal{};
@@ -136,26 +137,36 @@ bool FileReplacement::Begin(const std::string& path, WriteRefusal& refusal) {
     }
     return false;
   }
+  std::string temporary = path + ".tmp-XXXXXX";
+  const int fd = mkstemp(&temporary[0]);
+  if (fd < 0) {
+    refusal.systemError = std::strerror(errno);
+    return false;
+  }
+  handle_ = fd;
   target_ = path;
+  temporary_ = temporary;
   return true;
 }
 
 bool FileReplacement::Commit(const uint8_t* bytes, size_t size, WriteRefusal& refusal) {
   refusal = WriteRefusal{};
-  temporary_ = target_ + ".tmp";
-  std::FILE* file = std::fopen(temporary_.c_str(), "wb");
-  bool written = file != nullptr && std::fwrite(bytes, 1, size, file) == size;
-  if (file != nullptr && std::fclose(file) != 0) written = false;
+  const int fd = static_cast<int>(handle_);
+  handle_ = kNoHandle;
+  bool written = fd >= 0 && ::write(fd, bytes, size) == static_cast<ssize_t>(size);
+  if (fd >= 0 && ::close(fd) != 0) written = false;
   if (written && std::rename(temporary_.c_str(), target_.c_str()) == 0) {
     temporary_.clear();
     return true;
   }
-  refusal.systemError = std::strerror(errno);
+  refusal.systemError = std::strerror(fd >= 0 ? errno : EBADF);
   Abandon();
   return false;
 }
 
 void FileReplacement::Abandon() {
+  if (handle_ != kNoHandle) ::close(static_cast<int>(handle_));
+  handle_ = kNoHandle;
   if (!temporary_.empty()) std::remove(temporary_.c_str());
   temporary_.clear();
 }
