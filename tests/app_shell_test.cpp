@@ -479,7 +479,7 @@ TEST_F(ShellJobTest, DryRunTouchesNoDevice) {
 // range first.
 TEST_F(ShellJobTest, ReadRefusesItsFileBeforeLookingForADevice) {
 #ifdef _WIN32
-  GTEST_SKIP() << "POSIX FIFOs, devices and reasons (platform_test covers the Windows refusals)";
+  GTEST_SKIP() << "POSIX FIFOs, devices and the system's words in the reasons";
 #else
   const int device = AddBootloader();
   const std::string fifo = dir_ + "/fifo";

@@ -165,6 +165,7 @@ void DropSignalGuard() {
 bool FileReplacement::Begin(const std::string& path, WriteRefusal& refusal) {
   Abandon();
   refusal = WriteRefusal{};
+  if (path.empty()) return RefuseWith(ENOENT, refusal);
   struct stat existing {};
   const bool exists = ::stat(path.c_str(), &existing) == 0;
   if (!exists && errno != ENOENT) return RefuseWith(errno, refusal);

@@ -220,6 +220,7 @@ std::string UsbLocationOf(const std::string& /*devicePath*/) { return std::strin
 bool FileReplacement::Begin(const std::string& path, WriteRefusal& refusal) {
   Abandon();
   refusal = WriteRefusal{};
+  if (path.empty()) return RefuseWith(ERROR_PATH_NOT_FOUND, refusal);
   std::string target = path;
   bool exists = false;
   if (!CheckReplaceable(path, target, exists, refusal)) return false;
