@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/shell_input.h"
 #include "app/tool_state.h"
 #include "app_help_text.h"
 #include "console/console.h"
@@ -251,6 +252,54 @@ TEST_F(ShellTest, PathsTypedAtThePromptKeepTheirCase) {
   EXPECT_EQ(theDfuSettings.programs[0].pg_path, "/No/Such/App.BIN");
 }
 
+// A line that runs nothing gets a note on standard error saying why, and a
+// line too long to keep or holding a NUL byte is refused with an error;
+// standard output is the prompt again, as ever, and the shell goes on.
+TEST_F(ShellTest, LinesThatRunNothingSayWhyOnStandardError) {
+  const std::string en = Banner(kEnglishHelp);
+  const std::string p = kPrompt;
+  const std::string v = kVersionLine;
+  const std::string longest(kLongestShellLine - 1, ' ');  // after a "v"
+  const std::string tooLong = "orvel-dfu: error: line 1 of the input is longer than 65536 bytes and was skipped\n";
+  const std::string unknown =
+      "orvel-dfu: note: 'helpme' is no command; the commands are help, v, exit, language N, log N and dfu OPTIONS\n";
+  const std::string exitAlone =
+      "orvel-dfu: note: exit leaves the shell only alone on its line, with nothing before or after it\n";
+  struct Case {
+    const char* name;
+    const char* lang;
+    std::string input;
+    std::string out;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {"unknown command", "en_US.UTF-8", "helpme\nv\n", en + p + p + v + p, unknown},
+      {"long unknown word", "en_US.UTF-8", std::string(39, 'x') + "\xE4\xBD\xA0x\n", en + p + p,
+       "orvel-dfu: note: '" + std::string(39, 'x') + "...' is no command; the commands are help, v, exit, "
+       "language N, log N and dfu OPTIONS\n"},
+      {"unknown command, chinese", "zh_CN.UTF-8", "Helpme\n", Banner(kChineseHelp) + p + p,
+       "orvel-dfu: 提示：“Helpme”不是命令；可用命令为 help、v、exit、language N、log N 和 dfu 选项\n"},
+      {"leading space", "en_US.UTF-8", " help\n", en + p + p,
+       "orvel-dfu: note: a line that starts with a space runs no command\n"},
+      {"exit with more", "en_US.UTF-8", "exit now\nEXIT \n", en + p + p + p, exitAlone + exitAlone},
+      {"empty line, commands without their number", "en_US.UTF-8", "\nlanguage\nlog\n", en + p + p + p + p, ""},
+      {"longest line", "en_US.UTF-8", "v" + longest + "\nv" + longest + "\r\n", en + p + v + p + v + p, ""},
+      {"a byte too long", "en_US.UTF-8", "v" + longest + " \nv\n", en + p + p + v + p, tooLong},
+      {"very long line", "en_US.UTF-8", std::string(200000, 'v') + "\nexit\n", en + p + p, tooLong},
+      {"zeros without a line end", "en_US.UTF-8", std::string(300000, '\0'), en + p + p, tooLong},
+      {"NUL in a word", "en_US.UTF-8", "v\n" + std::string("dfu -p 8000 p1.bin\0zzz\nv\n", 25), en + p + v + p + p + v + p,
+       "orvel-dfu: error: line 2 of the input holds a NUL byte (byte 19) and was skipped\n"},
+  };
+  LeftOutRows leftOut;
+  for (const Case& c : cases) {
+    if (!leftOut.Use(c.lang)) continue;
+    EXPECT_EQ(Run({}, c.input), 0) << c.name;
+    EXPECT_EQ(out_.str(), c.out) << c.name;
+    EXPECT_EQ(err_.str(), c.err) << c.name;
+  }
+  if (leftOut.count > 0) GTEST_SKIP() << leftOut.Why(cases.size());
+}
+
 // Why a command line or a dfu line was refused goes to standard error, in
 // the language of the moment; standard output stays as it was.
 TEST_F(ShellTest, ReasonsForRefusedWordsGoToStandardError) {
@@ -436,6 +485,16 @@ TEST_F(ShellJobTest, JobFromThePromptEndsTheShell) {
   EXPECT_EQ(text.find(kEnglishHelp), text.rfind(kEnglishHelp));
   EXPECT_TRUE(FlashHoldsProgramAt(device, 0x1000));
   EXPECT_EQ(theHidLink.device, nullptr);
+}
+
+// A NUL byte would cut the path short where the file is opened: the line is
+// refused as a whole, and nothing reaches the device.
+TEST_F(ShellJobTest, LineWithNulRunsNoJob) {
+  const int device = AddBootloader();
+  EXPECT_EQ(Run({}, "dfu -p 8000 " + program_ + std::string("\0zzz\n", 5)), 0);
+  EXPECT_TRUE(sim::VirtualHidBus::Instance().device(device).trace().empty());
+  EXPECT_EQ(out_.str(), Banner(kEnglishHelp) + kPrompt + kPrompt);
+  EXPECT_NE(err_.str().find("holds a NUL byte"), std::string::npos) << err_.str();
 }
 
 // Warnings about a command line or dfu line that parses come before the job.

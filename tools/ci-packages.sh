@@ -61,11 +61,14 @@ man_pages_found() {
   [ "$(man -w orvel-dfu)" = /usr/share/man/man1/orvel-dfu.1.gz ] &&
     [ "$(man -w orvel-sim)" = /usr/share/man/man1/orvel-sim.1.gz ]
 }
-# What bash offers for the words before the cursor, one per line.
+# What bash offers for the words before the cursor, one per line; with
+# ORVEL_SIM_DEVICES=N, while orvel-sim attaches N virtual bootloaders.
 completions() {  # completions COMMAND WORD...
+  local runner=()
+  [ -n "${ORVEL_SIM_DEVICES:-}" ] && runner=(/usr/bin/orvel-sim --devices "$ORVEL_SIM_DEVICES" --)
   (
     cd "$workdir"
-    bash -c '
+    "${runner[@]}" bash -c '
       source /usr/share/bash-completion/bash_completion
       source "/usr/share/bash-completion/completions/$1"
       COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
@@ -76,6 +79,14 @@ completions() {  # completions COMMAND WORD...
 }
 completion_offers() {  # completion_offers EXPECTED COMMAND WORD...
   completions "${@:2}" | grep -x -- "$1" >/dev/null  # not -q: an early exit would fail the pipe
+}
+# --device offers the serial numbers and USB locations that --list shows.
+offers_attached_devices() {
+  ORVEL_SIM_DEVICES=2 completion_offers ORVEL-SIM-1 orvel-dfu --device '' &&
+    ORVEL_SIM_DEVICES=2 completion_offers 1-2.2 orvel-dfu -w 1 --device=
+}
+silent_without_devices() {
+  [ -z "$(completions orvel-dfu --device '' 2>&1)" ]
 }
 flashes_a_virtual_chip() {
   local status=0
@@ -117,6 +128,10 @@ check "udev rule in /usr/lib/udev/rules.d" rule_installed
 check "completion: options" completion_offers -p orvel-dfu -
 check "completion: file names after -p ADDR" completion_offers app.hex orvel-dfu -p A000 ''
 check "completion: file names after --read ADDR LENGTH" completion_offers data.bin orvel-dfu --read 0 1000 ''
+check "completion: file names after --read=ADDR LENGTH" completion_offers data.bin orvel-dfu --read=0 1000 ''
+check "completion: --name= forms among the options" completion_offers --timeout= orvel-dfu --t
+check "completion: --device offers the attached bootloaders' serials and USB locations" offers_attached_devices
+check "completion: --device offers nothing, and says nothing, with no bootloader attached" silent_without_devices
 check "completion: orvel-sim's --size values" completion_offers 512K orvel-sim --size ''
 check "orvel-sim and orvel-dfu from /usr/bin flash a virtual chip" flashes_a_virtual_chip
 check "orvel-sim --no-access refuses opening a node" refuses_access

@@ -4,7 +4,7 @@
 #   tools/install-deps.sh [PACKAGE...]   also installs the packages named
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libhidapi-dev libgtest-dev umockdev libumockdev-dev python3 python3-pytest "$@")
+packages=(cmake g++ make pkg-config libhidapi-dev libedit-dev libgtest-dev umockdev libumockdev-dev python3 python3-pytest "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -23,6 +23,8 @@
 
 #if defined(ORVEL_STATIC)
 #define ORVEL_API
+#elif defined(__EMSCRIPTEN__)
+#define ORVEL_API __attribute__((used, visibility("default")))
 #elif defined(_WIN32)
 #if defined(ORVEL_BUILDING_LIBRARY)
 #define ORVEL_API __declspec(dllexport)
@@ -40,7 +42,7 @@ extern "C" {
 typedef struct orvel_session orvel_session;
 
 /* What a call returns. Every status but ORVEL_OK leaves at least one error
- * among the session's reasons (but for a NULL session). */
+ * among the session's reasons (but for a NULL session or no memory). */
 enum orvel_status {
   ORVEL_OK = 0,
   ORVEL_ERROR_ARGUMENT = -1,  /* an argument out of its range */
@@ -133,6 +135,16 @@ ORVEL_API int orvel_verify(orvel_session* session);
  * the largest flash (up to 0x100000). No restart. */
 ORVEL_API int orvel_read(orvel_session* session, uint32_t address, uint8_t* buffer, uint32_t length);
 
+/* The programs as the last orvel_check, orvel_flash or orvel_verify loaded
+ * and placed them, in address order: how many, each one's name (its path, or
+ * the name given with its bytes), its start in flash (0xFF filler in front
+ * included), its length and the CRC-32 of the bytes the flash receives (as
+ * zlib's crc32 computes it). NULL pointers are not filled. */
+ORVEL_API size_t orvel_program_count(const orvel_session* session);
+ORVEL_API const char* orvel_program_name(const orvel_session* session, size_t index);
+ORVEL_API int orvel_program_layout(const orvel_session* session, size_t index, uint32_t* start, uint32_t* length,
+                                   uint32_t* crc32);
+
 /* Stops the job running on the session before its next packet (or ends its
  * wait for a device), sending no restart; it returns ORVEL_ERROR_STOPPED.
  * Called while no job runs, it stops the next one at once. Safe from any
@@ -153,7 +165,10 @@ enum orvel_device_field {
 /* A field of the index-th device listed; NULL for no such device or field. */
 ORVEL_API const char* orvel_device_field(const orvel_session* session, size_t index, int field);
 
-/* Why the last call went as it did: errors, warnings and notes. */
+/* Why the last call that did the session's work (check, flash, verify,
+ * read, list), or the last argument refused, went as it did: errors,
+ * warnings and notes. Setting the language keeps them, so that they can be
+ * read again in the other. */
 enum orvel_severity { ORVEL_SEVERITY_ERROR = 0, ORVEL_SEVERITY_WARNING = 1, ORVEL_SEVERITY_NOTE = 2 };
 ORVEL_API size_t orvel_reason_count(const orvel_session* session);
 /* -1 for no such reason. */

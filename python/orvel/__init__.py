@@ -255,7 +255,12 @@ class _Session:
                 worker.join(0.1)
         except KeyboardInterrupt:
             self.lib.orvel_cancel(self.handle)
-            worker.join()
+            # Another Ctrl+C while the job stops must not leave it half-done.
+            while worker.is_alive():
+                try:
+                    worker.join()
+                except KeyboardInterrupt:
+                    pass
             raise
         return result[0]
 

@@ -110,8 +110,11 @@ def test_refused_programs_and_missing_device_raise_flash_error(tmp_path):
 
 
 def test_ctrl_c_stops_the_job_and_leaves_the_chip_in_its_bootloader():
+    pressed = []
+
     def interrupt(step, done, total):
-        if step == "download" and done > 0:
+        if step == "download" and done > 0 and not pressed:
+            pressed.append(done)
             _thread.interrupt_main()
 
     with pytest.raises(KeyboardInterrupt):

@@ -28,7 +28,7 @@ int RunJobToEnd() {
 // parse opens the shell; why it did not parse goes to standard error first.
 // An empty command line is the way to open the shell and needs no word
 // about it.
-int RunOrvelDfu(const std::vector<std::string>& words, std::istream& input) {
+int RunOrvelDfu(const std::vector<std::string>& words, std::istream& input, ShellInput mode) {
   UiLanguage = StartupUiLanguage();
   LogMode = false;
   Reasons why;
@@ -38,5 +38,5 @@ int RunOrvelDfu(const std::vector<std::string>& words, std::istream& input) {
   if (theDfuSettings.action != DfuAction::None) return RunActionToEnd(why);
   if (!words.empty()) WriteReasons(why);
   if (parsed) return RunJobToEnd();
-  return RunShell(input);
+  return RunShell(input, mode);
 }

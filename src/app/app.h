@@ -26,13 +26,19 @@ int32_t ChooseUiLanguage(bool chineseLocale, bool uiNameKnown, const std::string
 // Both checks against the platform's locale.
 int32_t StartupUiLanguage();
 
+// Where the shell reads its lines: the input stream as it is, or, when the
+// input stream is the terminal's, the terminal's line editor with its
+// history and completion (shell_input.h).
+enum class ShellInput { Stream, TerminalWhenPossible };
+
 // Runs the tool with the command-line words (argv[1..]) and the shell's input.
 // Returns the exit status: 1 after a successful job, 0 otherwise.
-int RunOrvelDfu(const std::vector<std::string>& words, std::istream& input);
+int RunOrvelDfu(const std::vector<std::string>& words, std::istream& input,
+                ShellInput mode = ShellInput::Stream);
 
 // The interactive shell: version, help, then commands until `exit`, the end
 // of the input, or a `dfu` line that parses (which runs the job).
-int RunShell(std::istream& input);
+int RunShell(std::istream& input, ShellInput mode = ShellInput::Stream);
 // Runs the parsed job, writes the verdict line and closes the device link.
 // Returns the exit status.
 int RunJobToEnd();

@@ -15,5 +15,5 @@ int main(int argc, char** argv) {
   platform::IgnoreBrokenPipe();
   SetConsoleEncoding(platform::ConsoleUsesGbk() ? ConsoleEncoding::Gbk : ConsoleEncoding::Utf8);
   std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
-  return RunOrvelDfu(words, std::cin);
+  return RunOrvelDfu(words, std::cin, ShellInput::TerminalWhenPossible);
 }

@@ -1,7 +1,9 @@
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/app.h"
+#include "app/shell_input.h"
 #include "app/tool_state.h"
 #include "common/ascii_case.h"
 #include "console/console.h"
@@ -11,14 +13,6 @@
 #include "options/number_rule.h"
 
 namespace {
-
-// False at the end of the input. Lines from files made on Windows end in
-// "\r\n"; the "\r" is no part of the line either.
-bool ReadLine(std::istream& input, std::string& line) {
-  if (!std::getline(input, line)) return false;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return true;
-}
 
 // The decimal number of a `language` or `log` command; false when it has no
 // digit or does not fit, and then the command does nothing.
@@ -40,9 +34,37 @@ void ReportParameterError(const Reasons& why) {
 
 enum class ShellStep { Continue, Exit, RunJob };
 
+// A word as a note quotes it: at most its first 40 bytes, never ending in
+// part of a multibyte (UTF-8 or GBK) character, and "..." for the rest.
+std::string QuotedWord(const std::string& word) {
+  constexpr size_t kShown = 40;
+  if (word.size() <= kShown) return word;
+  std::string shown = word.substr(0, kShown);
+  while (!shown.empty() && static_cast<unsigned char>(shown.back()) >= 0x80) shown.pop_back();
+  return shown + "...";
+}
+
+// A line that runs no command gets a note saying why; standard output stays
+// as it is (the prompt comes again).
+void NoteNoCommand(const std::vector<std::string>& words) {
+  const std::string& first = words[0];
+  Reasons why;
+  if (first.empty()) {
+    AddNote(&why, "a line that starts with a space runs no command", "以空格开头的行不执行任何命令");
+  } else if (EqualsIgnoringAsciiCase(first, "exit")) {
+    AddNote(&why, "exit leaves the shell only alone on its line, with nothing before or after it",
+            "exit 只有单独成行（前后没有其他字符）时才退出");
+  } else {
+    AddNote(&why, "'{0}' is no command; the commands are help, v, exit, language N, log N and dfu OPTIONS",
+            "“{0}”不是命令；可用命令为 help、v、exit、language N、log N 和 dfu 选项", {QuotedWord(first)});
+  }
+  WriteReasons(why);
+}
+
 // Command words and option names are matched without regard to case; the
 // words themselves, program paths among them, go on as they were typed.
 ShellStep RunShellCommand(const std::string& line) {
+  SetQuietReasons(false);  // --quiet holds for its own dfu line only
   if (EqualsIgnoringAsciiCase(line, "exit")) return ShellStep::Exit;
   const std::vector<std::string> words = SplitWords(line);
   if (words.empty()) return ShellStep::Continue;
@@ -66,6 +88,8 @@ ShellStep RunShellCommand(const std::string& line) {
       return ShellStep::RunJob;
     }
     ReportParameterError(why);
+  } else {
+    NoteNoCommand(words);
   }
   return ShellStep::Continue;
 }
@@ -87,15 +111,21 @@ std::vector<std::string> SplitWords(const std::string& line) {
   return words;
 }
 
-int RunShell(std::istream& input) {
+int RunShell(std::istream& input, ShellInput mode) {
   PrintVersionLine();
   PrintHelp();
   LogMode = true;
+  Reasons opened;
+  const std::unique_ptr<ShellLineSource> source = OpenShellLineSource(input, mode, &opened);
+  WriteReasons(opened);
   std::string line;
   for (;;) {
-    ConsoleOut() << kMessagePrefix << std::flush;
+    Reasons why;
+    const ShellLineSource::Outcome got = source->Next(line, &why);
+    WriteReasons(why);
     // The end of the input ends the shell as `exit` does.
-    if (!ReadLine(input, line)) return 0;
+    if (got == ShellLineSource::Outcome::End) return 0;
+    if (got == ShellLineSource::Outcome::Skipped) continue;
     switch (RunShellCommand(line)) {
       case ShellStep::Exit:
         return 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/chip.h"
+#include "common/crc32.h"
 #include "common/reason.h"
 #include "common/version.h"
 #include "dfu/connect.h"
@@ -60,11 +61,6 @@ struct orvel_session {
 
 namespace {
 
-// Starts the reasons of a new call.
-orvel_session* Begin(orvel_session* session) {
-  if (session != nullptr) session->reasons.clear();
-  return session;
-}
 
 // Hints that name the tool's command-line options mean nothing to a caller
 // of the library.
@@ -80,8 +76,10 @@ int Refuse(orvel_session& session, int status, const char* english, const char* 
   return status;
 }
 
+// An argument refused: its reason replaces what the session said before.
 int RefuseArgument(orvel_session& session, const char* english, const char* chinese,
                    std::vector<std::string> args = {}) {
+  session.reasons.clear();
   return Refuse(session, ORVEL_ERROR_ARGUMENT, english, chinese, std::move(args));
 }
 
@@ -112,13 +110,22 @@ int RunJob(orvel_session& session, Job job) {
 // The C API lets no exception out: running out of memory is a status.
 template <typename Call>
 int Guarded(orvel_session* session, Call call) {
-  if (Begin(session) == nullptr) return ORVEL_ERROR_ARGUMENT;
+  if (session == nullptr) return ORVEL_ERROR_ARGUMENT;
   try {
     return call(*session);
   } catch (const std::bad_alloc&) {
     session->reasons.clear();
     return ORVEL_ERROR_MEMORY;
   }
+}
+
+// A call that does the session's work (check, flash, verify, read, list):
+// its reasons are its own. A setter keeps those of the last such call, so
+// that they can be read again in another language.
+template <typename Call>
+int Working(orvel_session* session, Call call) {
+  if (session != nullptr) session->reasons.clear();
+  return Guarded(session, call);
 }
 
 }  // namespace
@@ -248,10 +255,10 @@ int orvel_clear_programs(orvel_session* session) {
   });
 }
 
-int orvel_check(orvel_session* session) { return Guarded(session, LoadAll); }
+int orvel_check(orvel_session* session) { return Working(session, LoadAll); }
 
 int orvel_flash(orvel_session* session) {
-  return Guarded(session, [](orvel_session& s) {
+  return Working(session, [](orvel_session& s) {
     const int loaded = LoadAll(s);
     if (loaded != ORVEL_OK) return loaded;
     return RunJob(s, [&s](DfuJob& job, Reasons& why) { return job.Run(s.settings, s.programs, &why); });
@@ -259,7 +266,7 @@ int orvel_flash(orvel_session* session) {
 }
 
 int orvel_verify(orvel_session* session) {
-  return Guarded(session, [](orvel_session& s) {
+  return Working(session, [](orvel_session& s) {
     const int loaded = LoadAll(s);
     if (loaded != ORVEL_OK) return loaded;
     return RunJob(s, [&s](DfuJob& job, Reasons& why) { return job.VerifyOnly(s.settings, s.programs, &why); });
@@ -267,7 +274,7 @@ int orvel_verify(orvel_session* session) {
 }
 
 int orvel_read(orvel_session* session, uint32_t address, uint8_t* buffer, uint32_t length) {
-  return Guarded(session, [address, buffer, length](orvel_session& s) {
+  return Working(session, [address, buffer, length](orvel_session& s) {
     if (buffer == nullptr || length == 0) {
       return RefuseArgument(s, "nothing to read into: give a buffer and a length of 1 or more",
                             "没有读取目标：需要缓冲区和至少为 1 的长度");
@@ -292,7 +299,7 @@ void orvel_cancel(orvel_session* session) {
 }
 
 int orvel_list(orvel_session* session) {
-  return Guarded(session, [](orvel_session& s) {
+  return Working(session, [](orvel_session& s) {
     s.devices = ListBootloaders(s.link, s.search, ProcessTicks(), s.settings);
     for (const ListedDevice& device : s.devices) {
       // The list is whole; a node that cannot be opened is listed, with why.
@@ -327,6 +334,25 @@ const char* orvel_device_field(const orvel_session* session, size_t index, int f
     default:
       return nullptr;
   }
+}
+
+size_t orvel_program_count(const orvel_session* session) {
+  return session != nullptr ? session->programs.images.size() : 0;
+}
+
+const char* orvel_program_name(const orvel_session* session, size_t index) {
+  if (session == nullptr || index >= session->programs.images.size()) return nullptr;
+  return session->programs.images[index].path.c_str();
+}
+
+int orvel_program_layout(const orvel_session* session, size_t index, uint32_t* start, uint32_t* length,
+                         uint32_t* crc32) {
+  if (session == nullptr || index >= session->programs.images.size()) return ORVEL_ERROR_ARGUMENT;
+  const ProgramImage& image = session->programs.images[index];
+  if (start != nullptr) *start = image.EffectiveStart();
+  if (length != nullptr) *length = image.length;
+  if (crc32 != nullptr) *crc32 = Crc32(image.bytes.get(), image.length);
+  return ORVEL_OK;
 }
 
 size_t orvel_reason_count(const orvel_session* session) {

@@ -1,6 +1,7 @@
 // The dfu options: settings, program entries, and the loaded program list.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -57,6 +58,15 @@ struct ProgramImageList {
 // to case at the shell's prompt. Insensitive is the prompt's reading, where
 // actions are not available.
 enum class OptionNameCase { Exact, Insensitive };
+
+// An option a dfu line at the prompt takes: its name and how many words
+// after it are its values. For completion at the prompt.
+struct PromptOption {
+  const char* name;
+  size_t valueWords;
+};
+// Every option of a dfu line at the prompt (actions are the command line's).
+std::vector<PromptOption> PromptOptions();
 
 // The settings as every parse starts them.
 void ResetDfuSettings(DfuSettings& settings);

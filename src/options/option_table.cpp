@@ -286,6 +286,14 @@ const OptionSpec* FindOption(const std::string& word, OptionNameCase nameCase) {
   return nullptr;
 }
 
+std::vector<PromptOption> PromptOptions() {
+  std::vector<PromptOption> options;
+  for (const OptionSpec& option : kOptions) {
+    if (option.action == DfuAction::None) options.push_back({option.name, option.valueWords});
+  }
+  return options;
+}
+
 const char* ActionName(DfuAction action) {
   for (const OptionSpec& option : kOptions) {
     if (option.action == action) return option.name;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/shell_input.h"
 #include "app/tool_state.h"
 #include "common/ascii_case.h"
 #include "console/console.h"
@@ -66,6 +67,8 @@ enum class Expect { Exit, Job, WaitJob, Prompt };
 
 Expect ExpectedStep(std::string line) {
   if (!line.empty() && line.back() == '\r') line.pop_back();
+  // Refused with a reason: too long to keep, or a NUL that would cut a word.
+  if (line.size() > kLongestShellLine || line.find('\0') != std::string::npos) return Expect::Prompt;
   if (EqualsIgnoringAsciiCase(line, "exit")) return Expect::Exit;
   const std::vector<std::string> words = SplitWords(line);
   if (words.empty() || !EqualsIgnoringAsciiCase(words[0], "dfu")) return Expect::Prompt;

@@ -1,32 +1,62 @@
-// The flashing page: programs, settings, the device, and the job, which the
-// tool's own core runs (orvel-core.wasm) over the transport in
-// hid-transport.js, to a bootloader chosen through WebHID or to the virtual
-// chip of virtual-chip.js.
+// The flashing page: programs (picked by the user, or a vendor's update
+// manifest), settings, the bootloaders chosen through WebHID (each a board
+// of its own) or the virtual chip, and the jobs, which the tool's own core
+// runs (js/core.js), one core per board, all boards at once.
 'use strict';
 
 (() => {
   const $ = (id) => document.getElementById(id);
   const kBootloaderProductId = 0xC081;
   const kFlashBytes = { 0: 256 << 10, 1: 512 << 10, 2: 1 << 20 };
-  const kSeverities = ['error', 'warning', 'note'];
   const hasWebHid = 'hid' in navigator;
+  const manifestParameter = new URLSearchParams(location.search).get('manifest');
 
   const state = {
     language: preferredLanguage(navigator.languages || [navigator.language]),
-    programs: [],      // { name, address, hex, size }; name is the file's name in the core
-    chosen: null,      // the bootloader chosen through WebHID
-    pageReasons: [],   // { severity, key, args }: the page's own
-    coreReasons: [],   // { severity, en, zh }: the core's, both texts
-    result: null,      // { outcome: 1 done, 0 failed, -1 refused; seconds; verified }
+    programs: [],      // { name, address, hex, size, bytes }; name is the file's name in the core
+    boards: [],        // the bootloaders chosen through WebHID, see makeBoard
+    virtualBoard: null,
+    pageReasons: [],   // { severity, en, zh }: the page's own
+    coreReasons: [],   // { severity, en, zh }: the core's check of the programs
+    result: null,      // the last run: { outcome: 'done' | 'failed' | 'refused', seconds, verified, boards }
     busy: false,
+    loadingManifest: manifestParameter !== null,
+    manifest: null,    // the update, in manifest mode, once it is usable
+    manifestFailed: false,
     chip: null,        // the virtual chip, once used
     flashUrl: null,    // the virtual chip's flash, as a file
+    version: '',
   };
-  const transport = new HidTransport();
-  let core = null;
+  let pageCore = null;  // checks programs; no device behind it
+  let nextBoardNumber = 1;
+  const runLog = new RunLog.Store(storageOrNull(), (error) => {
+    addPageReason('warning', 'logLost', [error.message || String(error)]);
+    render();
+  });
+
+  function storageOrNull() {
+    try {
+      return window.localStorage;
+    } catch (error) {
+      return null;
+    }
+  }
 
   function text(key, ...args) {
     return fillText(PageTexts[state.language][key], args);
+  }
+
+  // A page reason in both languages, so that a language switch shows it anew.
+  function pageReason(severity, key, args = []) {
+    return { severity, en: fillText(PageTexts.en[key], args), zh: fillText(PageTexts.zh[key], args) };
+  }
+
+  function addPageReason(severity, key, args = []) {
+    state.pageReasons.push(pageReason(severity, key, args));
+  }
+
+  function reasonText(reason) {
+    return state.language === 'en' ? reason.en : reason.zh;
   }
 
   function hex4(value) {
@@ -37,9 +67,9 @@
     return `${device.productName || '?'} (VID_${hex4(device.vendorId)}&PID_${hex4(device.productId)})`;
   }
 
-  function addPageReason(severity, key, args = []) {
-    state.pageReasons.push({ severity, key, args });
-  }
+  const manifestMode = () => manifestParameter !== null;
+  const virtualMode = () => !manifestMode() && $('virtual-chip').checked;
+  const activeBoards = () => (virtualMode() ? [virtualBoard()] : state.boards);
 
   // ---- rendering -------------------------------------------------------
 
@@ -49,10 +79,26 @@
     for (const element of document.querySelectorAll('[data-text]')) {
       element.textContent = text(element.dataset.text);
     }
+    renderMode();
     renderPrograms();
     renderDevice();
+    renderBoards();
     renderOutcome();
+    renderLog();
     renderControls();
+  }
+
+  // In manifest mode the update takes the place of programs and settings.
+  function renderMode() {
+    const update = manifestMode();
+    $('update').hidden = !update;
+    for (const id of ['programs', 'chip', 'virtual-chip-switch']) $(id).hidden = update;
+    $('flash').textContent = text(update ? 'update' : 'flash');
+    if (state.manifest) {
+      $('product').textContent = state.manifest.product;
+      $('version').textContent = state.manifest.version;
+      document.title = `${state.manifest.product} ${state.manifest.version} \u2014 Orvel DFU`;
+    }
   }
 
   function renderPrograms() {
@@ -84,97 +130,158 @@
 
   function renderDevice() {
     let line = text('noDevice');
-    if ($('virtual-chip').checked) {
-      line = text('virtualDevice', kFlashBytes[$('flash-size').value] >> 10);
-    } else if (state.chosen) {
-      line = text('deviceChosen', describeDevice(state.chosen));
+    if (virtualMode()) {
+      line = text('virtualDevice', kFlashBytes[jobSettings().flashSize] >> 10);
+    } else if (state.boards.length === 1) {
+      line = text('deviceChosen', describeDevice(state.boards[0].device));
+    } else if (state.boards.length > 1) {
+      line = text('devicesChosen', state.boards.length);
     }
     $('device').textContent = line;
+  }
+
+  const kStateTexts = { ready: 'stateReady', flashing: 'stateFlashing', done: 'statePassed',
+                        failed: 'stateFailed', refused: 'stateRefused' };
+
+  // One row per board: its name, state, progress, result line and reasons.
+  function renderBoards() {
+    const list = $('boards');
+    list.replaceChildren();
+    const boards = activeBoards();
+    list.classList.toggle('single', boards.length === 1);
+    for (const board of boards) {
+      const item = document.createElement('li');
+      item.className = 'board';
+      item.dataset.state = board.state;
+      const name = document.createElement('span');
+      name.className = 'name';
+      const device = board === state.virtualBoard
+        ? text('virtualDevice', kFlashBytes[jobSettings().flashSize] >> 10) : describeDevice(board.device);
+      name.textContent = text('boardName', board.number, device);
+      const stateLine = document.createElement('span');
+      stateLine.className = 'state';
+      stateLine.textContent = text(kStateTexts[board.state]) + (board.gone ? text('stateGone') : '');
+      board.progressBar = document.createElement('progress');
+      board.progressBar.max = 100;
+      board.progressBar.value = board.progress;
+      const result = document.createElement('span');
+      result.className = 'result';
+      result.textContent = board.result ? resultLine(board.result) : '';
+      const reasons = document.createElement('ul');
+      reasons.className = 'reasons';
+      appendReasons(reasons, board.reasons);
+      item.append(name, stateLine, board.progressBar, result, reasons);
+      if (board !== state.virtualBoard) {
+        const remove = document.createElement('button');
+        remove.type = 'button';
+        remove.className = 'remove';
+        remove.textContent = text('remove');
+        remove.disabled = state.busy;
+        remove.addEventListener('click', () => removeBoard(board));
+        item.append(remove);
+      }
+      list.append(item);
+    }
+  }
+
+  function resultLine({ outcome, seconds, verified }) {
+    const keys = { done: verified ? 'done' : 'doneUnverified', failed: 'failed', refused: 'refused' };
+    return text(keys[outcome], seconds.toFixed(3));
+  }
+
+  function appendReasons(list, reasons) {
+    for (const reason of reasons) {
+      const item = document.createElement('li');
+      item.className = reason.severity;
+      item.textContent = text(reason.severity) + reasonText(reason);
+      list.append(item);
+    }
+  }
+
+  // The whole run: one board's result line as it is, several summed up.
+  function statusLine(result) {
+    const boards = result.boards;
+    if (result.outcome === 'refused' || boards.length === 1) return resultLine(result);
+    const passed = boards.filter((board) => board.result && board.result.outcome === 'done').length;
+    const seconds = result.seconds.toFixed(3);
+    if (passed === boards.length) {
+      return text(result.verified ? 'summaryDone' : 'summaryDoneUnverified', boards.length, seconds);
+    }
+    return text('summaryFailed', passed, boards.length, boards.length - passed, seconds);
   }
 
   function renderOutcome() {
     const status = $('status');
     status.className = '';
     status.textContent = '';
-    if (state.busy) {
+    if (state.loadingManifest) {
+      status.textContent = text('manifestLoading');
+    } else if (state.manifestFailed) {
+      status.textContent = text('manifestUnusable');
+      status.className = 'failed';
+    } else if (state.busy) {
       status.textContent = text('flashing');
     } else if (state.result) {
-      const { outcome, seconds, verified } = state.result;
-      const keys = { 1: verified ? 'done' : 'doneUnverified', 0: 'failed', '-1': 'refused' };
-      status.textContent = text(keys[outcome], seconds.toFixed(3));
-      status.className = outcome === 1 ? 'ok' : 'failed';
+      status.textContent = statusLine(state.result);
+      status.className = state.result.outcome === 'done' ? 'ok' : 'failed';
     }
-    const reasons = $('reasons');
-    reasons.replaceChildren();
-    const english = state.language === 'en';
-    const lines = [
-      ...state.pageReasons.map((r) => ({ severity: r.severity, text: text(r.key, ...r.args) })),
-      ...state.coreReasons.map((r) => ({ severity: r.severity, text: english ? r.en : r.zh })),
-    ];
-    for (const line of lines) {
-      const item = document.createElement('li');
-      const word = kSeverities[line.severity] || 'error';
-      item.className = word;
-      item.textContent = text(word) + line.text;
-      reasons.append(item);
-    }
+    // With one board its reasons show here as well (its row hides them).
+    const reasons = [...state.pageReasons, ...state.coreReasons];
+    if (state.result && state.result.boards.length === 1) reasons.push(...state.result.boards[0].reasons);
+    $('reasons').replaceChildren();
+    appendReasons($('reasons'), reasons);
+  }
+
+  function renderLog() {
+    $('log-count').textContent = text('logCount', runLog.count);
   }
 
   function renderControls() {
-    const virtual = $('virtual-chip').checked;
+    const virtual = virtualMode();
     for (const id of ['address', 'file-input', 'flash-size', 'mode', 'virtual-chip', 'language']) {
       $(id).disabled = state.busy;
     }
-    $('connect').disabled = state.busy || virtual || !hasWebHid;
-    $('flash').disabled = state.busy || !core || state.programs.length === 0;
+    $('connect').disabled = state.busy || virtual || !hasWebHid || state.manifestFailed;
+    $('flash').disabled = !canFlash();
     $('flash-download').hidden = !(virtual && state.flashUrl);
+    $('log-download').disabled = runLog.count === 0;
+    $('log-clear').disabled = state.busy || runLog.count === 0;
   }
 
-  function showProgress(percent) {
-    $('progress').value = percent;
+  function canFlash() {
+    return !state.busy && pageCore !== null && state.programs.length > 0 &&
+           !state.loadingManifest && !state.manifestFailed && activeBoards().length > 0;
   }
 
-  // ---- the core ----------------------------------------------------------
-
-  function passOptions() {
-    core.ccall('orvel_set_language', null, ['number'], [state.language === 'en' ? 1 : 0]);
-    core.ccall('orvel_clear_words', null, [], []);
-    const words = ['-w', '0', '-s', $('flash-size').value, '-m', $('mode').value];
-    for (const program of state.programs) words.push('-p', program.address, program.name);
-    for (const word of words) core.ccall('orvel_add_word', null, ['string'], [word]);
+  function showProgress(board, percent) {
+    board.progress = percent;
+    if (board.progressBar) board.progressBar.value = percent;
+    const boards = activeBoards();
+    $('progress').value = boards.reduce((sum, each) => sum + each.progress, 0) / boards.length;
   }
 
-  // The core's reasons; when it failed without saying why, the page's
-  // fallbackKey says at least what failed.
-  function takeCoreReasons(fallbackKey) {
-    const reasons = [];
-    const count = core.ccall('orvel_reason_count', 'number', [], []);
-    for (let i = 0; i < count; ++i) {
-      reasons.push({
-        severity: core.ccall('orvel_reason_severity', 'number', ['number'], [i]),
-        en: core.ccall('orvel_reason_text', 'string', ['number', 'number'], [i, 1]),
-        zh: core.ccall('orvel_reason_text', 'string', ['number', 'number'], [i, 0]),
-      });
-    }
-    if (fallbackKey && !reasons.some((r) => r.severity === 0)) {
-      reasons.push({ severity: 0, en: PageTexts.en[fallbackKey], zh: PageTexts.zh[fallbackKey] });
-    }
-    state.coreReasons = reasons;
+  // ---- programs and settings --------------------------------------------
+
+  function jobSettings() {
+    const settings = state.manifest
+      ? { flashSize: state.manifest.flashSize, mode: state.manifest.mode }
+      : { flashSize: $('flash-size').value, mode: $('mode').value };
+    return { ...settings, english: state.language === 'en' };
   }
 
   // Loads and places the programs as the job would, without a device.
+  // True when they are accepted.
   function checkPrograms() {
     state.result = null;
-    if (!core || state.programs.length === 0) {
-      state.coreReasons = [];
-      return;
+    state.coreReasons = [];
+    if (!pageCore || state.programs.length === 0) return false;
+    const checked = pageCore.check(state.programs, jobSettings());
+    state.coreReasons = checked.reasons;
+    if (!checked.ok && !checked.reasons.some((reason) => reason.severity === 'error')) {
+      state.coreReasons.push(pageReason('error', 'optionsRefused'));
     }
-    passOptions();
-    const accepted = core.ccall('orvel_check', 'number', [], []) === 1;
-    takeCoreReasons(accepted ? null : 'optionsRefused');
+    return checked.ok;
   }
-
-  // ---- programs ----------------------------------------------------------
 
   // The name the core reads the file by: the file's own, made unique, and
   // without the quotes that option words may not begin or end with.
@@ -191,29 +298,31 @@
     }
   }
 
+  function addProgramBytes(fileName, address, bytes) {
+    state.programs.push({ name: uniqueName(fileName), address, hex: /\.hex$/i.test(fileName), size: bytes.length, bytes });
+  }
+
   async function addFiles(files) {
-    if (state.busy || !core) return;
+    if (state.busy || !pageCore || manifestMode()) return;
     state.pageReasons = [];
     for (const file of files) {
       const hex = /\.hex$/i.test(file.name);
       let address = $('address').value.trim();
       if (address === '') {
         if (!hex) {
-          addPageReason(0, 'needsAddress', [file.name]);
+          addPageReason('error', 'needsAddress', [file.name]);
           continue;
         }
         address = 'FFFFFFFF';
-      }
-      let bytes;
-      try {
-        bytes = new Uint8Array(await file.arrayBuffer());
-      } catch (error) {
-        addPageReason(0, 'unreadable', [file.name, error.message]);
+      } else if (!/^(0[xX])?[0-9A-Fa-f]{1,8}$/.test(address)) {
+        addPageReason('error', 'badAddress', [file.name, address]);
         continue;
       }
-      const name = uniqueName(file.name);
-      core.FS.writeFile(name, bytes);
-      state.programs.push({ name, address, hex, size: bytes.length });
+      try {
+        addProgramBytes(file.name, address, new Uint8Array(await file.arrayBuffer()));
+      } catch (error) {
+        addPageReason('error', 'unreadable', [file.name, error.message]);
+      }
     }
     checkPrograms();
     render();
@@ -221,50 +330,121 @@
 
   function removeProgram(index) {
     if (state.busy) return;
-    const [program] = state.programs.splice(index, 1);
-    core.FS.unlink(program.name);
+    state.programs.splice(index, 1);
     state.pageReasons = [];
     checkPrograms();
     render();
   }
 
-  // ---- devices -------------------------------------------------------------
+  // ---- the update manifest ----------------------------------------------
+
+  // Fetches the manifest and its files and checks them, all before any board
+  // is touched; the update is usable only when everything passed.
+  async function loadManifest() {
+    const loaded = await UpdateManifest.load(manifestParameter, manifestParameter);
+    let problems = loaded.problems;
+    let files = null;
+    if (loaded.manifest) {
+      const fetched = await UpdateManifest.fetchFiles(loaded.manifest);
+      problems = fetched.problems;
+      files = fetched.files;
+    }
+    state.loadingManifest = false;
+    for (const problem of problems) addPageReason('error', problem.key, problem.args);
+    if (!files) {
+      state.manifestFailed = true;
+      return;
+    }
+    const manifest = loaded.manifest;
+    manifest.programs.forEach((program, index) => addProgramBytes(program.fileName, program.address, files[index]));
+    state.manifest = manifest;
+    if (!checkPrograms()) {
+      addPageReason('error', 'manifestRefused', [manifestParameter, kFlashBytes[manifest.flashSize] >> 10]);
+      state.manifest = null;
+      state.manifestFailed = true;
+    }
+  }
+
+  // ---- boards ---------------------------------------------------------------
+
+  // A board: one bootloader with a transport that shows only it and a core
+  // of its own, so that boards flashed together share nothing.
+  function makeBoard(device, number = nextBoardNumber++) {
+    const transport = new HidTransport();
+    const board = { number, device, transport, state: 'ready', progress: 0,
+                    result: null, reasons: [], gone: false, progressBar: null };
+    transport.useDevices(async () => (board.gone || !board.device ? [] : [board.device]));
+    board.core = OrvelCoreAdapter.createBoardCore(transport);
+    board.core.catch(() => {});  // reported when the board is flashed
+    return board;
+  }
+
+  function addBoard(device) {
+    if (state.boards.some((board) => board.device === device)) return;
+    state.boards.push(makeBoard(device));
+  }
+
+  function removeBoard(board) {
+    if (state.busy) return;
+    state.boards = state.boards.filter((each) => each !== board);
+    render();
+  }
+
+  function virtualBoard() {
+    if (!state.virtualBoard) state.virtualBoard = makeBoard(null, 1);
+    return state.virtualBoard;
+  }
 
   // The chooser lists every HID device: a filter on the product ID alone
-  // needs a vendor ID too, and the bootloader's vendor varies.
+  // needs a vendor ID too, and the bootloader's vendor varies. Each
+  // bootloader chosen joins the boards; anything else is named and left.
   async function chooseDevice() {
     state.pageReasons = [];
     let devices = [];
     try {
       devices = await navigator.hid.requestDevice({ filters: [] });
     } catch (error) {
-      addPageReason(0, 'chooserFailed', [error.message]);
+      addPageReason('error', 'chooserFailed', [error.message]);
     }
-    if (devices.length === 0 && state.pageReasons.length === 0) addPageReason(2, 'noneChosen');
-    const device = devices[0];
-    if (device && device.productId !== kBootloaderProductId) {
-      addPageReason(0, 'notBootloader', [describeDevice(device), `0x${hex4(device.productId)}`]);
-    } else if (device) {
-      state.chosen = device;
+    if (devices.length === 0 && state.pageReasons.length === 0) addPageReason('note', 'noneChosen');
+    for (const device of devices) {
+      if (device.productId !== kBootloaderProductId) {
+        addPageReason('error', 'notBootloader', [describeDevice(device), `0x${hex4(device.productId)}`]);
+      } else {
+        addBoard(device);
+      }
     }
     render();
+  }
+
+  function deviceLeft(device) {
+    const board = state.boards.find((each) => each.device === device);
+    if (!board) return;
+    board.gone = true;
+    board.transport.deviceGone(device);
+    // A board that has shown a result keeps it until the next run.
+    if (!state.busy && !board.result) state.boards = state.boards.filter((each) => each !== board);
+    if (!state.busy) render();
   }
 
   // The virtual chip for this job: still in its bootloader from the last
   // one, or back in it with its flash as it was (a new, erased one when the
   // flash size changed).
   async function prepareVirtualChip() {
-    const flashSize = kFlashBytes[$('flash-size').value];
+    const flashSize = kFlashBytes[jobSettings().flashSize];
     const old = state.chip;
     if (old && old.flashSize === flashSize && !old.restarted() && !old.unplugged()) return;
     const flash = old && old.flashSize === flashSize ? old.flash() : undefined;
     if (old) old.dispose();
     const chip = await VirtualChip.create({ flashSize, flash });
+    const board = virtualBoard();
     chip.onleave = (device) => {
-      chip.gone = true;
-      transport.deviceGone(device);
+      board.gone = true;
+      board.transport.deviceGone(device);
     };
     state.chip = chip;
+    board.device = chip.device;
+    board.gone = false;
   }
 
   function offerVirtualFlash() {
@@ -280,36 +460,100 @@
     return transcript.split('\n').map((line) => line.slice(line.lastIndexOf('\r') + 1)).join('\n');
   }
 
-  // ---- the job ---------------------------------------------------------
+  // ---- the run ---------------------------------------------------------
 
+  // One board's job. A failure of any kind stays with its board.
+  async function flashBoard(board, settings) {
+    board.state = 'flashing';
+    const start = new Date();
+    const started = performance.now();
+    let job;
+    try {
+      const core = await board.core;
+      job = await core.flash(state.programs, settings, (percent) => showProgress(board, percent));
+    } catch (error) {
+      job = { outcome: 'failed', programs: [], console: '',
+              reasons: [pageReason('error', 'pageFailed', [error.message || String(error)])] };
+    }
+    const fallback = { failed: 'jobFailed', refused: 'optionsRefused' }[job.outcome];
+    if (fallback && !job.reasons.some((reason) => reason.severity === 'error')) {
+      job.reasons.push(pageReason('error', fallback));
+    }
+    board.state = job.outcome;
+    board.reasons = job.reasons;
+    board.console = consoleView(job.console);
+    board.result = { outcome: job.outcome, seconds: (performance.now() - started) / 1000,
+                     verified: settings.mode === '0' };
+    if (job.outcome === 'refused') return;
+    runLog.add(RunLog.record({
+      start, end: new Date(), device: board.device, programs: job.programs, passed: job.outcome === 'done',
+      reasons: job.reasons.map((reason) => ({ severity: reason.severity, text: reasonText(reason) })),
+      version: state.version,
+    }));
+  }
+
+  function resetBoards(boards) {
+    for (const board of boards) {
+      Object.assign(board, { state: 'ready', progress: 0, result: null, reasons: [], console: '' });
+    }
+  }
+
+  // Every board at once, with the same programs; a board that fails does
+  // not stop the others.
   async function flash() {
-    if (state.busy || !core || state.programs.length === 0) return;
-    const virtual = $('virtual-chip').checked;
+    if (!canFlash()) return;
     state.busy = true;
     state.pageReasons = [];
-    state.coreReasons = [];
     state.result = null;
-    showProgress(0);
+    state.boards = state.boards.filter((board) => !board.gone);
+    const boards = activeBoards();
+    resetBoards(boards);
+    $('progress').value = 0;
     render();
-    try {
-      if (virtual) {
-        await prepareVirtualChip();
-        transport.useDevices(async () => (state.chip.gone ? [] : [state.chip.device]));
-      } else {
-        transport.useDevices(async () => (hasWebHid ? navigator.hid.getDevices() : []));
-      }
-      passOptions();
-      const started = performance.now();
-      const outcome = await core.ccall('orvel_flash', 'number', [], [], { async: true });
-      const seconds = (performance.now() - started) / 1000;
-      takeCoreReasons({ 1: null, 0: 'jobFailed', '-1': 'optionsRefused' }[outcome]);
-      state.result = { outcome, seconds, verified: $('mode').value === '0' };
-      $('console-text').textContent = consoleView(core.ccall('orvel_console_text', 'string', [], []));
-      if (virtual && state.chip) offerVirtualFlash();
-    } catch (error) {
-      addPageReason(0, 'pageFailed', [error.message || String(error)]);
-    }
+    const settings = jobSettings();
+    const started = performance.now();
+    const outcome = await (checkPrograms() ? flashBoards(boards, settings) : refuseBoards(boards));
+    state.result = { outcome, seconds: (performance.now() - started) / 1000, verified: settings.mode === '0', boards };
+    $('console-text').textContent = boards.map((board) =>
+      (boards.length > 1 ? `${text('boardName', board.number, '')}\n` : '') + board.console).join('\n');
     state.busy = false;
+    render();
+  }
+
+  async function flashBoards(boards, settings) {
+    try {
+      if (virtualMode()) await prepareVirtualChip();
+    } catch (error) {
+      addPageReason('error', 'pageFailed', [error.message || String(error)]);
+      return 'failed';
+    }
+    await Promise.all(boards.map((board) => flashBoard(board, settings)));
+    if (virtualMode() && state.chip) offerVirtualFlash();
+    return boards.every((board) => board.state === 'done') ? 'done' : 'failed';
+  }
+
+  // Programs the core refuses: no board is touched.
+  async function refuseBoards(boards) {
+    for (const board of boards) board.state = 'refused';
+    return 'refused';
+  }
+
+  // ---- the log -----------------------------------------------------------
+
+  function downloadLog() {
+    const blob = new Blob([runLog.text()], { type: 'application/x-ndjson' });
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(blob);
+    link.download = `orvel-dfu-log-${new Date().toISOString().replace(/[:.]/g, '-')}.jsonl`;
+    document.body.append(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+  }
+
+  function clearLog() {
+    if (!window.confirm(text('logClearConfirm', runLog.count))) return;
+    runLog.clear();
     render();
   }
 
@@ -333,9 +577,11 @@
     $('virtual-chip').addEventListener('change', render);
     $('connect').addEventListener('click', chooseDevice);
     $('flash').addEventListener('click', flash);
+    $('log-download').addEventListener('click', downloadLog);
+    $('log-clear').addEventListener('click', clearLog);
     document.addEventListener('dragover', (event) => {
       event.preventDefault();
-      document.body.classList.add('dragging');
+      if (!manifestMode()) document.body.classList.add('dragging');
     });
     document.addEventListener('dragleave', () => document.body.classList.remove('dragging'));
     document.addEventListener('drop', (event) => {
@@ -347,26 +593,51 @@
 
   async function watchWebHid() {
     if (!hasWebHid) {
-      addPageReason(1, 'noWebHid');
+      addPageReason('warning', 'noWebHid');
       return;
     }
-    navigator.hid.addEventListener('disconnect', (event) => {
-      transport.deviceGone(event.device);
-      if (state.chosen === event.device) state.chosen = null;
+    navigator.hid.addEventListener('disconnect', (event) => deviceLeft(event.device));
+    navigator.hid.addEventListener('connect', (event) => {
+      if (event.device.productId !== kBootloaderProductId) return;
+      addBoard(event.device);
       if (!state.busy) render();
     });
-    // A bootloader this site may already use needs no new choice.
-    const granted = await navigator.hid.getDevices();
-    state.chosen = granted.find((device) => device.productId === kBootloaderProductId) || null;
+    // Bootloaders this site may already use need no new choice. A frame
+    // whose parent did not allow WebHID is refused here.
+    let granted = [];
+    try {
+      granted = await navigator.hid.getDevices();
+    } catch (error) {
+      addPageReason('warning', 'webHidBlocked', [error.message || String(error)]);
+    }
+    for (const device of granted) {
+      if (device.productId === kBootloaderProductId) addBoard(device);
+    }
+  }
+
+  // Offline, the service worker serves the page, the core and the files of
+  // manifests fetched before; without one the page works online only.
+  function keepForOffline() {
+    if ('serviceWorker' in navigator) navigator.serviceWorker.register('sw.js').catch(() => {});
   }
 
   async function start() {
     wireControls();
     render();
+    keepForOffline();
     await watchWebHid();
-    core = await OrvelCore({ hidTransport: transport, onProgress: showProgress });
-    core.FS.mkdir('/programs');
-    core.FS.chdir('/programs');
+    try {
+      pageCore = await OrvelCoreAdapter.createBoardCore(new HidTransport());
+      state.version = pageCore.version();
+    } catch (error) {
+      addPageReason('error', 'pageFailed', [error.message || String(error)]);
+    }
+    if (manifestMode() && pageCore) {
+      await loadManifest();
+    } else if (manifestMode()) {
+      state.loadingManifest = false;
+      state.manifestFailed = true;
+    }
     render();
     document.body.dataset.ready = 'true';
   }

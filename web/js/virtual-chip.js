@@ -62,7 +62,8 @@ const VirtualChip = (() => {
           event.data = new DataView(reply.bytes.buffer);
           this.dispatchEvent(event);
         };
-        if (reply.delayMs > 0) setTimeout(deliver, reply.delayMs); else soon(deliver);
+        const delayMs = Math.max(reply.delayMs, this.chip.replyDelayMs);
+        if (delayMs > 0) setTimeout(deliver, delayMs); else soon(deliver);
       }
       if (this.chip.restarted()) this.chip.left();
     }
@@ -71,10 +72,12 @@ const VirtualChip = (() => {
   class Chip {
     // options: flashSize in bytes; flash, what it holds (erased otherwise);
     // faults as orvel-sim's --fault without the device ("read:1:silent");
-    // productId, vendorId, productName.
+    // productId, vendorId, productName; replyDelayMs, the least time each
+    // reply takes (a slower link).
     constructor(model, options) {
       this.model = model;
       this.flashSize = options.flashSize;
+      this.replyDelayMs = options.replyDelayMs || 0;
       this.id = model._chip_create(options.flashSize);
       if (options.flash) model.HEAPU8.set(options.flash, model._chip_flash(this.id));
       for (const fault of options.faults || []) {

@@ -2,6 +2,8 @@
 // Chromium, with navigator.hid replaced by the fake of fake-hid.js.
 'use strict';
 
+const assert = require('node:assert/strict');
+const crypto = require('node:crypto');
 const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
@@ -12,11 +14,20 @@ const samplesDir = path.join(__dirname, '../../samples');
 const fakeHidSource = fs.readFileSync(path.join(__dirname, 'fake-hid.js'), 'utf8');
 
 const kTypes = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css',
-                 '.wasm': 'application/wasm' };
+                 '.wasm': 'application/wasm', '.json': 'application/json', '.svg': 'image/svg+xml',
+                 '.png': 'image/png', '.webmanifest': 'application/manifest+json' };
 
+// Serves the site, and server.files (URL path -> bytes) over it: a test's
+// own manifests and files.
 function startServer() {
+  const files = new Map();
   const server = http.createServer((request, response) => {
     const urlPath = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
+    if (files.has(urlPath)) {
+      response.writeHead(200, { 'Content-Type': kTypes[path.extname(urlPath)] || 'application/octet-stream' });
+      response.end(files.get(urlPath));
+      return;
+    }
     const file = path.join(siteDir, urlPath === '/' ? 'index.html' : urlPath);
     if (!file.startsWith(siteDir) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
       response.writeHead(404).end();
@@ -25,6 +36,7 @@ function startServer() {
     response.writeHead(200, { 'Content-Type': kTypes[path.extname(file)] || 'application/octet-stream' });
     fs.createReadStream(file).pipe(response);
   });
+  server.files = files;
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
 
@@ -36,17 +48,31 @@ async function startBrowser() {
   });
 }
 
-// A page ready to use: the core module loaded. hid: options for the fake
-// navigator.hid (see fake-hid.js); locale: the browser's language.
-async function openPage(browser, server, { hid = {}, locale = 'en-US' } = {}) {
+// The stand-in for navigator.hid with these options, for addInitScript.
+function fakeHidScript(options) {
+  return `(${fakeHidSource.replace(/^\/\/.*$/gm, '')})(${JSON.stringify(options)});`;
+}
+
+// A page ready to use: the core module loaded (and the update checked, with
+// a manifest). hid: options for the fake navigator.hid (see fake-hid.js);
+// locale: the browser's language; query: the page URL's, as '?manifest=...'.
+// page.errors: uncaught errors; page.failures: requests answered with an
+// HTTP error, and the console's errors (a Content Security Policy refusal).
+async function openPage(browser, server, { hid = {}, locale = 'en-US', query = '' } = {}) {
   const context = await browser.newContext({ locale });
   const page = await context.newPage();
-  const errors = [];
-  page.on('pageerror', (error) => errors.push(error));
-  await page.addInitScript(`(${fakeHidSource.replace(/^\/\/.*$/gm, '')})(${JSON.stringify(hid)});`);
-  await page.goto(`http://127.0.0.1:${server.address().port}/`);
+  page.errors = [];
+  page.failures = [];
+  page.on('pageerror', (error) => page.errors.push(error));
+  page.on('response', (response) => {
+    if (response.status() >= 400) page.failures.push(`${response.status()} ${response.url()}`);
+  });
+  page.on('console', (message) => {
+    if (message.type() === 'error') page.failures.push(message.text());
+  });
+  await page.addInitScript(fakeHidScript(hid));
+  await page.goto(`http://127.0.0.1:${server.address().port}/${query}`);
   await page.waitForSelector('body[data-ready="true"]');
-  page.errors = errors;
   return page;
 }
 
@@ -109,7 +135,7 @@ async function chipReport(page, index = 0) {
     if (!chip) return null;
     const counts = {};
     for (const kind of ['probe', 'erase', 'start', 'data', 'read', 'restart']) counts[kind] = chip.requestCount(kind);
-    return { counts, restarted: chip.restarted(), flash: toBase64(chip.flash()) };
+    return { counts, restarted: chip.restarted(), opens: chip.opens, flash: toBase64(chip.flash()) };
 
     function toBase64(bytes) {
       let binary = '';
@@ -128,5 +154,27 @@ function flashImage(size, placements) {
   return image;
 }
 
+// The rows of the boards list: name, state, result line and reasons.
+async function boardRows(page) {
+  return page.$$eval('#boards li.board', (rows) => rows.map((row) => ({
+    name: row.querySelector('.name').textContent,
+    state: row.dataset.state,
+    result: row.querySelector('.result').textContent,
+    reasons: [...row.querySelectorAll('.reasons li')].map((item) => item.textContent),
+  })));
+}
+
+// The log as "Download log" gives it: one record per line.
+async function downloadedLog(page) {
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click('#log-download')]);
+  const text = fs.readFileSync(await download.path(), 'utf8');
+  assert.ok(text.endsWith('\n'), 'every record ends its line');
+  return { name: download.suggestedFilename(), records: text.trimEnd().split('\n').map((line) => JSON.parse(line)) };
+}
+
+function sha256(bytes) {
+  return crypto.createHash('sha256').update(bytes).digest('hex');
+}
+
 module.exports = { startServer, startBrowser, openPage, sample, pattern, addProgram, dropProgram, flashAndWait,
-                   reasonLines, chipReport, flashImage };
+                   reasonLines, chipReport, flashImage, boardRows, downloadedLog, sha256 };

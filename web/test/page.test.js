@@ -89,6 +89,8 @@ describe('a job that fails', () => {
     { name: 'the chip unplugged during the download', fault: 'data:3:unplug',
       // The third data packet carries the bytes from 0xA07C on.
       reasonNames: /0x0000A0(00|7C)/ },
+    { name: 'a chip that does not answer its probe', fault: 'probe:1:silent',
+      reasonNames: /failed the probe: no reply within 200 ms/ },
   ];
   for (const row of cases) {
     it(`${row.name}: shown with its reason, and no restart`, async () => {
@@ -102,8 +104,10 @@ describe('a job that fails', () => {
       const chip = await h.chipReport(page);
       assert.equal(chip.counts.restart, 0);
       assert.equal(chip.restarted, false);
-      // The reason names where the job stopped.
+      // The reason names where the job stopped; none names the console
+      // tool's options, which a page user has not got.
       assert.ok(reasons.some((line) => row.reasonNames.test(line.text)), JSON.stringify(reasons));
+      assert.ok(!reasons.some((line) => /(^|\s)-[wsmp] |--[a-z]|orvel-dfu /.test(line.text)), JSON.stringify(reasons));
       await page.close();
     });
   }
@@ -145,6 +149,18 @@ describe('refused before connecting', () => {
             'bootloader: its product ID is 0x1234, a bootloader\u2019s is 0xC081. Choose the bootloader.',
     }]);
     assert.equal(await page.textContent('#device'), 'No bootloader chosen yet.');
+    await page.close();
+  });
+});
+
+describe('WebHID refused to the page', () => {
+  it('says why, as in a frame without allow="hid", and the page still starts', async () => {
+    const page = await h.openPage(browser, server, { hid: { blocked: true } });
+    const refused = 'Access to the feature "hid" is disallowed by permissions policy.';
+    assert.deepEqual(await h.reasonLines(page), [{ severity: 'warning', text: `Warning: WebHID is not allowed here ` +
+      `(${refused}). A site that shows this page in a frame must allow it: <iframe allow="hid">.` }]);
+    await page.click('#connect');
+    assert.deepEqual(await h.reasonLines(page), [{ severity: 'error', text: `Error: The device chooser failed: ${refused}` }]);
     await page.close();
   });
 });
