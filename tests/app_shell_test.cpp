@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <fstream>
 #include <regex>
@@ -527,6 +530,43 @@ TEST_F(ShellJobTest, DryRunTouchesNoDevice) {
   EXPECT_TRUE(sim::VirtualHidBus::Instance().writes().empty());
   EXPECT_TRUE(sim::VirtualHidBus::Instance().device(device).trace().empty());
   EXPECT_EQ(theHidLink.device, nullptr);
+}
+
+// --read checks its file before it looks for a device: a file it could not
+// write ends it with the reason alone (no verdict, nothing on standard
+// output, status 0) and the bus untouched, where it used to read the whole
+// range first.
+TEST_F(ShellJobTest, ReadRefusesItsFileBeforeLookingForADevice) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX FIFOs, devices and the system's words in the reasons";
+#else
+  const int device = AddBootloader();
+  const std::string fifo = dir_ + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    const char* lang;
+    std::string path;
+    std::string err;
+  } cases[] = {
+      {"en_US.UTF-8", dir_ + "/nodir/out.bin",
+       "orvel-dfu: error: cannot write " + dir_ + "/nodir/out.bin: No such file or directory\n"},
+      {"en_US.UTF-8", dir_, "orvel-dfu: error: cannot write " + dir_ + ": Is a directory\n"},
+      {"en_US.UTF-8", fifo,
+       "orvel-dfu: error: cannot write " + fifo +
+           ": it is a FIFO, not a regular file; --read writes only regular files\n"},
+      {"zh_CN.UTF-8", "/dev/null", "orvel-dfu: 错误：无法写入 /dev/null：它是设备，不是普通文件；--read 只写入普通文件\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    UseLocale(c.lang);
+    EXPECT_EQ(Run({"--read", "0", "40000", c.path}, ""), 0);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(err_.str(), c.err);
+    EXPECT_EQ(sim::VirtualHidBus::Instance().enumerations(), 0);
+    EXPECT_TRUE(sim::VirtualHidBus::Instance().device(device).trace().empty());
+  }
+  unlink(fifo.c_str());
+#endif
 }
 
 // --quiet: a job's warnings stay off standard error, on the command line

@@ -213,6 +213,38 @@ TEST_F(DfuJobTest, FailureReasonsNameAddressesAndBytesInBothLanguages) {
   }
 }
 
+// A byte read back other than written is found wherever it lies in a read:
+// the first, second, a middle and the last byte of a full 62-byte chunk, and
+// the first and last of the short last one. 200 bytes at 0x1000 are read as
+// 62 + 62 + 62 + 14.
+TEST_F(DfuJobTest, DifferenceAtAnyByteOfAReadIsFound) {
+  const std::vector<uint8_t> program = Pattern(200, 5);
+  const struct {
+    uint32_t address;
+    int32_t chunk;  // bytes in the read that holds it
+  } cases[] = {{0x103E, 62}, {0x103F, 62}, {0x105C, 62}, {0x107B, 62}, {0x10BA, 14}, {0x10C7, 14}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(AddressText(c.address));
+    TearDown();
+    SetUp();
+    const int index = AddBootloader();
+    AddProgram(0x1000, program);
+    theProgramImageList.images.back().path = "app.bin";
+    ASSERT_EQ(ToolConnect(false), 1);
+    std::vector<uint8_t>& flash = Device(index).flash();
+    std::copy(program.begin(), program.end(), flash.begin() + 0x1000);
+    const uint8_t written = program[c.address - 0x1000];
+    flash[c.address] = static_cast<uint8_t>(written ^ 0x80);
+    Reasons why;
+    EXPECT_FALSE(ToolJob().VerifyStep(theProgramImageList, true, &why));
+    EXPECT_EQ(ReasonLines(why),
+              "orvel-dfu: error: verify of app.bin (0x00001000..0x000010C8) failed: first difference at " +
+                  AddressText(c.address) + ": written " + ByteText(written) + ", read " +
+                  ByteText(static_cast<uint8_t>(written ^ 0x80)) + "; 1 of the " + std::to_string(c.chunk) +
+                  " bytes read there differ\n");
+  }
+}
+
 struct FailureCase {
   const char* name;
   bool attached;

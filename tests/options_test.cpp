@@ -13,6 +13,7 @@
 #include "app/tool_state.h"
 #include "console/output.h"
 #include "console/reasons.h"
+#include "dfu/job_plan.h"
 #include "image_test_files.h"
 
 namespace {
@@ -164,6 +165,37 @@ TEST_F(DfuOptions, AcceptedWordsGiveTheirSettingsAndPrograms) {
     EXPECT_EQ(entries, expected);
     EXPECT_EQ(PlacedImages(), c.images);
     EXPECT_EQ(theProgramImageList.count(), static_cast<int32_t>(c.images.size()));
+  }
+}
+
+// Programs that touch (one ends where the next begins) are accepted in
+// either order, placed side by side, and erased as one region.
+TEST_F(DfuOptions, TouchingProgramsInEitherOrderShareOneEraseRegion) {
+  const struct {
+    std::vector<std::string> words;
+    std::vector<Placed> images;
+    Placed region;
+  } cases[] = {
+      {{"-p", "0", "@/a1000.bin", "-p", "1000", "@/b.bin"}, {{0, 0x1000}, {0x1000, 0x10}}, {0, 0x1010}},
+      {{"-p", "1000", "@/b.bin", "-p", "0", "@/a1000.bin"}, {{0, 0x1000}, {0x1000, 0x10}}, {0, 0x1010}},
+      // Inside a sector, and across one's end.
+      {{"-p", "1F00", "@/a1000.bin", "-p", "2F00", "@/b.bin"}, {{0x1F00, 0x1000}, {0x2F00, 0x10}}, {0x1F00, 0x1010}},
+      {{"-p", "2F00", "@/b.bin", "-p", "1F00", "@/a1000.bin"}, {{0x1F00, 0x1000}, {0x2F00, 0x10}}, {0x1F00, 0x1010}},
+      // Three in a row, the middle one last.
+      {{"-p", "0", "@/a1000.bin", "-p", "2000", "@/b.bin", "-p", "1000", "@/a1000.bin"},
+       {{0, 0x1000}, {0x1000, 0x1000}, {0x2000, 0x10}}, {0, 0x2010}},
+  };
+  for (const auto& c : cases) {
+    std::string trace;
+    for (const std::string& word : c.words) trace += word + " ";
+    SCOPED_TRACE(trace);
+    Reasons why;
+    ASSERT_TRUE(ParseDfuOptions(Words(c.words), OptionNameCase::Exact, &why));
+    EXPECT_EQ(Lines(why, 1), std::vector<std::string>());
+    EXPECT_EQ(PlacedImages(), c.images);
+    const std::vector<EraseRegion> regions = PlanJob(theProgramImageList.images, 0).regions;
+    ASSERT_EQ(regions.size(), 1u);
+    EXPECT_EQ((Placed{regions[0].start, regions[0].length}), c.region);
   }
 }
 

@@ -188,6 +188,30 @@ case_several_programs() {
   expect_text expected.trace actual.trace "erase and start requests"
 }
 
+# COUNT bytes that differ from one offset to the next, the same every run.
+random_bytes() {  # count seed
+  LC_ALL=C awk -v n="$1" -v seed="$2" 'BEGIN { srand(seed); for (i = 0; i < n; i++) printf "%c", int(rand() * 256) }'
+}
+
+case_large_programs() {
+  # Programs of 64 KiB and more, so that every length and address carries
+  # more than 16 bits. 1 MB: a raw program of 300 KB high up and a HEX one of
+  # 200 KB below it; 256 KB: a raw program of 200 KB.
+  random_bytes 307200 1 > high.bin
+  random_bytes 204800 2 > low.bin
+  objcopy -I binary -O ihex --change-addresses 0x10000 low.bin low.hex || fail "objcopy"
+  "$ORVEL_SIM" --size 1M --flash chip.flash -- "$ORVEL_DFU" -s 2 -p B0000 high.bin -p FFFFFFFF low.hex > out.txt
+  expect_status 1 $? "300 KB and 200 KB programs, -s 2"
+  make_flash $((1 << 20)) 0x10000 low.bin 0xB0000 high.bin
+  expect_text expected.flash chip.flash "flash after 300 KB and 200 KB programs"
+
+  rm chip.flash
+  "$ORVEL_SIM" --size 256K --flash chip.flash -- "$ORVEL_DFU" -s 0 -p 8000 low.bin > out.txt
+  expect_status 1 $? "200 KB program, -s 0"
+  make_flash $((256 << 10)) 0x8000 low.bin
+  expect_text expected.flash chip.flash "flash after a 200 KB program"
+}
+
 case_wait_late() {
   # Once restarted, the chip leaves its bootloader: a second job finds nothing.
   "$ORVEL_SIM" --appear-after 1500 --flash chip.flash --trace trace.txt -- \
@@ -340,6 +364,29 @@ case_closed_output() {
   expect_text expected.out head.out "what the reader got"
   make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
   expect_text expected.flash chip.flash "flash after the job"
+}
+
+case_closed_streams() {
+  # Started with standard input, output and error closed, neither program
+  # lets a device, a socket or a file take their numbers: orvel-sim (and the
+  # job under it), then the job alone.
+  local run
+  for run in orvel-sim orvel-dfu; do
+    rm -f chip.flash status.txt
+    if [ $run = orvel-sim ]; then
+      # What orvel-sim itself holds there, as the command's parent.
+      "$ORVEL_SIM" --flash chip.flash -- sh -c "readlink /proc/\$PPID/fd/0 /proc/\$PPID/fd/1 /proc/\$PPID/fd/2 > fds.txt
+        '$ORVEL_DFU' -p 8000 blinky.bin; echo \$? > status.txt" <&- >&- 2>&-
+      printf '/dev/null\n/dev/null\n/dev/null\n' > expected.fds
+      expect_text expected.fds fds.txt "orvel-sim's standard streams"
+    else
+      "$ORVEL_SIM" --flash chip.flash -- sh -c "'$ORVEL_DFU' -p 8000 blinky.bin <&- >&- 2>&-; echo \$? > status.txt"
+    fi
+    expect_status 0 $? "orvel-sim, $run started with 0, 1 and 2 closed"
+    expect_status 1 "$(cat status.txt 2> /dev/null)" "the job, $run started with 0, 1 and 2 closed"
+    make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+    expect_text expected.flash chip.flash "flash after the job, $run started with 0, 1 and 2 closed"
+  done
 }
 
 case_no_access() {
@@ -556,6 +603,27 @@ case_read_back() {
   expect_text expected.out actual.out "console output of a failed --read"
   echo "orvel-dfu: error: reading 62 bytes at 0x00008972 failed: no reply within 1000 ms" > expected.err
   expect_text expected.err old.err "why the read failed"
+}
+
+case_read_file() {
+  # The file is checked before any device is looked for.
+  "$ORVEL_SIM" --trace trace.txt -- "$ORVEL_DFU" --read 0 40000 nodir/out.bin > out.txt 2> err.txt
+  expect_status 0 $? "--read into a missing folder"
+  [ ! -s out.txt ] || fail "standard output of a refused --read: $(cat out.txt)"
+  [ ! -s trace.txt ] || fail "a refused --read reached the device: $(head -1 trace.txt)"
+  echo "orvel-dfu: error: cannot write nodir/out.bin: No such file or directory" > expected.err
+  expect_text expected.err err.txt "why --read was refused"
+
+  # SIGTERM while a read waits for a late reply: the new file made beside
+  # back.bin goes with the process, and back.bin stays as it was.
+  printf 'old' > back.bin
+  "$ORVEL_SIM" --fault 0:read:1:delay=900 -- sh -c "
+    '$ORVEL_DFU' --read 8000 100 back.bin > out.txt 2> err.txt & job=\$!
+    sleep 0.4; ls back.bin.tmp-* > during.txt 2> /dev/null; kill -TERM \$job; wait \$job; echo \$? > status.txt"
+  expect_status 143 "$(cat status.txt)" "--read ended by SIGTERM"
+  [ "$(wc -l < during.txt)" = 1 ] || fail "no new file beside back.bin while reading: $(ls | tr '\n' ' ')"
+  [ -z "$(ls | grep '^back\.bin\.tmp')" ] || fail "left behind: $(ls | grep '^back\.bin\.tmp')"
+  [ "$(cat back.bin)" = old ] || fail "back.bin changed"
 }
 
 case_verify_only() {
