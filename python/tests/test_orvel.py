@@ -76,8 +76,8 @@ def test_device_failure_raises_with_the_address(capfd):
         orvel.flash([(pattern(0x2000, 3), 0xA000)], device="ORVEL-SIM-3")
     assert failure.value.status == "failed"
     assert str(failure.value) == (
-        "download of (bytes) (0x0000A000..0x0000C000) failed at 0x0000A49A: wrong reply: "
-        "expected 1A 70 / 1A 71, received 1A 00")
+        "download of (bytes) (0x0000A000..0x0000C000) failed at 0x0000A49A: the bootloader did not accept "
+        "the data: expected 1A 70 or 1A 71, received 1A 00")
     assert failure.value.reasons[0][0] == "error"
     assert capfd.readouterr() == ("", "")  # the library writes nothing itself
 
