@@ -221,6 +221,7 @@ struct FailureCase {
   const char* jobSeconds;  // in the verdict
   std::string loggedEnd;   // LogMode on
   std::string reasons;     // on standard error; PATH stands for the program's file
+  std::string next;        // the console's note after them, the next step
 };
 
 // One program of 0x1F40 bytes at 0xA000: 130 packets each way; the 65th
@@ -243,47 +244,63 @@ TEST_F(DfuJobTest, EveryFailureEndsTheJobWithoutARestart) {
   char flipped[96];
   std::snprintf(flipped, sizeof flipped, "written 0x%02X, read 0x%02X", program[0x7C],
                 program[0x7C] ^ 1);
+  const std::string note = "orvel-dfu: note: next: ";
+  const std::string noReply =
+      note + "check the USB cable, put the chip back into its bootloader, then run the same command again\n";
+  const std::string outOfStep =
+      note + "put the chip back into its bootloader (reset it into the bootloader), then run the same command again\n";
   const std::vector<FailureCase> cases = {
       {"no device", false, std::nullopt, "", "0.600",
        ">> Enter DFU\n>> Querying USB device connections\n>>: No connected device found!\n",
        error + "no bootloader found: no USB HID interface with product ID 0xC081 is attached\n"
-               "orvel-dfu: note: to wait until the chip's bootloader attaches, add -w 1\n"},
+               "orvel-dfu: note: to wait until the chip's bootloader attaches, add -w 1\n",
+       ""},
       {"erase echo wrong", true, sim::Fault{RequestKind::Erase, 1, FaultEffect::Wrong, 0}, "",
        "0.000", eraseArea + failed + "0.000s, 0.000s)\n",
-       erasing + "wrong reply: expected 1A 64 00 A0 00 00 02 00, received 1A 00 00 A0 00 00 02 00\n"},
+       erasing + "the bootloader's reply was not the echo of the request: expected 1A 64 00 A0 00 00 02 00, "
+                 "received 1A 00 00 A0 00 00 02 00\n",
+       outOfStep},
       {"erase time-out", true, sim::Fault{RequestKind::Erase, 1, FaultEffect::Silent, 0}, "",
-       "4.000", eraseArea + failed + "4.000s, 4.000s)\n", erasing + "no reply within 4000 ms\n"},
+       "4.000", eraseArea + failed + "4.000s, 4.000s)\n", erasing + "no reply within 4000 ms\n", noReply},
       {"start echo wrong", true, sim::Fault{RequestKind::Start, 1, FaultEffect::Wrong, 0},
        "\r>>: 0%", "0.000",
        ">> : Download (0x0000A000 - 0x00001F40 )\n" + failed + "0.000s, 0.000s)\n",
-       error + "starting the download of PATH (0x0000A000..0x0000BF40) failed: wrong reply: "
-               "expected 1A 61 00 A0 00 00 40 1F 00 00, received 1A 00 00 A0 00 00 40 1F 00 00\n"},
+       error + "starting the download of PATH (0x0000A000..0x0000BF40) failed: the bootloader's reply was not "
+               "the echo of the request: expected 1A 61 00 A0 00 00 40 1F 00 00, received 1A 00 00 A0 00 00 40 1F "
+               "00 00\n",
+       outOfStep},
       {"data acknowledgement wrong", true, sim::Fault{RequestKind::Data, 65, FaultEffect::Wrong, 0},
        "\r>>: 25%\r>>: 25%\n", "0.000",
        download + "50%" + download + "50%\n" + failed + "0.000s, 0.000s)\n",
-       downloading + "0x0000AF80: wrong reply: expected 1A 70 / 1A 71, received 1A 00\n"},
+       downloading + "0x0000AF80: the bootloader did not accept the data: expected 1A 70 or 1A 71, received "
+                     "1A 00\n",
+       outOfStep},
       {"data time-out", true, sim::Fault{RequestKind::Data, 65, FaultEffect::Silent, 0},
        "\r>>: 25%\r>>: 25%\n", "1.000",
        download + "50%" + download + "50%\n" + failed + "1.000s, 1.000s)\n",
-       downloading + "0x0000AF80: no reply within 1000 ms\n"},
+       downloading + "0x0000AF80: no reply within 1000 ms\n", noReply},
       {"device unplugged", true, sim::Fault{RequestKind::Data, 65, FaultEffect::Unplug, 0},
        "\r>>: 25%\r>>: 25%\n", "0.000",
        download + "50%" + download + "50%\n" + failed + "0.000s, 0.000s)\n",
-       downloading + "0x0000AF80: the device is gone: writing to it failed (No such device)\n"},
+       downloading + "0x0000AF80: the device is gone: writing to it failed (No such device)\n",
+       note + "the chip left the USB bus; check the USB cable, put the chip back into its bootloader, then run "
+              "the same command again\n"},
       {"read reply wrong", true, sim::Fault{RequestKind::Read, 1, FaultEffect::Wrong, 0},
        "\r>>: 50%\r>>: 50%\n", "0.000",
        verify + "0%" + verify + "0%\n" + failed + "0.000s, 0.000s)\n",
-       verifying + "reading 62 bytes at 0x0000A000 failed: wrong reply: expected 1A 60, "
-                   "received 1A 61\n"},
+       verifying + "reading 62 bytes at 0x0000A000 failed: the bootloader's reply was not the flash data asked "
+                   "for: expected 1A 60, received 1A 61\n",
+       outOfStep},
       {"read data differ", true, sim::Fault{RequestKind::Read, 3, FaultEffect::Flip, 0},
        "\r>>: 51%\r>>: 51%\n", "0.000",
        verify + "2%" + verify + "2%\n" + failed + "0.000s, 0.000s)\n",
-       verifying + "first difference at 0x0000A07C: " + flipped +
-           "; 1 of the 62 bytes read there differ\n"},
+       verifying + "first difference at 0x0000A07C: " + flipped + "; 1 of the 62 bytes read there differ\n",
+       note + "run the same command again; if the same address differs again, the chip's flash there may be "
+              "faulty\n"},
       {"read time-out", true, sim::Fault{RequestKind::Read, 1, FaultEffect::Silent, 0},
        "\r>>: 50%\r>>: 50%\n", "1.000",
        verify + "0%" + verify + "0%\n" + failed + "1.000s, 1.000s)\n",
-       verifying + "reading 62 bytes at 0x0000A000 failed: no reply within 1000 ms\n"},
+       verifying + "reading 62 bytes at 0x0000A000 failed: no reply within 1000 ms\n", noReply},
   };
   image_test::TempDir dir;
   const std::string path = dir.Write("app.bin", program);
@@ -315,7 +332,7 @@ TEST_F(DfuJobTest, EveryFailureEndsTheJobWithoutARestart) {
         EXPECT_EQ(theHidLink.device, nullptr);  // closed after the verdict
         // A progress line left open ends before the first reason.
         const std::string lineEnd = EndsWith(c.quietEnd, "%") ? "\n" : "";
-        EXPECT_EQ(errors.str(), lineEnd + reasons);
+        EXPECT_EQ(errors.str(), lineEnd + reasons + c.next);
       }
       if (index >= 0) {
         EXPECT_EQ(CountRequests(index, sim::RequestKind::Restart), 0);

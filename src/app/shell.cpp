@@ -87,7 +87,7 @@ std::vector<std::string> SplitWords(const std::string& line) {
   return words;
 }
 
-int RunShell(std::istream& input) {
+RunOutcome RunShell(std::istream& input) {
   PrintVersionLine();
   PrintHelp();
   LogMode = true;
@@ -95,10 +95,10 @@ int RunShell(std::istream& input) {
   for (;;) {
     ConsoleOut() << kMessagePrefix << std::flush;
     // The end of the input ends the shell as `exit` does.
-    if (!ReadLine(input, line)) return 0;
+    if (!ReadLine(input, line)) return RunOutcome::Ended;
     switch (RunShellCommand(line)) {
       case ShellStep::Exit:
-        return 0;
+        return RunOutcome::Ended;
       case ShellStep::RunJob:
         return RunJobToEnd();
       case ShellStep::Continue:
