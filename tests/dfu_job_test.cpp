@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -338,6 +340,93 @@ TEST_F(DfuJobTest, EveryFailureEndsTheJobWithoutARestart) {
         EXPECT_EQ(CountRequests(index, sim::RequestKind::Restart), 0);
         EXPECT_FALSE(Device(index).restarted());
       }
+    }
+  }
+}
+
+// The process clock of a test, which sets the stop flag, as Ctrl+C does,
+// once the console shows a text: the job then stops before its next packet.
+class StopWhenShown : public TickSource {
+ public:
+  StopWhenShown(TickSource& clock, const std::ostringstream& console, std::string text, std::atomic<bool>& stop)
+      : clock_(clock), console_(console), text_(std::move(text)), stop_(stop) {}
+  int32_t Now() override {
+    if (console_.str().find(text_) != std::string::npos) stop_ = true;
+    return clock_.Now();
+  }
+  void Sleep(int32_t ms) override { clock_.Sleep(ms); }
+
+ private:
+  TickSource& clock_;
+  const std::ostringstream& console_;
+  std::string text_;
+  std::atomic<bool>& stop_;
+};
+
+// A stop ends the progress line, sends nothing more and no restart, and the
+// console says where it stopped and what running the command again does;
+// the outcome is a failed job's.
+TEST_F(DfuJobTest, StopEndsTheLineAndSaysHowToFinishTheWork) {
+  struct StopCase {
+    const char* name;
+    std::vector<std::string> words;  // PATH: the program; FILE: a file to read into
+    std::string shown;               // the stop comes once this is on the console
+    sim::RequestKind stoppedIn;      // its requests tell the address
+    std::string reason;              // ADDR: 0xA000 + 62 for every request of stoppedIn
+    std::string note;
+  };
+  const std::string note = "orvel-dfu: note: ";
+  const std::vector<StopCase> cases = {
+      {"while looking for the bootloader", {"-p", "a000", "PATH"}, "", sim::RequestKind::Probe,
+       "stopped while looking for the bootloader", note + "nothing was erased or written\n"},
+      {"downloading", {"-p", "a000", "PATH"}, "\r>>: 10%", sim::RequestKind::Data,
+       "download of PATH (0x0000A000..0x0000BF40) stopped at ADDR",
+       note + "the chip stays in its bootloader with an incomplete program; running the same command again "
+              "finishes the work\n"},
+      {"reading back", {"-p", "a000", "PATH"}, "\r>>: 60%", sim::RequestKind::Read,
+       "verify of PATH (0x0000A000..0x0000BF40) failed: stopped at ADDR",
+       note + "the chip stays in its bootloader; its program is written but the job did not finish; running the "
+              "same command again finishes the work\n"},
+      {"reading into a file", {"--read", "a000", "1f40", "FILE"}, "\r>>: 50%", sim::RequestKind::Read,
+       "stopped at ADDR",
+       note + "the chip stays in its bootloader, unchanged, and no file was written; running the same command "
+              "again reads it anew\n"},
+  };
+  image_test::TempDir dir;
+  const std::string path = dir.Write("app.bin", Pattern(0x1F40, 7));
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    LogMode = false;
+    const bool attached = !c.shown.empty();
+    const int index = attached ? AddBootloader() : -1;
+    std::atomic<bool> stop{!attached};
+    StopWhenShown stopper(clock, console, c.shown, stop);
+    SetTickSource(&stopper);
+    std::vector<std::string> words;
+    for (const std::string& word : c.words) {
+      words.push_back(Replaced(Replaced(word, "PATH", path), "FILE", path + ".read"));
+    }
+    ParseDfuOptions(words);
+    Reasons why;
+    std::vector<uint8_t> bytes;
+    const bool done = theDfuSettings.action == DfuAction::Read
+                          ? ToolJob(&stop).Read(theDfuSettings, 0xA000, 0x1F40, bytes, &why)
+                          : ToolJob(&stop).Run(theDfuSettings, theProgramImageList, &why);
+    EXPECT_EQ(EndWithVerdict(done, why, "done", "stopped"), RunOutcome::Failed);
+    SetTickSource(&clock);
+
+    const int sent = attached ? CountRequests(index, c.stoppedIn) : 0;
+    const std::string stoppedAt = AddressText(0xA000 + 62 * static_cast<uint32_t>(sent));
+    EXPECT_EQ(errors.str(), "orvel-dfu: error: " + Replaced(Replaced(c.reason, "PATH", path), "ADDR", stoppedAt) +
+                                "\n" + c.note);
+    // The line ends where it stood, and the verdict has a line of its own.
+    if (attached) {
+      EXPECT_TRUE(std::regex_search(console.str(), std::regex("\r>>: [0-9]+%\n>> stopped \\(")))
+          << console.str();
+      EXPECT_EQ(CountRequests(index, sim::RequestKind::Restart), 0);
+      EXPECT_GT(sent, 0);
     }
   }
 }

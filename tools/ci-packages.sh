@@ -117,6 +117,7 @@ check "udev rule in /usr/lib/udev/rules.d" rule_installed
 check "completion: options" completion_offers -p orvel-dfu -
 check "completion: file names after -p ADDR" completion_offers app.hex orvel-dfu -p A000 ''
 check "completion: file names after --read ADDR LENGTH" completion_offers data.bin orvel-dfu --read 0 1000 ''
+check "completion: --progress styles" completion_offers rich orvel-dfu --progress ''
 check "completion: orvel-sim's --size values" completion_offers 512K orvel-sim --size ''
 check "orvel-sim and orvel-dfu from /usr/bin flash a virtual chip" flashes_a_virtual_chip
 check "orvel-sim --no-access refuses opening a node" refuses_access

@@ -603,6 +603,55 @@ case_verify_only() {
   expect_text expected.err err.txt "the first difference"
 }
 
+case_interrupt() {
+  # Ctrl+C while downloading, each reply held back 10 ms: the job stops at its
+  # next packet, ends its line, says where and what to do, sends no restart.
+  # (sh runs the tool in the foreground: a background job would ignore SIGINT.)
+  "$ORVEL_SIM" --latency 10000 --trace trace.txt -- sh -c "
+    (i=0; until grep -q '>>: [1-9]' out.txt 2> /dev/null || [ \$i -ge 300 ]; do sleep 0.05; i=\$((i + 1)); done
+     kill -INT \$\$) &
+    exec '$ORVEL_DFU' -p 8000 blinky.bin > out.txt 2> err.txt"
+  expect_status 0 $? "a job stopped with Ctrl+C"
+  tr '\r' '\n' < out.txt | tail -n 2 | mask_times > actual.out
+  grep -qE '^>>: [0-9]+%$' actual.out && [ "$(tail -n 1 actual.out)" = ">> DFU failed! (T.TTTs)" ] ||
+    fail "no ended progress line and verdict: $(cat actual.out)"
+  local sent
+  sent=$(grep -c ' data ' trace.txt)
+  {
+    echo "orvel-dfu: error: download of blinky.bin (0x00008000..0x00009C40) stopped at $(hex8 $((BLINKY_ADDR + 62 * sent)))"
+    echo "orvel-dfu: note: the chip stays in its bootloader with an incomplete program; running the same command again finishes the work"
+  } > expected.err
+  expect_text expected.err err.txt "what a stop says"
+  ! grep -q restart trace.txt || fail "a restart was sent after Ctrl+C"
+
+  # A second Ctrl+C ends the tool at once, even in the middle of a long erase.
+  printf 'dfu -p 8000 blinky.bin\n' > commands.txt
+  "$ORVEL_SIM" --fault 0:erase:1:delay=5000 -- sh -c "
+    (i=0; until grep -q 'Erase the Flash area' out.txt 2> /dev/null || [ \$i -ge 300 ]; do
+       sleep 0.05; i=\$((i + 1)); done
+     kill -INT \$\$; sleep 0.2; kill -INT \$\$) &
+    exec '$ORVEL_DFU' < commands.txt > out.txt 2> err.txt"
+  expect_status 130 $? "a second Ctrl+C"
+}
+
+case_scripts() {
+  # The usual statuses and nothing but the verdict on standard output.
+  "$ORVEL_SIM" -- "$ORVEL_DFU" --posix-exit --progress=none -p 8000 blinky.bin > out.txt 2> err.txt
+  expect_status 0 $? "--posix-exit, a flashed chip"
+  echo ">> DFU success! (T.TTTs)" > expected.out
+  mask_times < out.txt > actual.out
+  expect_text expected.out actual.out "standard output with --progress=none"
+  [ ! -s err.txt ] || fail "standard error with --progress=none: $(cat err.txt)"
+  # A typo with input that never ends: the reasons and status 2, no prompt.
+  mkfifo input
+  exec 3<> input
+  timeout 10 "$ORVEL_DFU" --posix-exit -P 8000 blinky.bin <&3 > out.txt 2> err.txt
+  expect_status 2 $? "--posix-exit, a command line with a typo"
+  exec 3>&-
+  [ ! -s out.txt ] || fail "the shell opened: $(head -c 80 out.txt)"
+  grep -q "^orvel-dfu: error: no program given" err.txt || fail "no reason: $(cat err.txt)"
+}
+
 fn="case_${case_name}"
 declare -F "$fn" > /dev/null || { echo "unknown case $case_name"; exit 2; }
 "$fn"
