@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/console_observer.h"
 #include "console/reasons.h"
 #include "dfu/connect.h"
 #include "image_test_files.h"
@@ -379,6 +380,10 @@ TEST_F(DfuJobTest, StopEndsTheLineAndSaysHowToFinishTheWork) {
   const std::vector<StopCase> cases = {
       {"while looking for the bootloader", {"-p", "a000", "PATH"}, "", sim::RequestKind::Probe,
        "stopped while looking for the bootloader", note + "nothing was erased or written\n"},
+      {"before the first packet", {"-p", "a000", "PATH"}, "\r>>: 0%", sim::RequestKind::Data,
+       "download of PATH (0x0000A000..0x0000BF40) stopped at ADDR",
+       note + "the chip stays in its bootloader with an incomplete program; running the same command again "
+              "finishes the work\n"},
       {"downloading", {"-p", "a000", "PATH"}, "\r>>: 10%", sim::RequestKind::Data,
        "download of PATH (0x0000A000..0x0000BF40) stopped at ADDR",
        note + "the chip stays in its bootloader with an incomplete program; running the same command again "
@@ -426,9 +431,34 @@ TEST_F(DfuJobTest, StopEndsTheLineAndSaysHowToFinishTheWork) {
       EXPECT_TRUE(std::regex_search(console.str(), std::regex("\r>>: [0-9]+%\n>> stopped \\(")))
           << console.str();
       EXPECT_EQ(CountRequests(index, sim::RequestKind::Restart), 0);
-      EXPECT_GT(sent, 0);
     }
   }
+}
+
+// The rich view on a terminal beside LogMode's lines, both on one screen:
+// its line is taken away before each line of standard output, and the
+// erase message's line, which stays open while erasing, is left alone.
+TEST_F(DfuJobTest, RichViewMakesRoomForTheLinesOfLogMode) {
+  AddBootloader();
+  AddProgram(0xA000, Pattern(0x1F40, 3));
+  ConsoleJobObserver observer;
+  observer.SetProgressStyle(ProgressStyle::Rich, &console, true);
+  DfuSettings settings;
+  ASSERT_TRUE(DfuJob(JobContext{theHidLink, theDeviceSearch, ProcessTicks(), observer})
+                  .Run(settings, theProgramImageList));
+  const std::string screen = console.str();
+  EXPECT_NE(screen.find(">> : Erase the Flash area (0x0000A000 - 0x00001F40 )>> : Successful execution!"),
+            std::string::npos)
+      << screen;
+  EXPECT_NE(screen.find("\rdownload: 8000 of 8000 bytes (100%)"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("\rdownload: 8000 of 8000 bytes (100%)\n"), std::string::npos) << screen;
+  for (size_t at = screen.find(">> "); at != std::string::npos; at = screen.find(">> ", at + 3)) {
+    if (at == 0 || screen.compare(at - 2, 2, " )") == 0) continue;
+    EXPECT_TRUE(screen[at - 1] == '\n' || screen.compare(at - 2, 2, " \r") == 0)
+        << "a line of standard output behind the view at " << at << ":\n" << screen;
+  }
+  // Nothing of the view is left on the line of the verdict, which follows.
+  EXPECT_EQ(screen.back(), '\n');
 }
 
 // Three programs: raw at 0, HEX at its own address 0x12000, raw at 0x30080
