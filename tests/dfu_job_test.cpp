@@ -370,7 +370,6 @@ class StopWhenShown : public TickSource {
 TEST_F(DfuJobTest, StopEndsTheLineAndSaysHowToFinishTheWork) {
   struct StopCase {
     const char* name;
-    std::vector<std::string> words;  // PATH: the program; FILE: a file to read into
     std::string shown;               // the stop comes once this is on the console
     sim::RequestKind stoppedIn;      // its requests tell the address
     std::string reason;              // ADDR: 0xA000 + 62 for every request of stoppedIn
@@ -378,24 +377,20 @@ TEST_F(DfuJobTest, StopEndsTheLineAndSaysHowToFinishTheWork) {
   };
   const std::string note = "orvel-dfu: note: ";
   const std::vector<StopCase> cases = {
-      {"while looking for the bootloader", {"-p", "a000", "PATH"}, "", sim::RequestKind::Probe,
+      {"while looking for the bootloader", "", sim::RequestKind::Probe,
        "stopped while looking for the bootloader", note + "nothing was erased or written\n"},
-      {"before the first packet", {"-p", "a000", "PATH"}, "\r>>: 0%", sim::RequestKind::Data,
+      {"before the first packet", "\r>>: 0%", sim::RequestKind::Data,
        "download of PATH (0x0000A000..0x0000BF40) stopped at ADDR",
        note + "the chip stays in its bootloader with an incomplete program; running the same command again "
               "finishes the work\n"},
-      {"downloading", {"-p", "a000", "PATH"}, "\r>>: 10%", sim::RequestKind::Data,
+      {"downloading", "\r>>: 10%", sim::RequestKind::Data,
        "download of PATH (0x0000A000..0x0000BF40) stopped at ADDR",
        note + "the chip stays in its bootloader with an incomplete program; running the same command again "
               "finishes the work\n"},
-      {"reading back", {"-p", "a000", "PATH"}, "\r>>: 60%", sim::RequestKind::Read,
+      {"reading back", "\r>>: 60%", sim::RequestKind::Read,
        "verify of PATH (0x0000A000..0x0000BF40) failed: stopped at ADDR",
        note + "the chip stays in its bootloader; its program is written but the job did not finish; running the "
               "same command again finishes the work\n"},
-      {"reading into a file", {"--read", "a000", "1f40", "FILE"}, "\r>>: 50%", sim::RequestKind::Read,
-       "stopped at ADDR",
-       note + "the chip stays in its bootloader, unchanged, and no file was written; running the same command "
-              "again reads it anew\n"},
   };
   image_test::TempDir dir;
   const std::string path = dir.Write("app.bin", Pattern(0x1F40, 7));
@@ -409,16 +404,9 @@ TEST_F(DfuJobTest, StopEndsTheLineAndSaysHowToFinishTheWork) {
     std::atomic<bool> stop{!attached};
     StopWhenShown stopper(clock, console, c.shown, stop);
     SetTickSource(&stopper);
-    std::vector<std::string> words;
-    for (const std::string& word : c.words) {
-      words.push_back(Replaced(Replaced(word, "PATH", path), "FILE", path + ".read"));
-    }
-    ParseDfuOptions(words);
+    ASSERT_TRUE(ParseDfuOptions({"-p", "a000", path}));
     Reasons why;
-    std::vector<uint8_t> bytes;
-    const bool done = theDfuSettings.action == DfuAction::Read
-                          ? ToolJob(&stop).Read(theDfuSettings, 0xA000, 0x1F40, bytes, &why)
-                          : ToolJob(&stop).Run(theDfuSettings, theProgramImageList, &why);
+    const bool done = ToolJob(&stop).Run(theDfuSettings, theProgramImageList, &why);
     EXPECT_EQ(EndWithVerdict(done, why, "done", "stopped"), RunOutcome::Failed);
     SetTickSource(&clock);
 

@@ -623,25 +623,9 @@ case_interrupt() {
   } > expected.err
   expect_text expected.err err.txt "what a stop says"
   ! grep -q restart trace.txt || fail "a restart was sent after Ctrl+C"
-
-  # A second Ctrl+C ends the tool at once, even in the middle of a long erase.
-  printf 'dfu -p 8000 blinky.bin\n' > commands.txt
-  "$ORVEL_SIM" --fault 0:erase:1:delay=5000 -- sh -c "
-    (i=0; until grep -q 'Erase the Flash area' out.txt 2> /dev/null || [ \$i -ge 300 ]; do
-       sleep 0.05; i=\$((i + 1)); done
-     kill -INT \$\$; sleep 0.2; kill -INT \$\$) &
-    exec '$ORVEL_DFU' < commands.txt > out.txt 2> err.txt"
-  expect_status 130 $? "a second Ctrl+C"
 }
 
 case_scripts() {
-  # The usual statuses and nothing but the verdict on standard output.
-  "$ORVEL_SIM" -- "$ORVEL_DFU" --posix-exit --progress=none -p 8000 blinky.bin > out.txt 2> err.txt
-  expect_status 0 $? "--posix-exit, a flashed chip"
-  echo ">> DFU success! (T.TTTs)" > expected.out
-  mask_times < out.txt > actual.out
-  expect_text expected.out actual.out "standard output with --progress=none"
-  [ ! -s err.txt ] || fail "standard error with --progress=none: $(cat err.txt)"
   # A typo with input that never ends: the reasons and status 2, no prompt.
   mkfifo input
   exec 3<> input
