@@ -1,5 +1,6 @@
 #include "options/dfu_options.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -170,7 +171,8 @@ bool HasWarningSince(const Reasons& reasons, size_t from) {
 // refused the words, a note says why they were. True when there was one.
 bool HoldToStrict(const DfuSettings& settings, Reasons& reasons, size_t from) {
   if (!settings.strict || !HasWarningSince(reasons, from)) return false;
-  const bool refusedAnyway = HasError(Reasons(reasons.begin() + static_cast<std::ptrdiff_t>(from), reasons.end()));
+  const bool refusedAnyway = std::any_of(reasons.begin() + static_cast<std::ptrdiff_t>(from), reasons.end(),
+                                         [](const Reason& reason) { return reason.severity == Severity::Error; });
   for (size_t i = from; i < reasons.size(); ++i) {
     if (reasons[i].severity == Severity::Warning) reasons[i].severity = Severity::Error;
   }
