@@ -182,6 +182,8 @@ void ConsoleJobObserver::StepFinished(JobStep step, bool ok) {
 
 void ConsoleJobObserver::JobFinished(JobKind /*kind*/, bool ok) {
   if (rich_) rich_->EndLine();
+  // The view writes into the stream of its job, which need not outlive it.
+  rich_.reset();
   if (ok && !LogMode && ShowsPercent()) ShowOverallProgress(100, 100, true);
 }
 

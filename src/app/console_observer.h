@@ -49,8 +49,6 @@ class ConsoleJobObserver : public JobObserver {
   // With LogMode on, a line of standard output follows: the rich view's
   // line goes first.
   void MakeRoomForLine();
-  // The rich view, while a job that uses it runs.
-  RichProgressView* Rich() { return rich_.get(); }
 
   ProgressStyle style_ = ProgressStyle::Percent;
   std::ostream* richOut_ = nullptr;
