@@ -23,11 +23,20 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 #endif
+
+#include <atomic>
+#include <thread>
 
 #include "other_process.h"
 #include "platform/locale_names.h"
 #include "platform/platform.h"
+#include "platform/terminal.h"
 #include "platform/ticks.h"
 #include "portable.h"
 
@@ -674,6 +683,53 @@ TEST(PlatformTest, SleepsLastAtLeastTheirTime) {
     EXPECT_GE(elapsed, std::max(ms, 0)) << ms;
   }
 }
+
+#ifndef _WIN32
+
+// Runs body in a child process: its exit status, or 128 + the signal that
+// ended it.
+template <typename Body>
+int InChild(Body body) {
+  const pid_t child = fork();
+  if (child == 0) _exit(body());
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+// While caught, SIGINT and SIGTERM set the flag and interrupt nothing the
+// catching thread does (a sleep would end early, with EINTR); a second one
+// ends the process by that signal; a signal the process ignores stays
+// ignored.
+TEST(StopSignalsTest, FirstSetsTheFlagSecondEndsTheProcess) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    std::atomic<bool> stop{false};
+    platform::CatchStopSignals(stop);
+    std::thread sender([signal] {
+      usleep(20 * 1000);
+      kill(getpid(), signal);
+    });
+    const timespec sleep{0, 300L * 1000 * 1000};
+    EXPECT_EQ(nanosleep(&sleep, nullptr), 0);
+    sender.join();
+    platform::ReleaseStopSignals();
+    EXPECT_TRUE(stop) << signal;
+  }
+  const auto twice = [](bool ignored) {
+    if (ignored) signal(SIGINT, SIG_IGN);
+    std::atomic<bool> stop{false};
+    platform::CatchStopSignals(stop);
+    for (int i = 0; i < 2; ++i) {
+      kill(getpid(), SIGINT);
+      usleep(200 * 1000);
+    }
+    return stop ? 1 : 0;
+  };
+  EXPECT_EQ(InChild([&] { return twice(false); }), 128 + SIGINT);
+  EXPECT_EQ(InChild([&] { return twice(true); }), 0);
+}
+
+#endif
 
 #ifdef _WIN32
 

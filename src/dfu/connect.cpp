@@ -286,6 +286,7 @@ void AddChoiceNote(Reasons* why, const DeviceSearch& search, const DeviceEntry& 
 
 void AddCancelled(Reasons* why) {
   AddError(why, "stopped while looking for the bootloader", "在查找 bootloader 时被中止");
+  TagLastReason(why, ReasonKind::Stopped);
 }
 
 }  // namespace
