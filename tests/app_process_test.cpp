@@ -379,6 +379,50 @@ TEST(AppProcessTest, ActionsEndWithTheirOwnStatus) {
   rmdir(dir);
 }
 
+// Every action that is refused, for a bad value, an unknown word or a file
+// it cannot use, ends with status 0 and nothing on standard output, whatever
+// status it gives when it runs; why goes to standard error.
+TEST(AppProcessTest, RefusedActionsEndWithStatusZeroAndNothingOnStandardOutput) {
+#ifdef _WIN32
+  GTEST_SKIP() << kLocaleFromLang;
+#endif
+  std::string dir = TempFolderPattern("orvel-app-refused");
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  const std::string app = dir + "/app.bin";
+  std::ofstream(app, std::ios::binary) << std::string(300, '\x5A');
+  const std::string out = dir + "/out.bin";
+  const std::string missing = dir + "/nosuch.bin";
+  const std::vector<std::vector<std::string>> cases = {
+      {"--dry-run", "-s", "3", "-p", "0", app},
+      {"--dry-run", "--frobnicate", "-p", "0", app},
+      {"--dry-run", "-p", "0", missing},
+      {"--verify-only", "-m", "x", "-p", "0", app},
+      {"--verify-only", "-p", "0", app, "--frobnicate"},
+      {"--verify-only", "-p", "0", missing},
+      {"--read", "0", "0", out},
+      {"--read", "0", "10", out, "-w", "x"},
+      {"--read", "0", "10", out, "--frobnicate"},
+      {"--read", "0", "10", dir + "/nodir/out.bin"},
+      {"--list", "-s", "3"},
+      {"--list", "--frobnicate"},
+      {"--help", "-w", "x"},
+      {"--help", "--frobnicate"},
+      {"--version", "-s", "3"},
+      {"--version", "--frobnicate"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    std::string line;
+    for (const std::string& arg : args) line += arg + " ";
+    SCOPED_TRACE(line);
+    const ProcessResult result = RunTool(args, "help\n", {"LANG=en_US.UTF-8"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.errors.rfind("orvel-dfu: error: ", 0), 0u) << result.errors;
+  }
+  EXPECT_NE(access(out.c_str(), F_OK), 0) << "a refused --read made its file";
+  std::filesystem::remove_all(dir);
+}
+
 // No bootloader is attached where the tests run: a one-shot job that does
 // not wait fails after one attempt.
 TEST(AppProcessTest, OneShotJobWithoutDeviceFails) {

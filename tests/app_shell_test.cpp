@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <fstream>
 #include <regex>
@@ -242,6 +245,31 @@ TEST_F(ShellTest, CommandLineThatDoesNotParseOpensTheShell) {
   }
 }
 
+// A script's command line that does not parse: with --strict or
+// --posix-exit the reasons end the tool, and no prompt waits for input.
+TEST_F(ShellTest, ScriptsAreNeverLeftAtAPrompt) {
+  const std::string upperP =
+      "'-P' is no option and was ignored: option names are case-sensitive on the command line (did you mean "
+      "'-p'?)\n";
+  const std::string noProgram =
+      "orvel-dfu: error: no program given: name one with -p addr pg_path (for example -p A000 app.bin)\n";
+  const struct {
+    std::vector<std::string> words;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{"--strict", "-P", "0", "app.bin"}, 0, "orvel-dfu: error: " + upperP + noProgram},
+      {{"-P", "0", "app.bin", "--posix-exit"}, 2, "orvel-dfu: warning: " + upperP + noProgram},
+      {{"--posix-exit"}, 2, noProgram},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words[0] + " " + c.words.back());
+    EXPECT_EQ(Run(c.words, "help\nexit\n"), c.status);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(err_.str(), c.err);
+  }
+}
+
 TEST_F(ShellTest, PathsTypedAtThePromptKeepTheirCase) {
   EXPECT_EQ(Run({}, "dfu -P 0 /No/Such/App.BIN\nexit\n"), 0);
   EXPECT_NE(out_.str().find(">> : Parameter error!\n"), std::string::npos);
@@ -373,6 +401,7 @@ TEST_F(ShellTest, ActionsRunInsteadOfAJobAndNeverOpenTheShell) {
   };
   const std::vector<Case> cases = {
       {"version", "en_US.UTF-8", {"--version"}, kVersionLine, ""},
+      {"version, short", "en_US.UTF-8", {"-V"}, kVersionLine, ""},
       {"version, options not used", "zh_CN.UTF-8", {"-w", "1", "--version", "-p", "0", "nosuch.bin"}, kVersionLine,
        ""},
       {"two actions", "en_US.UTF-8", {"--help", "--version"}, "",
@@ -398,8 +427,9 @@ TEST_F(ShellTest, ActionsRunInsteadOfAJobAndNeverOpenTheShell) {
 // --help names every option of the command line, in the UI language.
 TEST_F(ShellTest, UsageNamesEveryOption) {
   const char* const forms[] = {"-w wait", "-s flash_size", "-m mode", "-p addr pg_path", "--device SELECTOR",
-                               "--timeout SECONDS", "--quiet", "--help", "--version", "--list", "--dry-run",
-                               "--read ADDR LENGTH FILE", "--verify-only", "--station", "--count N", "--log FILE"};
+                               "--timeout SECONDS", "--quiet", "--strict", "--posix-exit", "--progress STYLE",
+                               "--help, -h", "--version, -V", "--list", "--dry-run", "--read ADDR LENGTH FILE",
+                               "--verify-only", "--station", "--count N", "--log FILE"};
   const struct {
     const char* lang;
     const char* start;
@@ -529,6 +559,43 @@ TEST_F(ShellJobTest, DryRunTouchesNoDevice) {
   EXPECT_EQ(theHidLink.device, nullptr);
 }
 
+// --read checks its file before it looks for a device: a file it could not
+// write ends it with the reason alone (no verdict, nothing on standard
+// output, status 0) and the bus untouched, where it used to read the whole
+// range first.
+TEST_F(ShellJobTest, ReadRefusesItsFileBeforeLookingForADevice) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX FIFOs, devices and the system's words in the reasons";
+#else
+  const int device = AddBootloader();
+  const std::string fifo = dir_ + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    const char* lang;
+    std::string path;
+    std::string err;
+  } cases[] = {
+      {"en_US.UTF-8", dir_ + "/nodir/out.bin",
+       "orvel-dfu: error: cannot write " + dir_ + "/nodir/out.bin: No such file or directory\n"},
+      {"en_US.UTF-8", dir_, "orvel-dfu: error: cannot write " + dir_ + ": Is a directory\n"},
+      {"en_US.UTF-8", fifo,
+       "orvel-dfu: error: cannot write " + fifo +
+           ": it is a FIFO, not a regular file; --read writes only regular files\n"},
+      {"zh_CN.UTF-8", "/dev/null", "orvel-dfu: 错误：无法写入 /dev/null：它是设备，不是普通文件；--read 只写入普通文件\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    UseLocale(c.lang);
+    EXPECT_EQ(Run({"--read", "0", "40000", c.path}, ""), 0);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(err_.str(), c.err);
+    EXPECT_EQ(sim::VirtualHidBus::Instance().enumerations(), 0);
+    EXPECT_TRUE(sim::VirtualHidBus::Instance().device(device).trace().empty());
+  }
+  unlink(fifo.c_str());
+#endif
+}
+
 // --quiet: a job's warnings stay off standard error, on the command line
 // and at the prompt.
 TEST_F(ShellJobTest, QuietJobWritesNoWarnings) {
@@ -553,6 +620,90 @@ TEST_F(ShellJobTest, FailedJobsGiveStatusZero) {
   EXPECT_EQ(Run({}, "log 0\ndfu -p 0 " + program_ + "\n"), 0);
   EXPECT_TRUE(EndsWithVerdict(out_.str(), "DFU 失败！")) << out_.str();
   EXPECT_EQ(out_.str().rfind(Banner(kChineseHelp) + kPrompt + kPrompt, 0), 0u);
+}
+
+// --posix-exit: 0 for success, 1 for failure, 2 for a refused command line,
+// for a job and every action, on the command line and at the prompt.
+TEST_F(ShellJobTest, PosixExitGivesTheUsualStatuses) {
+  const struct {
+    const char* name;
+    bool attached;
+    std::vector<std::string> words;
+    std::string input;
+    int status;
+  } cases[] = {
+      {"flashed", true, {"--posix-exit", "-p", "A000", program_}, "", 0},
+      {"no device", false, {"--posix-exit", "-p", "A000", program_}, "", 1},
+      {"refused", true, {"--posix-exit", "-P", "A000", program_}, "help\n", 2},
+      {"help", false, {"--posix-exit", "-h"}, "", 0},
+      {"refused action", false, {"--posix-exit", "--help", "--list"}, "", 2},
+      {"none listed", false, {"--posix-exit", "--list"}, "", 1},
+      {"dry run that would not start", false, {"--posix-exit", "--dry-run", "-p", "7F000", program_}, "", 1},
+      {"verify of erased flash", true, {"--posix-exit", "--verify-only", "-p", "A000", program_}, "", 1},
+      {"verify of no file", true, {"--posix-exit", "--verify-only", "-p", "A000", dir_ + "/none.bin"}, "", 2},
+      {"job at the prompt", false, {}, "dfu --posix-exit -p 0 " + program_ + "\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::VirtualHidBus::Instance().Reset();
+    if (c.attached) AddBootloader();
+    EXPECT_EQ(Run(c.words, c.input), c.status);
+  }
+}
+
+// How progress shows, and the note after a successful job, which gives the
+// bytes, time and speed (the virtual clock stands still: 1 ms is the least).
+TEST_F(ShellJobTest, ProgressStylesAndTheNoteAfterAJob) {
+  const std::string flashed = "orvel-dfu: note: 1000 bytes written and verified in 0.000 s (976.6 KB/s)\n";
+  const std::string verdict = ">> DFU success! (0.000s)\n";
+  const std::string stepDone = ">> : Successful execution! (0.000s, 0.000s)\n";
+  const struct {
+    const char* name;
+    const char* lang;
+    std::vector<std::string> words;
+    std::string input;
+    std::string out;  // "": the percentage line, as ever
+    std::string err;
+  } cases[] = {
+      {"percent", "en_US.UTF-8", {"-p", "A000", program_}, "", "", flashed},
+      {"none", "en_US.UTF-8", {"--progress=none", "-p", "A000", program_}, "", verdict, ""},
+      {"rich", "en_US.UTF-8", {"--progress", "rich", "-p", "A000", program_}, "", verdict, flashed},
+      {"download only, Chinese", "zh_CN.UTF-8", {"-m", "1", "-p", "A000", program_}, "", "",
+       "orvel-dfu: 提示：已写入 1000 字节，用时 0.000 秒（976.6 KB/秒）\n"},
+      // LogMode's lines stay; its per-program progress lines go.
+      {"none at the prompt", "en_US.UTF-8", {}, "dfu --progress=none -m 1 -p A000 " + program_ + "\n",
+       Banner(kEnglishHelp) + kPrompt + ">> Enter DFU\n>> Querying USB device connections\n" +
+           ">> : Query connected device: \"Orvel ROM Bootloader(HID\\VID_1234&PID_C081&REV_0100)\"\n" +
+           ">> Erase Device Flash\n>> : Erase the Flash area (0x0000A000 - 0x000003E8 )" + stepDone +
+           ">> Download program\n>> : Download (0x0000A000 - 0x000003E8 )\n" + stepDone + ">> Restart the device\n" +
+           stepDone + verdict,
+       ""},
+  };
+  LeftOutRows leftOut;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!leftOut.Use(c.lang)) continue;
+    sim::VirtualHidBus::Instance().Reset();
+    const int device = AddBootloader();
+    EXPECT_EQ(Run(c.words, c.input), 1);
+    if (c.out.empty()) {
+      EXPECT_EQ(out_.str().rfind("\r>>: 0%", 0), 0u) << out_.str();
+    } else {
+      EXPECT_EQ(out_.str(), c.out);
+    }
+    EXPECT_EQ(err_.str(), c.err);
+    EXPECT_TRUE(FlashHoldsProgramAt(device, 0xA000));
+  }
+  if (leftOut.count > 0) GTEST_SKIP() << leftOut.Why(std::size(cases));
+}
+
+// --strict on a dfu line refuses that line only.
+TEST_F(ShellJobTest, StrictAtThePromptRefusesItsLine) {
+  EXPECT_EQ(Run({}, "dfu --strict -p A000 " + program_ + " stray\nexit\n"), 0);
+  EXPECT_EQ(out_.str(), Banner(kEnglishHelp) + kPrompt + ">> : Parameter error!\n" + kPrompt);
+  EXPECT_EQ(err_.str(),
+            "orvel-dfu: error: 'stray' was ignored: it is no option and no option's value\n"
+            "orvel-dfu: note: --strict turns these warnings into errors\n");
 }
 
 // The modifiers on a dfu line: --device picks one of two bootloaders, and

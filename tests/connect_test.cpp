@@ -106,7 +106,9 @@ TEST_F(ConnectTest, RejectedCandidatesLeaveNothingOpenAndPrintNothing) {
          device.AddFault({sim::RequestKind::Probe, 1, sim::FaultEffect::Wrong, 0});
        },
        {"dev0 probe"},
-       kNamed + "failed the probe: wrong reply: expected 1A 55, received 1A 00\n"},
+       kNamed +
+           "failed the probe: the bootloader's reply was not the echo of the request: expected 1A 55, received 1A "
+           "00\n"},
       {"echo too late",
        std::nullopt,
        [](auto& device) {

@@ -6,15 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/app.h"
+#include "app/console_observer.h"
 #include "console/reasons.h"
 #include "dfu/connect.h"
 #include "image_test_files.h"
@@ -213,6 +216,38 @@ TEST_F(DfuJobTest, FailureReasonsNameAddressesAndBytesInBothLanguages) {
   }
 }
 
+// A byte read back other than written is found wherever it lies in a read:
+// the first, second, a middle and the last byte of a full 62-byte chunk, and
+// the first and last of the short last one. 200 bytes at 0x1000 are read as
+// 62 + 62 + 62 + 14.
+TEST_F(DfuJobTest, DifferenceAtAnyByteOfAReadIsFound) {
+  const std::vector<uint8_t> program = Pattern(200, 5);
+  const struct {
+    uint32_t address;
+    int32_t chunk;  // bytes in the read that holds it
+  } cases[] = {{0x103E, 62}, {0x103F, 62}, {0x105C, 62}, {0x107B, 62}, {0x10BA, 14}, {0x10C7, 14}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(AddressText(c.address));
+    TearDown();
+    SetUp();
+    const int index = AddBootloader();
+    AddProgram(0x1000, program);
+    theProgramImageList.images.back().path = "app.bin";
+    ASSERT_EQ(ToolConnect(false), 1);
+    std::vector<uint8_t>& flash = Device(index).flash();
+    std::copy(program.begin(), program.end(), flash.begin() + 0x1000);
+    const uint8_t written = program[c.address - 0x1000];
+    flash[c.address] = static_cast<uint8_t>(written ^ 0x80);
+    Reasons why;
+    EXPECT_FALSE(ToolJob().VerifyStep(theProgramImageList, true, &why));
+    EXPECT_EQ(ReasonLines(why),
+              "orvel-dfu: error: verify of app.bin (0x00001000..0x000010C8) failed: first difference at " +
+                  AddressText(c.address) + ": written " + ByteText(written) + ", read " +
+                  ByteText(static_cast<uint8_t>(written ^ 0x80)) + "; 1 of the " + std::to_string(c.chunk) +
+                  " bytes read there differ\n");
+  }
+}
+
 struct FailureCase {
   const char* name;
   bool attached;
@@ -221,6 +256,7 @@ struct FailureCase {
   const char* jobSeconds;  // in the verdict
   std::string loggedEnd;   // LogMode on
   std::string reasons;     // on standard error; PATH stands for the program's file
+  std::string next;        // the console's note after them, the next step
 };
 
 // One program of 0x1F40 bytes at 0xA000: 130 packets each way; the 65th
@@ -243,47 +279,63 @@ TEST_F(DfuJobTest, EveryFailureEndsTheJobWithoutARestart) {
   char flipped[96];
   std::snprintf(flipped, sizeof flipped, "written 0x%02X, read 0x%02X", program[0x7C],
                 program[0x7C] ^ 1);
+  const std::string note = "orvel-dfu: note: next: ";
+  const std::string noReply =
+      note + "check the USB cable, put the chip back into its bootloader, then run the same command again\n";
+  const std::string outOfStep =
+      note + "put the chip back into its bootloader (reset it into the bootloader), then run the same command again\n";
   const std::vector<FailureCase> cases = {
       {"no device", false, std::nullopt, "", "0.600",
        ">> Enter DFU\n>> Querying USB device connections\n>>: No connected device found!\n",
        error + "no bootloader found: no USB HID interface with product ID 0xC081 is attached\n"
-               "orvel-dfu: note: to wait until the chip's bootloader attaches, add -w 1\n"},
+               "orvel-dfu: note: to wait until the chip's bootloader attaches, add -w 1\n",
+       ""},
       {"erase echo wrong", true, sim::Fault{RequestKind::Erase, 1, FaultEffect::Wrong, 0}, "",
        "0.000", eraseArea + failed + "0.000s, 0.000s)\n",
-       erasing + "wrong reply: expected 1A 64 00 A0 00 00 02 00, received 1A 00 00 A0 00 00 02 00\n"},
+       erasing + "the bootloader's reply was not the echo of the request: expected 1A 64 00 A0 00 00 02 00, "
+                 "received 1A 00 00 A0 00 00 02 00\n",
+       outOfStep},
       {"erase time-out", true, sim::Fault{RequestKind::Erase, 1, FaultEffect::Silent, 0}, "",
-       "4.000", eraseArea + failed + "4.000s, 4.000s)\n", erasing + "no reply within 4000 ms\n"},
+       "4.000", eraseArea + failed + "4.000s, 4.000s)\n", erasing + "no reply within 4000 ms\n", noReply},
       {"start echo wrong", true, sim::Fault{RequestKind::Start, 1, FaultEffect::Wrong, 0},
        "\r>>: 0%", "0.000",
        ">> : Download (0x0000A000 - 0x00001F40 )\n" + failed + "0.000s, 0.000s)\n",
-       error + "starting the download of PATH (0x0000A000..0x0000BF40) failed: wrong reply: "
-               "expected 1A 61 00 A0 00 00 40 1F 00 00, received 1A 00 00 A0 00 00 40 1F 00 00\n"},
+       error + "starting the download of PATH (0x0000A000..0x0000BF40) failed: the bootloader's reply was not "
+               "the echo of the request: expected 1A 61 00 A0 00 00 40 1F 00 00, received 1A 00 00 A0 00 00 40 1F "
+               "00 00\n",
+       outOfStep},
       {"data acknowledgement wrong", true, sim::Fault{RequestKind::Data, 65, FaultEffect::Wrong, 0},
        "\r>>: 25%\r>>: 25%\n", "0.000",
        download + "50%" + download + "50%\n" + failed + "0.000s, 0.000s)\n",
-       downloading + "0x0000AF80: wrong reply: expected 1A 70 / 1A 71, received 1A 00\n"},
+       downloading + "0x0000AF80: the bootloader did not accept the data: expected 1A 70 or 1A 71, received "
+                     "1A 00\n",
+       outOfStep},
       {"data time-out", true, sim::Fault{RequestKind::Data, 65, FaultEffect::Silent, 0},
        "\r>>: 25%\r>>: 25%\n", "1.000",
        download + "50%" + download + "50%\n" + failed + "1.000s, 1.000s)\n",
-       downloading + "0x0000AF80: no reply within 1000 ms\n"},
+       downloading + "0x0000AF80: no reply within 1000 ms\n", noReply},
       {"device unplugged", true, sim::Fault{RequestKind::Data, 65, FaultEffect::Unplug, 0},
        "\r>>: 25%\r>>: 25%\n", "0.000",
        download + "50%" + download + "50%\n" + failed + "0.000s, 0.000s)\n",
-       downloading + "0x0000AF80: the device is gone: writing to it failed (No such device)\n"},
+       downloading + "0x0000AF80: the device is gone: writing to it failed (No such device)\n",
+       note + "the chip left the USB bus; check the USB cable, put the chip back into its bootloader, then run "
+              "the same command again\n"},
       {"read reply wrong", true, sim::Fault{RequestKind::Read, 1, FaultEffect::Wrong, 0},
        "\r>>: 50%\r>>: 50%\n", "0.000",
        verify + "0%" + verify + "0%\n" + failed + "0.000s, 0.000s)\n",
-       verifying + "reading 62 bytes at 0x0000A000 failed: wrong reply: expected 1A 60, "
-                   "received 1A 61\n"},
+       verifying + "reading 62 bytes at 0x0000A000 failed: the bootloader's reply was not the flash data asked "
+                   "for: expected 1A 60, received 1A 61\n",
+       outOfStep},
       {"read data differ", true, sim::Fault{RequestKind::Read, 3, FaultEffect::Flip, 0},
        "\r>>: 51%\r>>: 51%\n", "0.000",
        verify + "2%" + verify + "2%\n" + failed + "0.000s, 0.000s)\n",
-       verifying + "first difference at 0x0000A07C: " + flipped +
-           "; 1 of the 62 bytes read there differ\n"},
+       verifying + "first difference at 0x0000A07C: " + flipped + "; 1 of the 62 bytes read there differ\n",
+       note + "run the same command again; if the same address differs again, the chip's flash there may be "
+              "faulty\n"},
       {"read time-out", true, sim::Fault{RequestKind::Read, 1, FaultEffect::Silent, 0},
        "\r>>: 50%\r>>: 50%\n", "1.000",
        verify + "0%" + verify + "0%\n" + failed + "1.000s, 1.000s)\n",
-       verifying + "reading 62 bytes at 0x0000A000 failed: no reply within 1000 ms\n"},
+       verifying + "reading 62 bytes at 0x0000A000 failed: no reply within 1000 ms\n", noReply},
   };
   image_test::TempDir dir;
   const std::string path = dir.Write("app.bin", program);
@@ -315,7 +367,7 @@ TEST_F(DfuJobTest, EveryFailureEndsTheJobWithoutARestart) {
         EXPECT_EQ(theHidLink.device, nullptr);  // closed after the verdict
         // A progress line left open ends before the first reason.
         const std::string lineEnd = EndsWith(c.quietEnd, "%") ? "\n" : "";
-        EXPECT_EQ(errors.str(), lineEnd + reasons);
+        EXPECT_EQ(errors.str(), lineEnd + reasons + c.next);
       }
       if (index >= 0) {
         EXPECT_EQ(CountRequests(index, sim::RequestKind::Restart), 0);
@@ -323,6 +375,110 @@ TEST_F(DfuJobTest, EveryFailureEndsTheJobWithoutARestart) {
       }
     }
   }
+}
+
+// The process clock of a test, which sets the stop flag, as Ctrl+C does,
+// once the console shows a text: the job then stops before its next packet.
+class StopWhenShown : public TickSource {
+ public:
+  StopWhenShown(TickSource& clock, const std::ostringstream& console, std::string text, std::atomic<bool>& stop)
+      : clock_(clock), console_(console), text_(std::move(text)), stop_(stop) {}
+  int32_t Now() override {
+    if (console_.str().find(text_) != std::string::npos) stop_ = true;
+    return clock_.Now();
+  }
+  void Sleep(int32_t ms) override { clock_.Sleep(ms); }
+
+ private:
+  TickSource& clock_;
+  const std::ostringstream& console_;
+  std::string text_;
+  std::atomic<bool>& stop_;
+};
+
+// A stop ends the progress line, sends nothing more and no restart, and the
+// console says where it stopped and what running the command again does;
+// the outcome is a failed job's.
+TEST_F(DfuJobTest, StopEndsTheLineAndSaysHowToFinishTheWork) {
+  struct StopCase {
+    const char* name;
+    std::string shown;               // the stop comes once this is on the console
+    sim::RequestKind stoppedIn;      // its requests tell the address
+    std::string reason;              // ADDR: 0xA000 + 62 for every request of stoppedIn
+    std::string note;
+  };
+  const std::string note = "orvel-dfu: note: ";
+  const std::vector<StopCase> cases = {
+      {"while looking for the bootloader", "", sim::RequestKind::Probe,
+       "stopped while looking for the bootloader", note + "nothing was erased or written\n"},
+      {"before the first packet", "\r>>: 0%", sim::RequestKind::Data,
+       "download of PATH (0x0000A000..0x0000BF40) stopped at ADDR",
+       note + "the chip stays in its bootloader with an incomplete program; running the same command again "
+              "finishes the work\n"},
+      {"downloading", "\r>>: 10%", sim::RequestKind::Data,
+       "download of PATH (0x0000A000..0x0000BF40) stopped at ADDR",
+       note + "the chip stays in its bootloader with an incomplete program; running the same command again "
+              "finishes the work\n"},
+      {"reading back", "\r>>: 60%", sim::RequestKind::Read,
+       "verify of PATH (0x0000A000..0x0000BF40) failed: stopped at ADDR",
+       note + "the chip stays in its bootloader; its program is written but the job did not finish; running the "
+              "same command again finishes the work\n"},
+  };
+  image_test::TempDir dir;
+  const std::string path = dir.Write("app.bin", Pattern(0x1F40, 7));
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    LogMode = false;
+    const bool attached = !c.shown.empty();
+    const int index = attached ? AddBootloader() : -1;
+    std::atomic<bool> stop{!attached};
+    StopWhenShown stopper(clock, console, c.shown, stop);
+    SetTickSource(&stopper);
+    ASSERT_TRUE(ParseDfuOptions({"-p", "a000", path}));
+    Reasons why;
+    const bool done = ToolJob(&stop).Run(theDfuSettings, theProgramImageList, &why);
+    EXPECT_EQ(EndWithVerdict(done, why, "done", "stopped"), RunOutcome::Failed);
+    SetTickSource(&clock);
+
+    const int sent = attached ? CountRequests(index, c.stoppedIn) : 0;
+    const std::string stoppedAt = AddressText(0xA000 + 62 * static_cast<uint32_t>(sent));
+    EXPECT_EQ(errors.str(), "orvel-dfu: error: " + Replaced(Replaced(c.reason, "PATH", path), "ADDR", stoppedAt) +
+                                "\n" + c.note);
+    // The line ends where it stood, and the verdict has a line of its own.
+    if (attached) {
+      EXPECT_TRUE(std::regex_search(console.str(), std::regex("\r>>: [0-9]+%\n>> stopped \\(")))
+          << console.str();
+      EXPECT_EQ(CountRequests(index, sim::RequestKind::Restart), 0);
+    }
+  }
+}
+
+// The rich view on a terminal beside LogMode's lines, both on one screen:
+// its line is taken away before each line of standard output, and the
+// erase message's line, which stays open while erasing, is left alone.
+TEST_F(DfuJobTest, RichViewMakesRoomForTheLinesOfLogMode) {
+  AddBootloader();
+  AddProgram(0xA000, Pattern(0x1F40, 3));
+  ConsoleJobObserver observer;
+  observer.SetProgressStyle(ProgressStyle::Rich, &console, true);
+  DfuSettings settings;
+  ASSERT_TRUE(DfuJob(JobContext{theHidLink, theDeviceSearch, ProcessTicks(), observer})
+                  .Run(settings, theProgramImageList));
+  const std::string screen = console.str();
+  EXPECT_NE(screen.find(">> : Erase the Flash area (0x0000A000 - 0x00001F40 )>> : Successful execution!"),
+            std::string::npos)
+      << screen;
+  EXPECT_NE(screen.find("\rdownload: 8000 of 8000 bytes (100%)"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("\rdownload: 8000 of 8000 bytes (100%)\n"), std::string::npos) << screen;
+  for (size_t at = screen.find(">> "); at != std::string::npos; at = screen.find(">> ", at + 3)) {
+    if (at == 0 || screen.compare(at - 2, 2, " )") == 0) continue;
+    EXPECT_TRUE(screen[at - 1] == '\n' || screen.compare(at - 2, 2, " \r") == 0)
+        << "a line of standard output behind the view at " << at << ":\n" << screen;
+  }
+  // Nothing of the view is left on the line of the verdict, which follows.
+  EXPECT_EQ(screen.back(), '\n');
 }
 
 // Three programs: raw at 0, HEX at its own address 0x12000, raw at 0x30080

@@ -39,6 +39,10 @@ TEST(NumberRule, ConvertInt32FollowsTheOneRule) {
       {"2147483648", 10, NumberError::OutOfRange, 0},
       {"-2147483649", 10, NumberError::OutOfRange, 0},
       {"99999999999999999999999999", 10, NumberError::OutOfRange, 0},
+      // More digits than 64 bits hold: 2^64 and 2^64 + 5 would wrap to 0 and 5.
+      {"18446744073709551616", 10, NumberError::OutOfRange, 0},
+      {"18446744073709551621", 10, NumberError::OutOfRange, 0},
+      {"-18446744073709551616", 10, NumberError::OutOfRange, 0},
       {"1000h", 16, NumberError::None, 0x1000},
       {"A000", 16, NumberError::None, 0xA000},
       {"a000", 16, NumberError::None, 0xA000},
@@ -87,6 +91,16 @@ TEST(NumberRule, ConvertAddressTakesTheWholeUnsignedRange) {
       {"100000000", NumberError::OutOfRange, 0},
       {"-80000001", NumberError::OutOfRange, 0},
       {"FFFFFFFFFFFFFFFFFFFF", NumberError::OutOfRange, 0},
+      // More digits than 64 bits hold, which would wrap to an address that fits.
+      {"100000000000000000000", NumberError::OutOfRange, 0},
+      {"0x10000000000000000", NumberError::OutOfRange, 0},
+      {"0x1000000000000A000", NumberError::OutOfRange, 0},
+      {"-10000000000000000", NumberError::OutOfRange, 0},
+      {"-1000000000000000F", NumberError::OutOfRange, 0},
+      {"100000000FFFFFFFF", NumberError::OutOfRange, 0},
+      // Leading zeros take no room.
+      {"0x0000000000000000000000000000A000", NumberError::None, 0xA000},
+      {"-000000000000000000000080000000", NumberError::None, 0x80000000},
       {"", NumberError::Invalid, 0},
       {"zz", NumberError::Invalid, 0},
       {"app.bin", NumberError::None, 0xA},

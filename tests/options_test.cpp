@@ -13,6 +13,7 @@
 #include "app/tool_state.h"
 #include "console/output.h"
 #include "console/reasons.h"
+#include "dfu/job_plan.h"
 #include "image_test_files.h"
 
 namespace {
@@ -51,6 +52,7 @@ class DfuOptions : public testing::Test {
     dir_.Write("empty.bin", std::string());
     dir_.Write("app.hex", DataLine(0x8004, {1, 2, 3, 4}) + "\n:00000001FF\n");
     dir_.Write("nodata.hex", ":00000001FF\n");
+    dir_.Write("hextext.bin", DataLine(0x8004, {1, 2, 3, 4}) + "\n");
   }
 
   // "@/name" in a word stands for the file name in the test's directory.
@@ -167,6 +169,37 @@ TEST_F(DfuOptions, AcceptedWordsGiveTheirSettingsAndPrograms) {
   }
 }
 
+// Programs that touch (one ends where the next begins) are accepted in
+// either order, placed side by side, and erased as one region.
+TEST_F(DfuOptions, TouchingProgramsInEitherOrderShareOneEraseRegion) {
+  const struct {
+    std::vector<std::string> words;
+    std::vector<Placed> images;
+    Placed region;
+  } cases[] = {
+      {{"-p", "0", "@/a1000.bin", "-p", "1000", "@/b.bin"}, {{0, 0x1000}, {0x1000, 0x10}}, {0, 0x1010}},
+      {{"-p", "1000", "@/b.bin", "-p", "0", "@/a1000.bin"}, {{0, 0x1000}, {0x1000, 0x10}}, {0, 0x1010}},
+      // Inside a sector, and across one's end.
+      {{"-p", "1F00", "@/a1000.bin", "-p", "2F00", "@/b.bin"}, {{0x1F00, 0x1000}, {0x2F00, 0x10}}, {0x1F00, 0x1010}},
+      {{"-p", "2F00", "@/b.bin", "-p", "1F00", "@/a1000.bin"}, {{0x1F00, 0x1000}, {0x2F00, 0x10}}, {0x1F00, 0x1010}},
+      // Three in a row, the middle one last.
+      {{"-p", "0", "@/a1000.bin", "-p", "2000", "@/b.bin", "-p", "1000", "@/a1000.bin"},
+       {{0, 0x1000}, {0x1000, 0x1000}, {0x2000, 0x10}}, {0, 0x2010}},
+  };
+  for (const auto& c : cases) {
+    std::string trace;
+    for (const std::string& word : c.words) trace += word + " ";
+    SCOPED_TRACE(trace);
+    Reasons why;
+    ASSERT_TRUE(ParseDfuOptions(Words(c.words), OptionNameCase::Exact, &why));
+    EXPECT_EQ(Lines(why, 1), std::vector<std::string>());
+    EXPECT_EQ(PlacedImages(), c.images);
+    const std::vector<EraseRegion> regions = PlanJob(theProgramImageList.images, 0).regions;
+    ASSERT_EQ(regions.size(), 1u);
+    EXPECT_EQ((Placed{regions[0].start, regions[0].length}), c.region);
+  }
+}
+
 TEST_F(DfuOptions, RejectedWords) {
   const struct {
     const char* why;
@@ -225,6 +258,7 @@ TEST_F(DfuOptions, ReasonsNameTheWordsFilesAndAddresses) {
   const std::string noProgram = e + "no program given: name one with -p addr pg_path (for example -p A000 app.bin)";
   const std::string incompleteP = e + "'-p' is incomplete: write -p addr pg_path (for example -p A000 app.bin)";
   const std::string longPath(512, 'a');
+  const std::string strictNote = n + "--strict turns these warnings into errors";
   const struct {
     std::vector<std::string> words;
     OptionNameCase nameCase;
@@ -309,6 +343,22 @@ TEST_F(DfuOptions, ReasonsNameTheWordsFilesAndAddresses) {
       {{"-p", "0x1010", "@/b.bin", "-p", "0", "@/a1001.bin"}, kExact, false, 1,
        {e + "'@/a1001.bin' (0x00000000..0x00001001) overlaps '@/b.bin' (0x00001000..0x00001020): programs must "
             "not share flash"}},
+      // --strict: every warning refuses the line, and a note says why when
+      // nothing else did; a clean line still parses.
+      {{"--strict", "-p", "80G0", "@/app.bin"}, kExact, false, 1,
+       {e + "'80G0' read as address 0x00000080: the text after the digits is ignored", strictNote}},
+      {{"--strict", "-p", "8000", "@/app.bin", "-p20000", "@/b.bin"}, kExact, false, 1,
+       {e + "'-p20000' is no option and was ignored; the options are -w, -s, -m and -p (case-sensitive on the "
+            "command line)",
+        strictNote}},
+      {{"-p", "0", "@/hextext.bin", "--strict"}, kExact, false, 1,
+       {e + "'@/hextext.bin' holds Intel HEX text; it is flashed as raw bytes, the text itself. Only a file named "
+            ".hex is read as Intel HEX",
+        strictNote}},
+      {{"dfu", "-W", "2", "--STRICT", "-p", "0", "@/app.bin"}, kAnyCase, false, 1,
+       {e + "-w 2 means waiting for the device, as -w 1 does", strictNote}},
+      {{"--strict", "-p", "0", "@/app.bin", "--frobnicate"}, kExact, false, 1, {e + "unknown option '--frobnicate'"}},
+      {{"dfu", "", "--strict", "-p", "0", "@/app.bin"}, kAnyCase, true, 1, {}},
       // Chinese.
       {{"-P", "0", "@/app.bin"}, kExact, false, 0,
        {"orvel-dfu: 警告：“-P”不是选项，已忽略：命令行上的选项名区分大小写（是否想用“-p”？）",
@@ -422,6 +472,17 @@ TEST_F(DfuOptions, LongOptionsModifiersAndActions) {
       {{"--list", "--device=1-2.3"}, kExact, false, DfuAction::List, "1-2.3", 0, false, 1, {}},
       {{"--verify-only", "-w", "1", "--timeout", "5", "-p", "0", "@/app.bin"}, kExact, false, DfuAction::VerifyOnly,
        "", 5000, false, 1, {}},
+      {{"-h", "-p", "0", "@/missing.bin"}, kExact, false, DfuAction::Help, "", 0, false, 1, {}},
+      {{"-V"}, kExact, false, DfuAction::Version, "", 0, false, 1, {}},
+      {{"-v"}, kExact, false, kNone, "", 0, false, 1,
+       {w + "'-v' is no option and was ignored: option names are case-sensitive on the command line (did you mean "
+            "'-V'?)",
+        e + "no program given: name one with -p addr pg_path (for example -p A000 app.bin)"}},
+      {{"--strict", "--version", "x"}, kExact, false, DfuAction::Version, "", 0, false, 1,
+       {e + "'x' was ignored: it is no option and no option's value",
+        "orvel-dfu: note: --strict turns these warnings into errors"}},
+      {{"--progress=fancy", "-p", "0", "@/app.bin"}, kExact, false, kNone, "", 0, false, 1,
+       {e + "--progress takes percent, rich or none, not 'fancy'"}},
       {{"--read", "0", "1000"}, kExact, false, DfuAction::Read, "", 0, false, 1,
        {e + "'--read' is incomplete: write --read ADDR LENGTH FILE (for example --read 0 1000 flash.bin)"}},
       {{"--list", "--read", "0", "10", "f.bin"}, kExact, false, DfuAction::List, "", 0, false, 1,
@@ -440,6 +501,8 @@ TEST_F(DfuOptions, LongOptionsModifiersAndActions) {
       {{"--LIST"}, kAnyCase, false, kNone, "", 0, false, 1,
        {e + "'--LIST' is not available at the prompt: it works on the command line only"}},
       {{"--hlep"}, kAnyCase, false, kNone, "", 0, false, 1, {e + "unknown option '--hlep'"}},
+      {{"-H"}, kAnyCase, false, kNone, "", 0, false, 1,
+       {e + "'-H' is not available at the prompt: it works on the command line only (here, type help)"}},
       {{"--devcie", "a", "-p", "0", "@/app.bin"}, kAnyCase, true, kNone, "", 0, false, 1,
        {w + "'--devcie' is no option and was ignored (did you mean '--device'?)"}},
       // Chinese.
@@ -472,6 +535,37 @@ TEST_F(DfuOptions, LongOptionsModifiersAndActions) {
   EXPECT_EQ(theDfuSettings.device, "");
   EXPECT_EQ(theDfuSettings.timeout_ms, 0);
   EXPECT_FALSE(theDfuSettings.quiet);
+}
+
+// The switches for scripts, in both value forms and, at the prompt, any
+// case; after a refusal the rest of the line still sets them, so that a
+// refused line ends the tool instead of opening the shell.
+TEST_F(DfuOptions, SwitchesForScripts) {
+  const struct {
+    std::vector<std::string> words;
+    OptionNameCase nameCase;
+    bool parses;
+    bool strict;
+    bool posixExit;
+    ProgressStyle progress;
+  } cases[] = {
+      {{"--strict", "--posix-exit", "--progress", "none", "-p", "0", "@/app.bin"}, OptionNameCase::Exact, true, true,
+       true, ProgressStyle::None},
+      {{"--progress=Rich", "-p", "0", "@/app.bin"}, OptionNameCase::Exact, true, false, false, ProgressStyle::Rich},
+      {{"--POSIX-EXIT", "-p", "0", "@/app.bin"}, OptionNameCase::Insensitive, true, false, true,
+       ProgressStyle::Percent},
+      {{"-s", "3", "--posix-exit", "--strict", "-p", "0", "@/app.bin"}, OptionNameCase::Exact, false, true, true,
+       ProgressStyle::Percent},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParseDfuOptions(Words(c.words), c.nameCase), c.parses) << c.words[0];
+    EXPECT_EQ(theDfuSettings.strict, c.strict) << c.words[0];
+    EXPECT_EQ(theDfuSettings.posix_exit, c.posixExit) << c.words[0];
+    EXPECT_EQ(theDfuSettings.progress, c.progress) << c.words[0];
+  }
+  // The loader's warnings refuse an action's programs alike.
+  ASSERT_FALSE(ParseDfuOptions(Words({"--strict", "--dry-run", "-p", "0", "@/hextext.bin"})));
+  EXPECT_FALSE(LoadJobPrograms());
 }
 
 // --read takes a hexadecimal range inside the largest flash and a file.

@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -19,11 +23,20 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 #endif
+
+#include <atomic>
+#include <thread>
 
 #include "other_process.h"
 #include "platform/locale_names.h"
 #include "platform/platform.h"
+#include "platform/terminal.h"
 #include "platform/ticks.h"
 #include "portable.h"
 
@@ -242,9 +255,10 @@ TEST(PlatformTest, ReplaceFileWithWritesWholeOrNothing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string error;
+    platform::WriteRefusal refusal;
     const auto* bytes = reinterpret_cast<const uint8_t*>(c.bytes.data());
-    EXPECT_EQ(platform::ReplaceFileWith(c.path, bytes, c.bytes.size(), error), c.written);
+    EXPECT_EQ(platform::ReplaceFileWith(c.path, bytes, c.bytes.size(), refusal), c.written);
+    const std::string& error = refusal.systemError;
 #ifndef _WIN32
     EXPECT_EQ(error, c.error);
 #endif
@@ -268,6 +282,196 @@ TEST(PlatformTest, ReplaceFileWithWritesWholeOrNothing) {
   umask(savedMask);
 #endif
   std::filesystem::remove_all(dir);
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> NamesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// What stands at a path stays what it is: a replaced file keeps its mode
+// (and owner, for root), a symbolic link stays and its target gets the
+// bytes, and a FIFO or a device is refused, untouched.
+TEST(PlatformTest, ReplaceFileWithKeepsWhatStandsAtThePath) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX modes, owners, links and FIFOs";
+#else
+  char pattern[] = "/tmp/orvel-replace-kinds-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  const mode_t savedMask = umask(022);
+  const bool root = geteuid() == 0;
+  const auto make = [&dir](const char* name, mode_t mode) {
+    const std::string path = dir + "/" + name;
+    std::ofstream(path, std::ios::binary) << "old";
+    chmod(path.c_str(), mode);
+    return path;
+  };
+  const std::string kept = make("kept.bin", 0600);
+  if (root) {
+    ASSERT_EQ(chown(kept.c_str(), 65534, 65534), 0);
+  }
+  make("target.bin", 0640);
+  ASSERT_EQ(symlink("target.bin", (dir + "/link.bin").c_str()), 0);
+  ASSERT_EQ(symlink("link.bin", (dir + "/chain.bin").c_str()), 0);
+  ASSERT_EQ(symlink("made.bin", (dir + "/dangling.bin").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/null", (dir + "/null").c_str()), 0);
+  using platform::FileKind;
+  const struct {
+    const char* name;
+    const char* path;
+    bool written;
+    FileKind refused;      // the kind named when refused
+    const char* receiver;  // the regular file that gets the bytes
+    mode_t mode;           // the receiver's afterwards
+    mode_t standing;       // the type of what stands at path afterwards
+  } cases[] = {
+      {"mode kept", "kept.bin", true, FileKind::Regular, "kept.bin", 0600, S_IFREG},
+      {"link followed and kept", "link.bin", true, FileKind::Regular, "target.bin", 0640, S_IFLNK},
+      {"chain of links", "chain.bin", true, FileKind::Regular, "target.bin", 0640, S_IFLNK},
+      {"link to nothing makes its target", "dangling.bin", true, FileKind::Regular, "made.bin", 0644, S_IFLNK},
+      {"FIFO refused", "fifo", false, FileKind::Fifo, nullptr, 0, S_IFIFO},
+      {"device refused", "null", false, FileKind::Device, nullptr, 0, S_IFLNK},
+  };
+  const std::string bytes = "new content";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir + "/" + c.path;
+    platform::WriteRefusal refusal;
+    EXPECT_EQ(platform::ReplaceFileWith(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), refusal),
+              c.written);
+    EXPECT_EQ(refusal.kind, c.refused);
+    EXPECT_EQ(refusal.systemError, "");
+    struct stat info {};
+    ASSERT_EQ(lstat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & S_IFMT, c.standing);
+    if (c.receiver != nullptr) {
+      const std::string receiver = dir + "/" + c.receiver;
+      EXPECT_EQ(ReadWhole(receiver), bytes);
+      ASSERT_EQ(stat(receiver.c_str(), &info), 0);
+      EXPECT_EQ(info.st_mode & 07777, c.mode);
+    }
+  }
+  struct stat info {};
+  ASSERT_EQ(stat(kept.c_str(), &info), 0);
+  if (root) {
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
+  }
+  // No new file is left behind by a refusal or a replacement.
+  EXPECT_EQ(NamesIn(dir), (std::vector<std::string>{"chain.bin", "dangling.bin", "fifo", "kept.bin", "link.bin",
+                                                     "made.bin", "null", "target.bin"}));
+  umask(savedMask);
+  std::filesystem::remove_all(dir);
+#endif
+}
+
+// A file the user may not open for writing is refused, as cp refuses it,
+// even where the folder would let it be replaced. Root may write any file:
+// the suite runs this test again as an unprivileged user when run as root.
+TEST(PlatformTest, ReplaceFileWithRefusesAFileTheUserMayNotWrite) {
+#ifndef _WIN32
+  if (geteuid() == 0) GTEST_SKIP() << "root writes files whatever their mode (run again unprivileged)";
+#endif
+  std::string dir = TempFolderPattern("orvel-replace-protected");
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  const std::string path = dir + "/protected.bin";
+  std::ofstream(path, std::ios::binary) << "old";
+#ifdef _WIN32
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+#else
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+#endif
+  platform::WriteRefusal refusal;
+  EXPECT_FALSE(platform::ReplaceFileWith(path, reinterpret_cast<const uint8_t*>("new"), 3, refusal));
+#ifndef _WIN32
+  EXPECT_EQ(refusal.systemError, "Permission denied");
+#endif
+  EXPECT_NE(refusal.systemError, "");
+  EXPECT_EQ(ReadWhole(path), "old");
+  EXPECT_EQ(NamesIn(dir), std::vector<std::string>{"protected.bin"});
+#ifdef _WIN32
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+#endif
+  std::filesystem::remove_all(dir);
+}
+
+// The new file exists from Begin() on, beside the file it replaces, which
+// stays as it was until Commit(). When SIGINT, SIGTERM or SIGHUP ends the
+// process meanwhile, the new file goes with it; a signal the process ignores
+// leaves it alone.
+TEST(PlatformTest, ReplacementUnderWayIsRemovedWhenASignalEndsTheProcess) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX signals";
+#else
+  char pattern[] = "/tmp/orvel-replace-signal-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  const std::string path = dir + "/flash.bin";
+  std::ofstream(path, std::ios::binary) << "old";
+  const struct {
+    const char* name;
+    int signal;
+    bool ignored;  // by the process, before the replacement begins
+    int ending;    // the signal that ends it
+  } cases[] = {
+      {"SIGINT", SIGINT, false, SIGINT},
+      {"SIGTERM", SIGTERM, false, SIGTERM},
+      {"SIGHUP", SIGHUP, false, SIGHUP},
+      {"SIGHUP ignored, then SIGTERM", SIGHUP, true, SIGTERM},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(channel[0]);
+      if (c.ignored) signal(c.signal, SIG_IGN);
+      platform::FileReplacement replacement;
+      platform::WriteRefusal refusal;
+      std::string temporary = replacement.Begin(path, refusal) ? replacement.temporaryPath() : "";
+      temporary += '\n';
+      if (write(channel[1], temporary.data(), temporary.size()) < 0) _exit(2);
+      for (;;) pause();
+    }
+    close(channel[1]);
+    std::string temporary;
+    char c1 = 0;
+    while (read(channel[0], &c1, 1) == 1 && c1 != '\n') temporary += c1;
+    close(channel[0]);
+    EXPECT_EQ(temporary.rfind(path + ".tmp-", 0), 0u) << temporary;
+    EXPECT_EQ(access(temporary.c_str(), F_OK), 0) << "the new file while the replacement is under way";
+    kill(child, c.signal);
+    if (c.ending != c.signal) {
+      // Still there a while later: the ignored signal did not end it.
+      usleep(200000);
+      int status = 0;
+      EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "ended by " << c.name;
+      kill(child, c.ending);
+    }
+    // A process the signal failed to end is ended here, after 5 s.
+    int status = 0;
+    pid_t ended = 0;
+    for (int waited = 0; ended == 0 && waited < 500; ++waited) {
+      ended = waitpid(child, &status, WNOHANG);
+      if (ended == 0) usleep(10000);
+    }
+    if (ended == 0) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+    }
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.ending) << "status " << status;
+    EXPECT_NE(access(temporary.c_str(), F_OK), 0) << temporary << " was left behind";
+    EXPECT_EQ(ReadWhole(path), "old");
+  }
+  std::filesystem::remove_all(dir);
+#endif
 }
 
 // Each test gets its own lock folder and TMPDIR, so parallel runs never meet.
@@ -479,6 +683,53 @@ TEST(PlatformTest, SleepsLastAtLeastTheirTime) {
     EXPECT_GE(elapsed, std::max(ms, 0)) << ms;
   }
 }
+
+#ifndef _WIN32
+
+// Runs body in a child process: its exit status, or 128 + the signal that
+// ended it.
+template <typename Body>
+int InChild(Body body) {
+  const pid_t child = fork();
+  if (child == 0) _exit(body());
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+// While caught, SIGINT and SIGTERM set the flag and interrupt nothing the
+// catching thread does (a sleep would end early, with EINTR); a second one
+// ends the process by that signal; a signal the process ignores stays
+// ignored.
+TEST(StopSignalsTest, FirstSetsTheFlagSecondEndsTheProcess) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    std::atomic<bool> stop{false};
+    platform::CatchStopSignals(stop);
+    std::thread sender([signal] {
+      usleep(20 * 1000);
+      kill(getpid(), signal);
+    });
+    const timespec sleep{0, 300L * 1000 * 1000};
+    EXPECT_EQ(nanosleep(&sleep, nullptr), 0);
+    sender.join();
+    platform::ReleaseStopSignals();
+    EXPECT_TRUE(stop) << signal;
+  }
+  const auto twice = [](bool ignored) {
+    if (ignored) signal(SIGINT, SIG_IGN);
+    std::atomic<bool> stop{false};
+    platform::CatchStopSignals(stop);
+    for (int i = 0; i < 2; ++i) {
+      kill(getpid(), SIGINT);
+      usleep(200 * 1000);
+    }
+    return stop ? 1 : 0;
+  };
+  EXPECT_EQ(InChild([&] { return twice(false); }), 128 + SIGINT);
+  EXPECT_EQ(InChild([&] { return twice(true); }), 0);
+}
+
+#endif
 
 #ifdef _WIN32
 

@@ -95,8 +95,10 @@ class CompletionTest : public ::testing::Test {
 TEST_F(CompletionTest, CommandsOptionsValuesAndFiles) {
   const ShellCompletionSources sources{[] { return std::vector<std::string>{"1-2.1", "ORVEL-SIM-0"}; }};
   const std::string path = "dfu -p 0 " + dir_ + "/";
-  const std::vector<std::string> options = {"-w ",        "-s ",         "-m ",        "-p ",      "--device ",
-                                            "--device=", "--timeout ", "--timeout=", "--quiet "};
+  const std::vector<std::string> options = {"-w ",          "-s ",         "-m ",       "-p ",
+                                            "--device ",    "--device=",   "--timeout ", "--timeout=",
+                                            "--quiet ",     "--strict ",   "--posix-exit ", "--progress ",
+                                            "--progress="};
   struct Case {
     std::string line;
     size_t from;

@@ -104,8 +104,8 @@ TEST_F(StationTest, ServesEveryBoardAtOnceAndLogsEachUntilTheCountPassed) {
   EXPECT_TRUE(Bus().device(first).restarted() && Bus().device(third).restarted());
   EXPECT_FALSE(Bus().device(faulty).restarted());
   std::vector<std::string> lines = SortedLines(Untimed(console.str()));
-  const std::string failure = "download of app.bin (0x00008000..0x00009800) failed at 0x0000807C: wrong reply: "
-                              "expected 1A 70 / 1A 71, received 1A 00";
+  const std::string failure = "download of app.bin (0x00008000..0x00009800) failed at 0x0000807C: the bootloader "
+                              "did not accept the data: expected 1A 70 or 1A 71, received 1A 00";
   const std::string path1 = DevicePath(1);
   EXPECT_EQ(lines, (std::vector<std::string>{
                        "FAIL\t" + path1 + "\tSN-1\t" + failure,

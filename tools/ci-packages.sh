@@ -132,6 +132,7 @@ check "completion: file names after --read=ADDR LENGTH" completion_offers data.b
 check "completion: --name= forms among the options" completion_offers --timeout= orvel-dfu --t
 check "completion: --device offers the attached bootloaders' serials and USB locations" offers_attached_devices
 check "completion: --device offers nothing, and says nothing, with no bootloader attached" silent_without_devices
+check "completion: --progress styles" completion_offers rich orvel-dfu --progress ''
 check "completion: orvel-sim's --size values" completion_offers 512K orvel-sim --size ''
 check "orvel-sim and orvel-dfu from /usr/bin flash a virtual chip" flashes_a_virtual_chip
 check "orvel-sim --no-access refuses opening a node" refuses_access

@@ -246,21 +246,30 @@ class _Session:
     def _run_beside(self, job, *args):
         # The job runs on a thread of its own while this one waits: the wait
         # is where Python delivers Ctrl+C, which then stops the job, whose
-        # device is released before anything is raised.
+        # device is released before anything is raised. An event tells that
+        # the job has ended, not Thread.join: a join that Ctrl+C interrupts
+        # may take a thread that still runs for ended (Python 3.11), and the
+        # session would then be freed under the job.
         result = []
-        worker = threading.Thread(target=lambda: result.append(job(self.handle, *args)), daemon=True)
-        worker.start()
+        ended = threading.Event()
+
+        def work():
+            try:
+                result.append(job(self.handle, *args))
+            finally:
+                ended.set()
+
+        threading.Thread(target=work, daemon=True).start()
         try:
-            while worker.is_alive():
-                worker.join(0.1)
+            while not ended.wait(0.1):
+                pass
         except KeyboardInterrupt:
             self.lib.orvel_cancel(self.handle)
-            # Another Ctrl+C while the job stops must not leave it half-done.
-            while worker.is_alive():
+            while not ended.is_set():
                 try:
-                    worker.join()
+                    ended.wait(0.1)
                 except KeyboardInterrupt:
-                    pass
+                    pass  # the job is stopping already; it must end before its session goes
             raise
         return result[0]
 

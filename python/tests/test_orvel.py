@@ -76,8 +76,8 @@ def test_device_failure_raises_with_the_address(capfd):
         orvel.flash([(pattern(0x2000, 3), 0xA000)], device="ORVEL-SIM-3")
     assert failure.value.status == "failed"
     assert str(failure.value) == (
-        "download of (bytes) (0x0000A000..0x0000C000) failed at 0x0000A49A: wrong reply: "
-        "expected 1A 70 / 1A 71, received 1A 00")
+        "download of (bytes) (0x0000A000..0x0000C000) failed at 0x0000A49A: the bootloader did not accept "
+        "the data: expected 1A 70 or 1A 71, received 1A 00")
     assert failure.value.reasons[0][0] == "error"
     assert capfd.readouterr() == ("", "")  # the library writes nothing itself
 
@@ -110,11 +110,13 @@ def test_refused_programs_and_missing_device_raise_flash_error(tmp_path):
 
 
 def test_ctrl_c_stops_the_job_and_leaves_the_chip_in_its_bootloader():
+    # One Ctrl+C: later progress calls before the stop takes effect would
+    # otherwise interrupt the test itself once the job has ended.
     pressed = []
 
     def interrupt(step, done, total):
         if step == "download" and done > 0 and not pressed:
-            pressed.append(done)
+            pressed.append(step)
             _thread.interrupt_main()
 
     with pytest.raises(KeyboardInterrupt):

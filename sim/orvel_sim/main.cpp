@@ -4,10 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "sim_options.h"
 #include "sim_run.h"
 
 int main(int argc, char** argv) {
+  platform::OpenClosedStandardStreams();  // no device's socket may take a closed one's place
   const std::vector<std::string> words(argv + 1, argv + argc);
   orvel_sim::SimOptions options;
   std::string error;

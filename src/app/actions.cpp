@@ -1,6 +1,5 @@
 // Actions: what the command line asks for instead of a job. Each one runs
-// once, ends the process with its own exit status, and never opens the
-// shell.
+// once, ends the process with its own outcome, and never opens the shell.
 #include "app/app.h"
 #include "app/station.h"
 #include "app/tool_state.h"
@@ -9,21 +8,21 @@
 
 namespace {
 
-int RunHelpAction() {
+RunOutcome RunHelpAction() {
   PrintUsage();
-  return 0;
+  return RunOutcome::Ended;
 }
 
-int RunVersionAction() {
+RunOutcome RunVersionAction() {
   PrintVersionLine();
-  return 0;
+  return RunOutcome::Ended;
 }
 
 // Every action the option parser knows, and what runs it; the result is
-// the exit status.
+// how it ended.
 struct ActionRow {
   DfuAction action;
-  int (*run)();
+  RunOutcome (*run)();
 };
 
 constexpr ActionRow kActions[] = {
@@ -40,11 +39,11 @@ constexpr ActionRow kActions[] = {
 
 // An action runs only when its whole command line was read without an
 // error; a refused one writes its reasons and nothing on standard output.
-int RunActionToEnd(const Reasons& parseReasons) {
+RunOutcome RunActionToEnd(const Reasons& parseReasons) {
   WriteReasons(parseReasons);
-  if (HasError(parseReasons)) return 0;
+  if (HasError(parseReasons)) return RunOutcome::Refused;
   for (const ActionRow& row : kActions) {
     if (row.action == theDfuSettings.action) return row.run();
   }
-  return 0;
+  return RunOutcome::Refused;
 }

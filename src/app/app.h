@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/exit_status.h"
 #include "common/reason.h"
 
 extern const char* const ToolName;
@@ -32,35 +33,38 @@ int32_t StartupUiLanguage();
 enum class ShellInput { Stream, TerminalWhenPossible };
 
 // Runs the tool with the command-line words (argv[1..]) and the shell's input.
-// Returns the exit status: 1 after a successful job, 0 otherwise.
+// Returns the exit status (ExitStatus: 1 after a successful job, 0
+// otherwise; the usual ones with --posix-exit).
 int RunOrvelDfu(const std::vector<std::string>& words, std::istream& input,
                 ShellInput mode = ShellInput::Stream);
 
 // The interactive shell: version, help, then commands until `exit`, the end
 // of the input, or a `dfu` line that parses (which runs the job).
-int RunShell(std::istream& input, ShellInput mode = ShellInput::Stream);
+RunOutcome RunShell(std::istream& input, ShellInput mode = ShellInput::Stream);
 // Runs the parsed job, writes the verdict line and closes the device link.
-// Returns the exit status.
-int RunJobToEnd();
-// How a job, or an action that works on the chip, ends: the reasons, then
-// the verdict line with the job time; the device link is closed. Returns
-// the exit status, 1 on success.
-int EndWithVerdict(bool success, const Reasons& why, const std::string& successText,
-                   const std::string& failureText);
+// Ctrl+C or SIGTERM stops the job at its next packet.
+RunOutcome RunJobToEnd();
+// How a job, or an action that works on the chip, ends: the reasons, with
+// the console's notes (what was done after a success, the next step after
+// trouble with the device), then the verdict line with the job time; the
+// device link is closed.
+RunOutcome EndWithVerdict(bool success, Reasons why, const std::string& successText,
+                          const std::string& failureText);
 
 // Runs the action of the parsed command line (theDfuSettings.action), after
-// the reasons the parse gave, unless one of them is an error. Returns the
-// exit status.
-int RunActionToEnd(const Reasons& parseReasons);
+// the reasons the parse gave, unless one of them is an error.
+RunOutcome RunActionToEnd(const Reasons& parseReasons);
 // --help: the command line's usage, every option in it.
 void PrintUsage();
-// --dry-run: 1 and the plan when a job with these options would start, 0
-// and the reasons otherwise.
-int RunDryRun();
+// --dry-run: succeeds, with the plan, when a job with these options would
+// start; fails, with the reasons, otherwise.
+RunOutcome RunDryRun();
 void PrintDryRunPlan();
-// --list: a line per bootloader interface; 1 when one or more are listed.
-int RunList();
-// --read: 1 when the whole range was read and written to its file.
-int RunRead();
-// --verify-only: 1 when every byte of every program matches.
-int RunVerifyOnlyAction();
+// --list: a line per bootloader interface; succeeds when one or more are
+// listed.
+RunOutcome RunList();
+// --read: succeeds when the whole range was read and written to its file.
+RunOutcome RunRead();
+// --verify-only: succeeds when every byte of every program matches; refused
+// when a program does not load.
+RunOutcome RunVerifyOnlyAction();

@@ -2,6 +2,7 @@
 // --verify-only. None of them erases, writes or restarts a chip.
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/app.h"
@@ -53,46 +54,90 @@ void WriteNoneListed() {
   WriteReasons(none);
 }
 
+// Why the file of --read cannot be written: what stands there, or the
+// system's reason.
+void AddWriteRefusal(Reasons* why, const std::string& path, const platform::WriteRefusal& refusal) {
+  using platform::FileKind;
+  switch (refusal.kind) {
+    case FileKind::Regular:
+      AddError(why, "cannot write {0}: {1}", "无法写入 {0}：{1}", {path, refusal.systemError});
+      break;
+    case FileKind::Fifo:
+      AddError(why, "cannot write {0}: it is a FIFO, not a regular file; --read writes only regular files",
+               "无法写入 {0}：它是命名管道（FIFO），不是普通文件；--read 只写入普通文件", {path});
+      break;
+    case FileKind::Device:
+      AddError(why, "cannot write {0}: it is a device, not a regular file; --read writes only regular files",
+               "无法写入 {0}：它是设备，不是普通文件；--read 只写入普通文件", {path});
+      break;
+    case FileKind::Socket:
+      AddError(why, "cannot write {0}: it is a socket, not a regular file; --read writes only regular files",
+               "无法写入 {0}：它是套接字，不是普通文件；--read 只写入普通文件", {path});
+      break;
+    case FileKind::Other:
+      AddError(why, "cannot write {0}: it is not a regular file; --read writes only regular files",
+               "无法写入 {0}：它不是普通文件；--read 只写入普通文件", {path});
+      break;
+  }
+}
+
 }  // namespace
 
 // Every interface is claimed, opened and probed as the connect step does,
 // then let go: a line says how that went.
-int RunList() {
+RunOutcome RunList() {
   const std::vector<ListedDevice> listed = ListBootloaders(theHidLink, theDeviceSearch, ProcessTicks(), theDfuSettings);
   for (const ListedDevice& device : listed) {
     WriteListLine(device.entry, device.state);
     if (device.state == CandidateState::NoAccess) WriteAccessReasons(device.why);
   }
   if (listed.empty()) WriteNoneListed();
-  return listed.empty() ? 0 : 1;
+  return listed.empty() ? RunOutcome::Failed : RunOutcome::Succeeded;
 }
 
-// The file is written only once every byte was read.
-int RunRead() {
+// The file is checked, and its new file made beside it, before any device
+// is touched; a refusal then writes its reasons and no verdict, as a refused
+// command line does. The file is written only once every byte was read.
+RunOutcome RunRead() {
   const DfuSettings& settings = theDfuSettings;
   Reasons why;
+  platform::FileReplacement output;
+  platform::WriteRefusal refusal;
+  if (!output.Begin(settings.read_file, refusal)) {
+    AddWriteRefusal(&why, settings.read_file, refusal);
+    WriteReasons(why);
+    return RunOutcome::Refused;
+  }
   std::vector<uint8_t> bytes;
-  bool success = ToolJob().Read(settings, settings.read_addr, settings.read_length, bytes, &why);
-  std::string systemError;
-  if (success && !platform::ReplaceFileWith(settings.read_file, bytes.data(), bytes.size(), systemError)) {
-    AddError(&why, "cannot write {0}: {1}", "无法写入 {0}：{1}", {settings.read_file, systemError});
+  bool success = false;
+  {
+    StopOnCtrlC stop;
+    success = ToolJob(stop.flag()).Read(settings, settings.read_addr, settings.read_length, bytes, &why);
+  }
+  if (success && !output.Commit(bytes.data(), bytes.size(), refusal)) {
+    AddWriteRefusal(&why, settings.read_file, refusal);
     success = false;
   }
+  output.Abandon();
   const std::string done =
       FillReasonTemplate(Localized("Read {0} bytes from {1} into {2}", "已从 {1} 读取 {0} 字节到 {2}"),
                          {std::to_string(settings.read_length), AddressText(settings.read_addr), settings.read_file});
-  return EndWithVerdict(success, why, done, Localized("Flash read failed!", "Flash 读取失败！"));
+  return EndWithVerdict(success, std::move(why), done, Localized("Flash read failed!", "Flash 读取失败！"));
 }
 
 // The programs are loaded and checked as for a job before any device is
 // touched; a refusal writes its reasons and no verdict.
-int RunVerifyOnlyAction() {
+RunOutcome RunVerifyOnlyAction() {
   Reasons why;
   if (!LoadJobPrograms(&why)) {
     WriteReasons(why);
-    return 0;
+    return RunOutcome::Refused;
   }
-  const bool same = ToolJob().VerifyOnly(theDfuSettings, theProgramImageList, &why);
-  return EndWithVerdict(same, why, Localized("Verify success!", "校验成功！"),
+  bool same = false;
+  {
+    StopOnCtrlC stop;
+    same = ToolJob(stop.flag()).VerifyOnly(theDfuSettings, theProgramImageList, &why);
+  }
+  return EndWithVerdict(same, std::move(why), Localized("Verify success!", "校验成功！"),
                         Localized("Verify failed!", "校验失败！"));
 }

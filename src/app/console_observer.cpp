@@ -7,6 +7,7 @@
 #include "console/console.h"
 #include "console/output.h"
 #include "console/reasons.h"
+#include "platform/ticks.h"
 
 namespace {
 
@@ -53,17 +54,43 @@ ConsoleJobObserver& TheConsoleObserver() {
   return observer;
 }
 
+void ConsoleJobObserver::SetProgressStyle(ProgressStyle style, std::ostream* richOut, bool terminal) {
+  style_ = style;
+  richOut_ = richOut;
+  richOnTerminal_ = terminal;
+}
+
+void ConsoleJobObserver::MakeRoomForLine() {
+  if (LogMode && rich_) rich_->ClearLine();
+}
+
 void ConsoleJobObserver::JobStarted(JobKind kind) {
+  record_ = JobRecord{};
+  record_.kind = kind;
+  rich_.reset();
+  if (style_ == ProgressStyle::Rich && richOut_ != nullptr) {
+    rich_ = std::make_unique<RichProgressView>(*richOut_, richOnTerminal_, ProcessTicks());
+  }
   if (kind == JobKind::Flash) PrintHeading("Enter DFU", "进入 DFU");
 }
 
 void ConsoleJobObserver::StepStarted(const JobProgress& start) {
+  record_.lastStep = start.step;
+  if (start.step == JobStep::Download || start.step == JobStep::Read ||
+      (start.step == JobStep::Verify && record_.kind == JobKind::VerifyOnly)) {
+    record_.bytes = start.stepTotal;
+  }
+  if (start.step == JobStep::Verify && record_.kind == JobKind::Flash) record_.readBack = true;
+  MakeRoomForLine();
   switch (start.step) {
     case JobStep::Connect:
       PrintHeading("Querying USB device connections", "查询 USB 设备连接");
       return;
     case JobStep::Erase:
       PrintHeading("Erase Device Flash", "擦除设备 Flash");
+      // With LogMode on, the erase message's line stays open while it
+      // erases: nothing else may show meanwhile.
+      if (rich_ && !LogMode) rich_->StepStarted(start.step, start.stepTotal);
       return;
     case JobStep::Download:
       PrintHeading("Download program", "下载程序");
@@ -78,20 +105,29 @@ void ConsoleJobObserver::StepStarted(const JobProgress& start) {
       PrintHeading("Restart the device", "重启设备", true);
       return;
   }
-  if (!LogMode) ShowOverallProgress(start.jobTotal, start.jobDone, false);
+  if (!LogMode && ShowsPercent()) ShowOverallProgress(start.jobTotal, start.jobDone, false);
+  if (rich_) rich_->StepStarted(start.step, start.stepTotal);
 }
 
-void ConsoleJobObserver::Said(const Reasons& reasons) { WriteReasons(reasons); }
+void ConsoleJobObserver::Said(const Reasons& reasons) {
+  if (rich_) rich_->ClearLine();
+  WriteReasons(reasons);
+}
 
 void ConsoleJobObserver::Connected(bool waited, const DeviceEntry& device) {
+  MakeRoomForLine();
   PrintConnectMessage(waited, device.description);
   // The job is timed from here: waiting for the device does not count.
   StartJobClock();
 }
 
-void ConsoleJobObserver::NotConnected() { PrintNoDeviceFound(); }
+void ConsoleJobObserver::NotConnected() {
+  MakeRoomForLine();
+  PrintNoDeviceFound();
+}
 
 void ConsoleJobObserver::AreaStarted(JobStep step, uint32_t start, uint32_t length) {
+  MakeRoomForLine();
   progressShown_ = false;
   last_ = JobProgress{};
   last_.step = step;
@@ -114,33 +150,41 @@ void ConsoleJobObserver::AreaStarted(JobStep step, uint32_t start, uint32_t leng
 }
 
 void ConsoleJobObserver::Progress(const JobProgress& progress) {
+  if (rich_ && !(LogMode && progress.step == JobStep::Erase)) rich_->Progress(progress);
   if (!CountsBytes(progress.step)) return;
   last_ = progress;
   progressShown_ = true;
-  ShowPassProgress(progress, static_cast<int32_t>(progress.areaDone), false);
+  if (ShowsPercent()) ShowPassProgress(progress, static_cast<int32_t>(progress.areaDone), false);
 }
 
 void ConsoleJobObserver::AreaFinished(JobStep step, bool ok) {
+  // A failure keeps the rich view's line where it stopped.
+  if (!ok && rich_) rich_->EndLine();
+  MakeRoomForLine();
   if (step == JobStep::Erase) {
     // On the erase message's own line.
     PrintStepResult(ok);
     return;
   }
   if (ok) {
-    if (LogMode) ShowPassProgress(last_, static_cast<int32_t>(last_.areaLength), true);
+    if (LogMode && ShowsPercent()) ShowPassProgress(last_, static_cast<int32_t>(last_.areaLength), true);
     return;
   }
   // A failed packet or read ends the line where it stood, counting itself.
-  if (progressShown_) ShowPassProgress(last_, static_cast<int32_t>(last_.areaDone), true);
+  if (progressShown_ && ShowsPercent()) ShowPassProgress(last_, static_cast<int32_t>(last_.areaDone), true);
   if (step != JobStep::Read) PrintStepResult(false);
 }
 
 void ConsoleJobObserver::StepFinished(JobStep step, bool ok) {
+  MakeRoomForLine();
   if (ok && step != JobStep::Erase && step != JobStep::Read && step != JobStep::Connect) PrintStepResult(true);
 }
 
 void ConsoleJobObserver::JobFinished(JobKind /*kind*/, bool ok) {
-  if (ok && !LogMode) ShowOverallProgress(100, 100, true);
+  if (rich_) rich_->EndLine();
+  // The view writes into the stream of its job, which need not outlive it.
+  rich_.reset();
+  if (ok && !LogMode && ShowsPercent()) ShowOverallProgress(100, 100, true);
 }
 
 void PrintConnectMessage(bool wait, const std::string& description) {

@@ -66,11 +66,13 @@ void PrintDryRunPlan() {
   ConsoleOut() << std::flush;
 }
 
-int RunDryRun() {
+// A job that would not start is the dry run's failure, not a refusal: the
+// question was whether it would.
+RunOutcome RunDryRun() {
   Reasons why;
   const bool loaded = LoadJobPrograms(&why);
   WriteReasons(why);
-  if (!loaded) return 0;
+  if (!loaded) return RunOutcome::Failed;
   PrintDryRunPlan();
-  return 1;
+  return RunOutcome::Succeeded;
 }

@@ -7,6 +7,9 @@
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
+  // Before anything opens a file or a device: none may take the place of a
+  // closed standard stream and receive console text.
+  platform::OpenClosedStandardStreams();
   // A console write that fails is harmless; the job goes on and its exit
   // status tells how it went.
   platform::IgnoreBrokenPipe();

@@ -111,7 +111,7 @@ std::vector<std::string> SplitWords(const std::string& line) {
   return words;
 }
 
-int RunShell(std::istream& input, ShellInput mode) {
+RunOutcome RunShell(std::istream& input, ShellInput mode) {
   PrintVersionLine();
   PrintHelp();
   LogMode = true;
@@ -124,11 +124,11 @@ int RunShell(std::istream& input, ShellInput mode) {
     const ShellLineSource::Outcome got = source->Next(line, &why);
     WriteReasons(why);
     // The end of the input ends the shell as `exit` does.
-    if (got == ShellLineSource::Outcome::End) return 0;
+    if (got == ShellLineSource::Outcome::End) return RunOutcome::Ended;
     if (got == ShellLineSource::Outcome::Skipped) continue;
     switch (RunShellCommand(line)) {
       case ShellStep::Exit:
-        return 0;
+        return RunOutcome::Ended;
       case ShellStep::RunJob:
         return RunJobToEnd();
       case ShellStep::Continue:

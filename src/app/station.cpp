@@ -21,6 +21,7 @@
 #include "dfu/dfu_job.h"
 #include "dfu/failure_reasons.h"
 #include "platform/platform.h"
+#include "platform/terminal.h"
 
 namespace {
 
@@ -398,23 +399,25 @@ int RunStationWith(const DfuSettings& settings, const ProgramImageList& programs
   return station.Run();
 }
 
-int RunStation() {
+RunOutcome RunStation() {
   Reasons why;
   if (!LoadJobPrograms(&why)) {
     WriteReasons(why);
-    return 0;
+    return RunOutcome::Refused;
   }
   // Refused before any board when its records cannot be kept.
   std::string error;
   if (!theDfuSettings.log_file.empty() && !platform::AppendSynced(theDfuSettings.log_file, "", error)) {
     AddError(&why, "cannot append to the log {0}: {1}", "无法追加到记录文件 {0}：{1}", {theDfuSettings.log_file, error});
     WriteReasons(why);
-    return 0;
+    return RunOutcome::Refused;
   }
   WriteReasons(why);
   std::atomic<int> interrupts{0};
-  platform::CountInterrupts(interrupts);
+  // Taken by a thread of their own: a signal never cuts short a read from a
+  // board in progress.
+  platform::CountStopSignals(interrupts);
   const int status = RunStationWith(theDfuSettings, theProgramImageList, interrupts);
-  platform::StopCountingInterrupts();
-  return status;
+  platform::ReleaseStopSignals();
+  return status == 1 ? RunOutcome::Succeeded : RunOutcome::Failed;
 }

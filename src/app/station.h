@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "app/exit_status.h"
 #include "app/station_record.h"
 #include "options/dfu_options.h"
 #include "platform/ticks.h"
@@ -32,5 +33,5 @@ int RunStationWith(const DfuSettings& settings, const ProgramImageList& programs
                    const StationOptions& options = StationOptions());
 
 // The action: loads and checks the programs, refusing at once, then runs
-// the station until it ends.
-int RunStation();
+// the station until it ends, with Ctrl+C and SIGTERM counted.
+RunOutcome RunStation();

@@ -1,6 +1,18 @@
 #include "app/tool_state.h"
 
+#include <iostream>
+
 #include "app/console_observer.h"
+#include "console/reasons.h"
+#include "platform/terminal.h"
+
+namespace {
+
+// The rich view is drawn in place only on a terminal, and never into a
+// stream a test put in standard error's place.
+bool ErrorsGoToTerminal() { return &ConsoleErr() == &std::cerr && platform::StandardErrorIsTerminal(); }
+
+}  // namespace
 
 // Created in this order, and destroyed in the reverse: the link closes a
 // device still open before the rest goes.
@@ -23,8 +35,14 @@ bool AddProgramEntry(uint32_t addr, std::string pg_path, Reasons* why) {
 
 void ClearProgramImageList() { ClearProgramImageList(theProgramImageList); }
 
+StopOnCtrlC::StopOnCtrlC() { platform::CatchStopSignals(stop_); }
+
+StopOnCtrlC::~StopOnCtrlC() { platform::ReleaseStopSignals(); }
+
 DfuJob ToolJob(const std::atomic<bool>* cancel) {
-  return DfuJob(JobContext{theHidLink, theDeviceSearch, ProcessTicks(), TheConsoleObserver(), cancel});
+  ConsoleJobObserver& observer = TheConsoleObserver();
+  observer.SetProgressStyle(theDfuSettings.progress, &ConsoleErr(), ErrorsGoToTerminal());
+  return DfuJob(JobContext{theHidLink, theDeviceSearch, ProcessTicks(), observer, cancel});
 }
 
 bool RunDfuJob(Reasons* why) { return ToolJob().Run(theDfuSettings, theProgramImageList, why); }

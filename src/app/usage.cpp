@@ -22,10 +22,16 @@ Job options (also on dfu lines at the prompt):
   --device SELECTOR        only the bootloader whose path, serial number or USB location is SELECTOR
   --timeout SECONDS        with -w 1: give up after SECONDS (decimals allowed)
   --quiet                  no notes or warnings on standard error (errors still go there)
+  --strict                 refuse what is otherwise a warning; a command line that does not parse
+                           ends the tool with its reasons instead of opening the shell
+  --posix-exit             exit status 0: success, 1: failure, 2: command line refused
+                           (a command line that does not parse ends the tool, as with --strict)
+  --progress STYLE         percent: the progress line on standard output (default); rich: step,
+                           bytes, speed and time left on standard error; none: no progress
 
 Actions (command line only; each runs instead of a job):
-  --help                   this text (exit status 0)
-  --version                the version line (exit status 0)
+  --help, -h               this text (exit status 0)
+  --version, -V            the version line (exit status 0)
   --list                   one line per bootloader: PATH, SERIAL, LOCATION, STATE, DESCRIPTION
                            (exit status 1: one or more listed, 0: none)
   --dry-run                load and check the -p programs and print the job's plan, touching no device
@@ -43,7 +49,7 @@ Station options (with --station):
   --log FILE               append a JSON record per board to FILE, synced to disk
 
 A long option takes its value as --name VALUE or --name=VALUE.
-A job exits with status 1 when it succeeded and 0 when it failed.
+A job exits with status 1 when it succeeded and 0 when it failed (with --posix-exit: 0 and 1).
 )";
 
 const char* const kUsageChinese =
@@ -60,10 +66,16 @@ const char* const kUsageChinese =
   --device SELECTOR        只使用路径、序列号或 USB 位置等于 SELECTOR 的引导程序
   --timeout SECONDS        与 -w 1 一起使用：等待 SECONDS 秒后放弃（可带小数）
   --quiet                  标准错误上不输出提示和警告（错误仍会输出）
+  --strict                 拒绝原本只是警告的内容；命令行无法解析时输出原因并退出，
+                           而不进入交互命令行
+  --posix-exit             退出状态 0：成功，1：失败，2：命令行被拒绝
+                           （命令行无法解析时退出，与 --strict 相同）
+  --progress STYLE         percent：在标准输出上显示进度行（默认）；rich：在标准错误上显示
+                           步骤、字节数、速度和剩余时间；none：不显示进度
 
 操作（仅限命令行；代替任务运行）：
-  --help                   显示本用法（退出状态 0）
-  --version                显示版本行（退出状态 0）
+  --help, -h               显示本用法（退出状态 0）
+  --version, -V            显示版本行（退出状态 0）
   --list                   每个引导程序一行：PATH、SERIAL、LOCATION、STATE、DESCRIPTION
                            （退出状态 1：列出至少一个，0：没有）
   --dry-run                加载并检查 -p 程序，输出任务计划，不访问任何设备
@@ -81,7 +93,7 @@ const char* const kUsageChinese =
   --log FILE               每块板子向 FILE 追加一条 JSON 记录，并同步写入磁盘
 
 长选项的参数可写作 --name VALUE 或 --name=VALUE。
-任务成功时退出状态为 1，失败时为 0。
+任务成功时退出状态为 1，失败时为 0（使用 --posix-exit 时为 0 和 1）。
 )";
 
 }  // namespace

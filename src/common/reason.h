@@ -16,6 +16,12 @@
 
 enum class Severity { Error, Warning, Note };
 
+// What a reason reports, where a front end adds the step a user can take
+// next: the device gave no reply in time, left the bus, replied something
+// else than the command asks for, or read back other bytes than were
+// written; or the job was stopped. Other: anything else.
+enum class ReasonKind { Other, NoReply, DeviceGone, WrongReply, FlashDiffers, Stopped };
+
 struct Reason {
   Severity severity = Severity::Error;
   std::string english;
@@ -28,6 +34,7 @@ struct Reason {
   // A hint that names command-line options ("add -w 1"): a program that
   // uses the engine through its library has no such options and drops it.
   bool commandLineHint = false;
+  ReasonKind kind = ReasonKind::Other;
 };
 
 using Reasons = std::vector<Reason>;
@@ -52,6 +59,11 @@ inline void AddWarning(Reasons* why, std::string english, std::string chinese,
 inline void AddNote(Reasons* why, std::string english, std::string chinese,
                     std::vector<std::string> args = {}) {
   AddReason(why, Severity::Note, std::move(english), std::move(chinese), std::move(args));
+}
+
+// The last reason added, tagged with its kind.
+inline void TagLastReason(Reasons* why, ReasonKind kind) {
+  if (why != nullptr && !why->empty()) why->back().kind = kind;
 }
 
 inline bool HasError(const Reasons& reasons) {

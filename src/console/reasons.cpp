@@ -52,7 +52,11 @@ void WriteReason(const Reason& reason) {
   std::string line;
   // A progress line still open on standard output would otherwise have the
   // reason run on behind its percentage where both streams share a screen.
-  if (ProgressLineOpen()) line += '\n';
+  // Once, for the first reason: the screen's line has ended then.
+  if (ProgressLineOpen()) {
+    line += '\n';
+    ForgetOpenProgressLine();
+  }
   line += ReasonLine(reason);
   line += '\n';
   ConsoleErr() << line << std::flush;

@@ -293,6 +293,7 @@ void SettleConnected(JobContext& context, bool waited, const DeviceEntry& device
 
 void AddCancelled(Reasons* why) {
   AddError(why, "stopped while looking for the bootloader", "在查找 bootloader 时被中止");
+  TagLastReason(why, ReasonKind::Stopped);
 }
 
 }  // namespace

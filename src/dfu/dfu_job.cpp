@@ -49,6 +49,7 @@ void AddMismatch(Reasons* why, uint32_t address, const uint8_t* written, const u
            "首个不同之处在 {0}：写入 {1}，读回 {2}；该次读取的 {4} 个字节中有 {3} 个不同",
            {AddressText(address + static_cast<uint32_t>(first)), ByteText(written[first]),
             ByteText(read[first]), std::to_string(differing), std::to_string(count)});
+  TagLastReason(why, ReasonKind::FlashDiffers);
 }
 
 }  // namespace
@@ -130,6 +131,7 @@ bool DfuJob::EraseOneRegion(const EraseRegion& region, const ProgramImageList& p
   const std::vector<std::string> context = {RangeText(region.start, region.length), ProgramsIn(region, programs)};
   if (context_.Cancelled()) {
     AddError(why, "stopped before erasing {0} ({1})", "在擦除 {0}（{1}）之前中止", context);
+    TagLastReason(why, ReasonKind::Stopped);
     return false;
   }
   Reasons happened;
@@ -163,6 +165,7 @@ bool DfuJob::DownloadProgram(const ProgramImage& image, StepCount& count, Reason
   if (context_.Cancelled()) {
     AddError(why, "download of {0} ({1}) stopped at {2}", "下载 {0}（{1}）在 {2} 处中止",
              {image.path, range, AddressText(start)});
+    TagLastReason(why, ReasonKind::Stopped);
     return false;
   }
   if (!RomDownloadStart(context_.link, start, length, &happened)) {
@@ -180,6 +183,7 @@ bool DfuJob::DownloadProgram(const ProgramImage& image, StepCount& count, Reason
     if (context_.Cancelled()) {
       AddError(why, "download of {0} ({1}) stopped at {2}", "下载 {0}（{1}）在 {2} 处中止",
                {image.path, range, AddressText(address)});
+      TagLastReason(why, ReasonKind::Stopped);
       return false;
     }
     if (!RomDownloadData(context_.link, image.bytes.get() + offset - chunk, chunk, &happened)) {
@@ -233,6 +237,7 @@ bool DfuJob::ReadPass(uint32_t start, uint32_t length, StepCount& count, const C
     Advance(count, start, length, offset + static_cast<uint32_t>(chunk), chunk);
     if (context_.Cancelled()) {
       AddError(why, "stopped at {0}", "在 {0} 处中止", {AddressText(address)});
+      TagLastReason(why, ReasonKind::Stopped);
       return false;
     }
     Reasons happened;
@@ -250,6 +255,7 @@ bool DfuJob::ReadPass(uint32_t start, uint32_t length, StepCount& count, const C
 bool DfuJob::Restart(Reasons* why) {
   if (context_.Cancelled()) {
     AddError(why, "stopped before the restart", "在重启之前中止");
+    TagLastReason(why, ReasonKind::Stopped);
     return false;
   }
   StartStep(StepCount{JobStep::Restart});

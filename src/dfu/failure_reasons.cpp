@@ -39,25 +39,41 @@ void AddLinkFailure(Reasons* why, const LinkFailure& failure, int32_t timeoutMs)
     case LinkFailure::Kind::WriteFailed:
       AddError(why, "the device is gone: writing to it failed ({0})",
                "设备已断开：写入失败（{0}）", {failure.detail});
-      return;
+      break;
     case LinkFailure::Kind::ReadFailed:
       AddError(why, "the device is gone: reading from it failed ({0})",
                "设备已断开：读取失败（{0}）", {failure.detail});
-      return;
+      break;
     case LinkFailure::Kind::NotOpen:
       AddError(why, "the device is no longer open after an earlier failure",
                "设备在之前的失败后已关闭");
-      return;
+      break;
     default:
       AddError(why, "no reply within {0} ms", "{0} 毫秒内没有应答", {std::to_string(timeoutMs)});
+      TagLastReason(why, ReasonKind::NoReply);
       return;
   }
+  TagLastReason(why, ReasonKind::DeviceGone);
 }
 
-void AddWrongReply(Reasons* why, const std::string& expected, const uint8_t* received,
-                   size_t count) {
-  AddError(why, "wrong reply: expected {0}, received {1}", "应答错误：应为 {0}，收到 {1}",
-           {expected, HexBytes(received, count)});
+void AddWrongReply(Reasons* why, ExpectedReply expected, const std::string& expectedBytes,
+                   const uint8_t* received, size_t count) {
+  const std::string bytes = HexBytes(received, count);
+  switch (expected) {
+    case ExpectedReply::Echo:
+      AddError(why, "the bootloader's reply was not the echo of the request: expected {0}, received {1}",
+               "bootloader 的应答不是请求的回显：应为 {0}，收到 {1}", {expectedBytes, bytes});
+      break;
+    case ExpectedReply::DataAccepted:
+      AddError(why, "the bootloader did not accept the data: expected 1A 70 or 1A 71, received {1}",
+               "bootloader 没有接受数据：应为 1A 70 或 1A 71，收到 {1}", {expectedBytes, bytes});
+      break;
+    case ExpectedReply::FlashData:
+      AddError(why, "the bootloader's reply was not the flash data asked for: expected {0}, received {1}",
+               "bootloader 的应答不是所请求的 Flash 数据：应为 {0}，收到 {1}", {expectedBytes, bytes});
+      break;
+  }
+  TagLastReason(why, ReasonKind::WrongReply);
 }
 
 void AddInContext(Reasons* why, const Reasons& happened, const std::string& english,

@@ -19,9 +19,18 @@ std::string HexBytes(const uint8_t* bytes, size_t count);
 // within timeoutMs, no device open).
 void AddLinkFailure(Reasons* why, const LinkFailure& failure, int32_t timeoutMs);
 
-// A reply that came but failed its test.
-void AddWrongReply(Reasons* why, const std::string& expected, const uint8_t* received,
-                   size_t count);
+// What a reply that failed its test should have been.
+enum class ExpectedReply {
+  Echo,             // the request sent back (probe, erase, download start)
+  DataAccepted,     // 1A 70 or 1A 71 (download data)
+  FlashData,        // 1A 60 and the bytes asked for (read)
+};
+
+// A reply that came but failed its test: in words what it should have
+// been, then the bytes expected (expectedBytes; unused for DataAccepted)
+// and received.
+void AddWrongReply(Reasons* why, ExpectedReply expected, const std::string& expectedBytes,
+                   const uint8_t* received, size_t count);
 
 // Adds each of `happened` to why as one line: the context's text, then the
 // reason's own (its placeholders numbered on after the context's arguments).

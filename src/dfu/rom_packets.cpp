@@ -60,7 +60,7 @@ bool ExchangeEcho(DeviceLink& link, const RomPacket& packet, int32_t timeoutMs, 
   if (!ExchangePacket(link, packet, reply.data(), packet.length, timeoutMs, why)) return false;
   if (std::equal(reply.begin(), reply.begin() + packet.length, packet.bytes.begin())) return true;
   const size_t length = static_cast<size_t>(packet.length);
-  AddWrongReply(why, HexBytes(packet.bytes.data(), length), reply.data(), length);
+  AddWrongReply(why, ExpectedReply::Echo, HexBytes(packet.bytes.data(), length), reply.data(), length);
   return false;
 }
 
@@ -140,7 +140,7 @@ bool RomDownloadData(DeviceLink& link, const uint8_t* data, int32_t count, Reaso
   if (reply[0] == kRomLead && (reply[1] == kDataAccepted || reply[1] == kDataAcceptedLast)) {
     return true;
   }
-  AddWrongReply(why, "1A 70 / 1A 71", reply.data(), 2);
+  AddWrongReply(why, ExpectedReply::DataAccepted, "", reply.data(), 2);
   return false;
 }
 
@@ -152,8 +152,8 @@ bool RomRead(DeviceLink& link, uint32_t address, int32_t count, uint8_t* out, Re
     return false;
   }
   if (reply[0] != kRomLead || reply[1] != static_cast<uint8_t>(RomCommand::ReadFlash)) {
-    AddWrongReply(why, HexBytes(packet.bytes.data(), kReadReplyHeader), reply.data(),
-                  kReadReplyHeader);
+    AddWrongReply(why, ExpectedReply::FlashData, HexBytes(packet.bytes.data(), kReadReplyHeader),
+                  reply.data(), kReadReplyHeader);
     return false;
   }
   std::memcpy(out, reply.data() + kReadReplyHeader, static_cast<size_t>(count));

@@ -1,5 +1,6 @@
 #include "options/dfu_options.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -49,9 +50,10 @@ class OptionReader {
       : words_(words), nameCase_(nameCase), why_(why), settings_(settings), skipped_(nameCase, why) {}
 
   // False at the first refusal. The rest of the words is then still looked
-  // through for an action and --quiet, without reasons: a refused action
-  // ends without opening the shell, and --quiet anywhere on the line keeps
-  // the warnings written with the refusal quiet.
+  // through for an action and the switches without values, without
+  // reasons: a refused action ends without opening the shell, --quiet
+  // anywhere on the line keeps the warnings written with the refusal quiet,
+  // and --strict or --posix-exit keep a refused line from opening it.
   bool ReadAll() {
     size_t i = 0;
     while (i < words_.size()) {
@@ -163,35 +165,70 @@ void WarnAboutStationOptions(const DfuSettings& settings, Reasons* why) {
   }
 }
 
-}  // namespace
-
-void ResetDfuSettings(DfuSettings& settings) { settings = DfuSettings{}; }
-
-bool ParseDfuOptions(const std::vector<std::string>& words, OptionNameCase nameCase, Reasons* why,
-                     DfuSettings& settings, ProgramImageList& programs) {
-  ResetDfuSettings(settings);
-  ClearProgramImageList(programs);
-  OptionReader reader(words, nameCase, why, settings);
-  const bool read = reader.ReadAll();
-  if (read && settings.action != DfuAction::Station) WarnAboutIdleTimeout(settings, why);
-  if (read) WarnAboutStationOptions(settings, why);
-  bool runsJob = read && settings.action == DfuAction::None;
-  // A mistyped long option explains a missing program better than the
-  // absence does.
-  if (runsJob) {
-    runsJob = !(settings.programs.empty() && reader.skipped().SomeDeferred()) && LoadJobPrograms(settings, programs, why);
-  }
-  reader.skipped().Settle(runsJob);
-  return runsJob;
-}
-
-bool LoadJobPrograms(const DfuSettings& settings, ProgramImageList& programs, Reasons* why) {
+bool LoadProgramsOfJob(const DfuSettings& settings, ProgramImageList& programs, Reasons* why) {
   if (settings.programs.empty()) {
     AddError(why, "no program given: name one with -p addr pg_path (for example -p A000 app.bin)",
              "没有指定程序：请用 -p addr pg_path 指定（例如 -p A000 app.bin）");
     return false;
   }
   return LoadPrograms(settings, programs, why) == 1;
+}
+
+bool HasWarningSince(const Reasons& reasons, size_t from) {
+  for (size_t i = from; i < reasons.size(); ++i) {
+    if (reasons[i].severity == Severity::Warning) return true;
+  }
+  return false;
+}
+
+// --strict: every warning since from becomes an error. When nothing else
+// refused the words, a note says why they were. True when there was one.
+bool HoldToStrict(const DfuSettings& settings, Reasons& reasons, size_t from) {
+  if (!settings.strict || !HasWarningSince(reasons, from)) return false;
+  const bool refusedAnyway = std::any_of(reasons.begin() + static_cast<std::ptrdiff_t>(from), reasons.end(),
+                                         [](const Reason& reason) { return reason.severity == Severity::Error; });
+  for (size_t i = from; i < reasons.size(); ++i) {
+    if (reasons[i].severity == Severity::Warning) reasons[i].severity = Severity::Error;
+  }
+  if (!refusedAnyway) AddNote(&reasons, "--strict turns these warnings into errors", "--strict 将这些警告视为错误");
+  return true;
+}
+
+}  // namespace
+
+void ResetDfuSettings(DfuSettings& settings) { settings = DfuSettings{}; }
+
+bool ParseDfuOptions(const std::vector<std::string>& words, OptionNameCase nameCase, Reasons* why,
+                     DfuSettings& settings, ProgramImageList& programs) {
+  // --strict needs the warnings even when the caller does not.
+  Reasons unasked;
+  Reasons& reasons = why != nullptr ? *why : unasked;
+  const size_t from = reasons.size();
+  ResetDfuSettings(settings);
+  ClearProgramImageList(programs);
+  OptionReader reader(words, nameCase, &reasons, settings);
+  const bool read = reader.ReadAll();
+  if (read && settings.action != DfuAction::Station) WarnAboutIdleTimeout(settings, &reasons);
+  if (read) WarnAboutStationOptions(settings, &reasons);
+  bool runsJob = read && settings.action == DfuAction::None;
+  // A mistyped long option explains a missing program better than the
+  // absence does.
+  if (runsJob) {
+    runsJob = !(settings.programs.empty() && reader.skipped().SomeDeferred()) &&
+              LoadProgramsOfJob(settings, programs, &reasons);
+  }
+  if (settings.strict && HasWarningSince(reasons, from)) runsJob = false;
+  reader.skipped().Settle(runsJob);
+  HoldToStrict(settings, reasons, from);
+  return runsJob;
+}
+
+bool LoadJobPrograms(const DfuSettings& settings, ProgramImageList& programs, Reasons* why) {
+  Reasons unasked;
+  Reasons& reasons = why != nullptr ? *why : unasked;
+  const size_t from = reasons.size();
+  const bool loaded = LoadProgramsOfJob(settings, programs, &reasons);
+  return !HoldToStrict(settings, reasons, from) && loaded;
 }
 
 bool AddProgramEntry(DfuSettings& settings, uint32_t addr, std::string pg_path, Reasons* why) {

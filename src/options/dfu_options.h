@@ -23,6 +23,11 @@ struct ProgramEntry {
 // the command line; at the prompt they are not available.
 enum class DfuAction { None, Help, Version, DryRun, List, Read, VerifyOnly, Station };
 
+// How a job shows its progress (--progress): the percentage lines on
+// standard output, a view with step, bytes, speed and time left on standard
+// error, or nothing.
+enum class ProgressStyle { Percent, Rich, None };
+
 struct DfuSettings {
   uint16_t vendor_id = 0x0000;
   uint16_t product_id = 0xC081;
@@ -41,6 +46,13 @@ struct DfuSettings {
   int32_t timeout_ms = 0;
   // --quiet: no notes or warnings on standard error.
   bool quiet = false;
+  // --strict: every warning about the words is an error, and a command
+  // line that does not parse ends the tool instead of opening the shell.
+  bool strict = false;
+  // --posix-exit: exit status 0 for success, 1 for failure, 2 for a refused
+  // command line.
+  bool posix_exit = false;
+  ProgressStyle progress = ProgressStyle::Percent;
   // --read ADDR LENGTH FILE: [read_addr, read_addr + read_length), inside
   // the largest flash, into read_file.
   uint32_t read_addr = 0;

@@ -253,6 +253,33 @@ bool TakeQuiet(DfuSettings& settings, const std::string* /*values*/, Reasons* /*
   return true;
 }
 
+bool TakeStrict(DfuSettings& settings, const std::string* /*values*/, Reasons* /*why*/) {
+  settings.strict = true;
+  return true;
+}
+
+bool TakePosixExit(DfuSettings& settings, const std::string* /*values*/, Reasons* /*why*/) {
+  settings.posix_exit = true;
+  return true;
+}
+
+// The style's name in any letter case.
+bool TakeProgress(DfuSettings& settings, const std::string* values, Reasons* why) {
+  static constexpr struct {
+    const char* name;
+    ProgressStyle style;
+  } kStyles[] = {{"percent", ProgressStyle::Percent}, {"rich", ProgressStyle::Rich}, {"none", ProgressStyle::None}};
+  for (const auto& style : kStyles) {
+    if (EqualsIgnoringAsciiCase(values[0], style.name)) {
+      settings.progress = style.style;
+      return true;
+    }
+  }
+  AddError(why, "--progress takes percent, rich or none, not '{0}'", "--progress 的取值为 percent、rich 或 none，而不是“{0}”",
+           {values[0]});
+  return false;
+}
+
 constexpr OptionSpec kOptions[] = {
     {"-w", 1, "-w wait", "-w 1", TakeWait},
     {"-s", 1, "-s flash_size", "-s 2", TakeFlashSize},
@@ -261,8 +288,14 @@ constexpr OptionSpec kOptions[] = {
     {"--device", 1, "--device SELECTOR", "--device /dev/hidraw3", TakeDevice},
     {"--timeout", 1, "--timeout SECONDS", "--timeout 2.5", TakeTimeout},
     {"--quiet", 0, "--quiet", "--quiet", TakeQuiet},
+    {"--strict", 0, "--strict", "--strict", TakeStrict},
+    {"--posix-exit", 0, "--posix-exit", "--posix-exit", TakePosixExit},
+    {"--progress", 1, "--progress STYLE", "--progress=rich", TakeProgress},
     {"--help", 0, "--help", "--help", nullptr, DfuAction::Help, "help"},
     {"--version", 0, "--version", "--version", nullptr, DfuAction::Version, "v"},
+    // After the long forms, which name the actions in reasons.
+    {"-h", 0, "-h", "-h", nullptr, DfuAction::Help, "help"},
+    {"-V", 0, "-V", "-V", nullptr, DfuAction::Version, "v"},
     {"--dry-run", 0, "--dry-run", "--dry-run -p A000 app.bin", nullptr, DfuAction::DryRun},
     {"--list", 0, "--list", "--list", nullptr, DfuAction::List},
     {"--read", 3, "--read ADDR LENGTH FILE", "--read 0 1000 flash.bin", TakeRead, DfuAction::Read},

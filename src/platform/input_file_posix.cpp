@@ -8,20 +8,9 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix_file_kind.h"
 
 namespace platform {
-
-namespace {
-
-InputFile::Kind KindOf(mode_t mode) {
-  if (S_ISREG(mode)) return InputFile::Kind::Regular;
-  if (S_ISFIFO(mode)) return InputFile::Kind::Fifo;
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return InputFile::Kind::Device;
-  if (S_ISSOCK(mode)) return InputFile::Kind::Socket;
-  return InputFile::Kind::Other;
-}
-
-}  // namespace
 
 bool InputFile::Open(const std::string& path) {
   Close();
@@ -38,7 +27,7 @@ bool InputFile::Open(const std::string& path) {
     return false;
   }
   handle_ = fd;
-  kind_ = KindOf(info.st_mode);
+  kind_ = KindOfMode(info.st_mode);
   size_ = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
   return true;
 }

@@ -2,7 +2,6 @@
 // per platform (platform_posix.cpp, platform_win32.cpp), chosen by the build.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -32,6 +31,11 @@ int64_t MonotonicMs();
 
 // Sleeps at least ms milliseconds; nothing for ms <= 0.
 void SleepMs(int32_t ms);
+
+// Opens the null device on each of standard input, output and error that is
+// closed, so that no file or device the program opens later gets one of
+// their numbers and receives console text. First thing in main().
+void OpenClosedStandardStreams();
 
 // A write to a closed pipe or socket then fails instead of ending the process,
 // so that a reader that goes away never cuts a flash short.
@@ -101,11 +105,60 @@ bool DeviceAccessComesFromUdev();
 //   Elsewhere, and for a node that is no USB device's: "" (unknown).
 std::string UsbLocationOf(const std::string& devicePath);
 
-// Writes the bytes to a new file beside path, then renames it to path: the
-// file at path is either what it was or the whole new content, never part of
-// it, whatever fails. False, with the system's reason, when the file could
-// not be written; nothing is then left behind.
-bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, std::string& systemError);
+// What stands at a path that names something other than a folder.
+enum class FileKind { Regular, Fifo, Device, Socket, Other };
+
+// Why a file cannot be written: something other than a regular file stands
+// at its path (kind), or else the system's reason.
+struct WriteRefusal {
+  FileKind kind = FileKind::Regular;
+  std::string systemError;
+};
+
+// A file written as a whole or not at all: the new content goes into a new
+// file beside the one it replaces and is renamed over it at the end, so the
+// file at the path is either what it was or the whole new content.
+//
+// Begin() checks the path before anything is produced for it, as cp would:
+// a symbolic link is followed (its target is replaced, the link stays); an
+// existing file must be a regular file the user may open for writing; a
+// missing one is created in its folder. It then creates the new file, which
+// takes over the mode of the file it replaces (and its owner, where the
+// process may give it away). Commit() writes the bytes into it and renames
+// it. Until then the new file is removed when the replacement is abandoned
+// or dropped, and on POSIX also when SIGINT, SIGTERM or SIGHUP ends the
+// process (a signal that has a handler or is ignored is left to it; one
+// replacement at a time is guarded so).
+class FileReplacement {
+ public:
+  FileReplacement() = default;
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+  ~FileReplacement() { Abandon(); }
+
+  // False, with why, when the file at path cannot be replaced; nothing is
+  // then left behind.
+  bool Begin(const std::string& path, WriteRefusal& refusal);
+  // False, with the system's reason, when the bytes could not be written or
+  // the file not renamed; the new file is then gone and the old one stays.
+  bool Commit(const uint8_t* bytes, size_t size, WriteRefusal& refusal);
+  // Removes the new file, if any; the file at the path stays as it was.
+  void Abandon();
+  // The new file while the replacement is under way, "" otherwise.
+  const std::string& temporaryPath() const { return temporary_; }
+
+ private:
+  static constexpr intptr_t kNoHandle = -1;
+  intptr_t handle_ = kNoHandle;
+  std::string target_;  // the file replaced, symbolic links followed
+  std::string temporary_;
+  // Each platform's own state, unused elsewhere.
+  [[maybe_unused]] bool guarded_ = false;           // POSIX: its removal on a signal is armed
+  [[maybe_unused]] bool replacesExisting_ = false;  // Windows: a file stands at the path
+};
+
+// Begin() and Commit() at once.
+bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, WriteRefusal& refusal);
 
 // Appends text to the file at path (created when missing, with the usual
 // mode for new files) and waits until it is on disk: a power cut right after
@@ -123,17 +176,11 @@ int64_t UnixTimeMs();
 // (redrawing lines in place).
 bool ErrorIsRedrawableTerminal();
 
-// Counts SIGINT and SIGTERM (Ctrl+C, Ctrl+Break and console close on
-// Windows) into count instead of ending the process, until StopCounting-
-// Interrupts. count must outlive the counting.
-void CountInterrupts(std::atomic<int>& count);
-void StopCountingInterrupts();
-
 // A file opened for reading, never blocking in the open (a FIFO with no
 // writer would block a plain one), so that its kind can be checked first.
 class InputFile {
  public:
-  enum class Kind { Regular, Fifo, Device, Socket, Other };
+  using Kind = FileKind;
 
   InputFile() = default;
   InputFile(const InputFile&) = delete;

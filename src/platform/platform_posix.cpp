@@ -14,9 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/locale_names.h"
 #include "platform/platform.h"
+#include "platform/posix_write.h"
 
 namespace platform {
 
@@ -140,26 +142,6 @@ bool IsUsbDeviceName(const std::string& name) {
   }
 }
 
-// Writes all of the bytes, across short writes and interruptions.
-bool WriteAll(int fd, const uint8_t* bytes, size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, bytes, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written == 0) errno = EIO;
-    if (written <= 0) return false;
-    bytes += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
-// A new file gets the mode any program's new file gets: 0666 less the umask.
-void GiveUsualMode(int fd) {
-  const mode_t mask = umask(0);
-  umask(mask);
-  (void)fchmod(fd, 0666 & ~mask);
-}
-
 }  // namespace
 
 bool QueryLocaleLanguage(std::string& iso639) {
@@ -216,6 +198,34 @@ void SleepMs(int32_t ms) {
   timespec left{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
+}
+
+// fcntl(F_GETFD) fails with EBADF only on a descriptor that is not open.
+// Pipes hold the closed numbers while the null device is opened, so that
+// whatever else that open makes lands above 2: under umockdev, the preload
+// library connects a socket for every device node opened, /dev/null too.
+void OpenClosedStandardStreams() {
+  bool closed[3] = {};
+  bool anyClosed = false;
+  for (int fd = 0; fd <= 2; ++fd) {
+    closed[fd] = fcntl(fd, F_GETFD) == -1 && errno == EBADF;
+    anyClosed = anyClosed || closed[fd];
+  }
+  if (!anyClosed) return;
+  std::vector<int> holders;
+  int ends[2];
+  while (holders.size() < 4 && pipe(ends) == 0) {
+    holders.insert(holders.end(), {ends[0], ends[1]});
+    if (ends[1] > 2) break;
+  }
+  const int null = ::open("/dev/null", O_RDWR | O_NOCTTY);
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (closed[fd] && null >= 0) dup2(null, fd);  // in place of the holder there
+  }
+  for (const int holder : holders) {
+    if (holder > 2 || null < 0) ::close(holder);
+  }
+  if (null > 2) ::close(null);
 }
 
 void IgnoreBrokenPipe() { signal(SIGPIPE, SIG_IGN); }
@@ -292,7 +302,7 @@ bool AppendSynced(const std::string& path, const std::string& text, std::string&
     systemError = std::strerror(errno);
     return false;
   }
-  bool written = WriteAll(fd, reinterpret_cast<const uint8_t*>(text.data()), text.size()) && fsync(fd) == 0;
+  bool written = WriteAll(fd, text.data(), text.size()) && fsync(fd) == 0;
   const int failure = errno;
   if (::close(fd) != 0 && written) {
     written = false;
@@ -319,12 +329,6 @@ std::string TimeText(int64_t unixMs, bool utc) {
   return text;
 }
 
-std::atomic<int>* interruptCount = nullptr;
-
-void CountInterrupt(int /*signal*/) {
-  if (interruptCount != nullptr) ++*interruptCount;
-}
-
 }  // namespace
 
 std::string LocalTimeText(int64_t unixMs) { return TimeText(unixMs, false); }
@@ -341,43 +345,5 @@ bool ErrorIsRedrawableTerminal() {
   return isatty(STDERR_FILENO) == 1 && term != nullptr && std::strcmp(term, "dumb") != 0;
 }
 
-void CountInterrupts(std::atomic<int>& count) {
-  interruptCount = &count;
-  struct sigaction action {};
-  action.sa_handler = CountInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
-
-void StopCountingInterrupts() {
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
-  interruptCount = nullptr;
-}
-
-// The new file lies beside path, so the rename never crosses file systems.
-bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, std::string& systemError) {
-  std::string temporary = path + ".tmp-XXXXXX";
-  const int fd = mkostemp(&temporary[0], O_CLOEXEC);
-  if (fd < 0) {
-    systemError = std::strerror(errno);
-    return false;
-  }
-  GiveUsualMode(fd);
-  // On disk before the rename: a crash right after it leaves the old file or
-  // the new one, never an empty one.
-  bool written = WriteAll(fd, bytes, size) && fsync(fd) == 0;
-  int failure = written ? 0 : errno;
-  if (::close(fd) != 0 && written) {
-    written = false;
-    failure = errno;
-  }
-  if (written && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
-  if (written) failure = errno;
-  ::unlink(temporary.c_str());
-  systemError = std::strerror(failure);
-  return false;
-}
 
 }  // namespace platform

@@ -5,6 +5,8 @@
 // HID devices it opened, and other programs never see the page's claim, so
 // taking one always succeeds and holds nothing.
 #include <emscripten.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -88,6 +90,9 @@ void SleepMs(int32_t ms) {
   if (ms > 0) emscripten_sleep(static_cast<unsigned>(ms));
 }
 
+// The page has no descriptors of its own to guard.
+void OpenClosedStandardStreams() {}
+
 // The page writes no console output through pipes.
 void IgnoreBrokenPipe() {}
 
@@ -118,16 +123,57 @@ bool DeviceAccessComesFromUdev() { return false; }
 std::string UsbLocationOf(const std::string& /*devicePath*/) { return std::string(); }
 
 // The page keeps files in the module's memory file system, where a rename
-// replaces the file at once.
-bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, std::string& systemError) {
-  const std::string temporary = path + ".tmp";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  bool written = file != nullptr && std::fwrite(bytes, 1, size, file) == size;
-  if (file != nullptr && std::fclose(file) != 0) written = false;
-  if (written && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
-  systemError = std::strerror(errno);
-  std::remove(temporary.c_str());
+// replaces the file at once and no signal ends the page; a file has no
+// owner or mode to keep there.
+bool FileReplacement::Begin(const std::string& path, WriteRefusal& refusal) {
+  Abandon();
+  refusal = WriteRefusal{};
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    if (S_ISDIR(existing.st_mode)) {
+      refusal.systemError = std::strerror(EISDIR);
+    } else {
+      refusal.kind = FileKind::Other;
+    }
+    return false;
+  }
+  std::string temporary = path + ".tmp-XXXXXX";
+  const int fd = mkstemp(&temporary[0]);
+  if (fd < 0) {
+    refusal.systemError = std::strerror(errno);
+    return false;
+  }
+  handle_ = fd;
+  target_ = path;
+  temporary_ = temporary;
+  return true;
+}
+
+bool FileReplacement::Commit(const uint8_t* bytes, size_t size, WriteRefusal& refusal) {
+  refusal = WriteRefusal{};
+  const int fd = static_cast<int>(handle_);
+  handle_ = kNoHandle;
+  bool written = fd >= 0 && ::write(fd, bytes, size) == static_cast<ssize_t>(size);
+  if (fd >= 0 && ::close(fd) != 0) written = false;
+  if (written && std::rename(temporary_.c_str(), target_.c_str()) == 0) {
+    temporary_.clear();
+    return true;
+  }
+  refusal.systemError = std::strerror(fd >= 0 ? errno : EBADF);
+  Abandon();
   return false;
+}
+
+void FileReplacement::Abandon() {
+  if (handle_ != kNoHandle) ::close(static_cast<int>(handle_));
+  handle_ = kNoHandle;
+  if (!temporary_.empty()) std::remove(temporary_.c_str());
+  temporary_.clear();
+}
+
+bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, WriteRefusal& refusal) {
+  FileReplacement replacement;
+  return replacement.Begin(path, refusal) && replacement.Commit(bytes, size, refusal);
 }
 
 }  // namespace platform

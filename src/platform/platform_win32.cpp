@@ -71,6 +71,44 @@ std::wstring WithAstralCharactersAsQuestionMarks(const std::wstring& wide) {
   return result;
 }
 
+bool RefuseWith(DWORD error, WriteRefusal& refusal) {
+  refusal.kind = FileKind::Regular;
+  refusal.systemError = SystemErrorText(error);
+  return false;
+}
+
+// What stands at path may be replaced: nothing (a new file is made), or a
+// file on disk the user may open for writing, as copy would write it (not a
+// folder, a device such as NUL or a pipe). target is then the file itself,
+// symbolic links followed.
+bool CheckReplaceable(const std::string& path, std::string& target, bool& exists, WriteRefusal& refusal) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    // Missing, or its folder is: creating the new file says which.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+  } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    return RefuseWith(ERROR_ACCESS_DENIED, refusal);
+  }
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return RefuseWith(GetLastError(), refusal);
+  const DWORD type = GetFileType(file);
+  char final[MAX_PATH * 4];
+  const DWORD length = type == FILE_TYPE_DISK ? GetFinalPathNameByHandleA(file, final, sizeof final, 0) : 0;
+  const DWORD error = GetLastError();
+  CloseHandle(file);
+  if (type != FILE_TYPE_DISK) {
+    refusal.kind = type == FILE_TYPE_PIPE ? FileKind::Fifo : FileKind::Device;
+    return false;
+  }
+  if (length == 0) return RefuseWith(error, refusal);
+  if (length >= sizeof final) return RefuseWith(ERROR_FILENAME_EXCED_RANGE, refusal);
+  target.assign(final, length);
+  exists = true;
+  return true;
+}
+
 }  // namespace
 
 bool QueryLocaleLanguage(std::string& iso639) {
@@ -119,6 +157,10 @@ void SleepMs(int32_t ms) {
   if (ms <= 0) return;
   Sleep(static_cast<DWORD>(ms));
 }
+
+// A closed standard handle is no handle at all here, and devices and files
+// get handles of their own: nothing can take the console's place.
+void OpenClosedStandardStreams() {}
 
 // Windows has no SIGPIPE: a write to a closed pipe just fails.
 void IgnoreBrokenPipe() {}
@@ -177,16 +219,34 @@ bool DeviceAccessComesFromUdev() { return false; }
 std::string UsbLocationOf(const std::string& /*devicePath*/) { return std::string(); }
 
 // Paths are narrow strings in the ANSI code page, as the program files are
-// opened. The new file's name: path + ".tmp-" + process + count.
-bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, std::string& systemError) {
+// opened. The new file's name: the replaced file's + ".tmp-" + process +
+// count.
+bool FileReplacement::Begin(const std::string& path, WriteRefusal& refusal) {
+  Abandon();
+  refusal = WriteRefusal{};
+  if (path.empty()) return RefuseWith(ERROR_PATH_NOT_FOUND, refusal);
+  std::string target = path;
+  bool exists = false;
+  if (!CheckReplaceable(path, target, exists, refusal)) return false;
   static unsigned count = 0;
   const std::string temporary =
-      path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+      target + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
   HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    systemError = SystemErrorText(GetLastError());
-    return false;
-  }
+  if (file == INVALID_HANDLE_VALUE) return RefuseWith(GetLastError(), refusal);
+  handle_ = reinterpret_cast<intptr_t>(file);
+  target_ = target;
+  temporary_ = temporary;
+  replacesExisting_ = exists;
+  return true;
+}
+
+// ReplaceFile keeps what the replaced file had (attributes, security,
+// streams); a new file is moved into place.
+bool FileReplacement::Commit(const uint8_t* bytes, size_t size, WriteRefusal& refusal) {
+  refusal = WriteRefusal{};
+  if (handle_ == kNoHandle) return RefuseWith(ERROR_INVALID_HANDLE, refusal);
+  HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  handle_ = kNoHandle;
   bool written = true;
   while (written && size > 0) {
     const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
@@ -198,13 +258,32 @@ bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size,
   written = written && FlushFileBuffers(file) != 0;
   DWORD failure = written ? ERROR_SUCCESS : GetLastError();
   CloseHandle(file);
-  if (written && MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return true;
+  if (written) {
+    const bool moved =
+        replacesExisting_
+            ? ReplaceFileA(target_.c_str(), temporary_.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                           nullptr) != 0
+            : MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    if (moved) {
+      temporary_.clear();
+      return true;
+    }
+    failure = GetLastError();
   }
-  if (written) failure = GetLastError();
-  DeleteFileA(temporary.c_str());
-  systemError = SystemErrorText(failure);
-  return false;
+  Abandon();
+  return RefuseWith(failure, refusal);
+}
+
+void FileReplacement::Abandon() {
+  if (handle_ != kNoHandle) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = kNoHandle;
+  if (!temporary_.empty()) DeleteFileA(temporary_.c_str());
+  temporary_.clear();
+}
+
+bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, WriteRefusal& refusal) {
+  FileReplacement replacement;
+  return replacement.Begin(path, refusal) && replacement.Commit(bytes, size, refusal);
 }
 
 bool AppendSynced(const std::string& path, const std::string& text, std::string& systemError) {
@@ -238,14 +317,6 @@ std::string TimeText(int64_t unixMs, bool utc) {
   return text;
 }
 
-std::atomic<int>* interruptCount = nullptr;
-
-BOOL WINAPI CountConsoleInterrupt(DWORD kind) {
-  if (interruptCount == nullptr || kind == CTRL_LOGOFF_EVENT || kind == CTRL_SHUTDOWN_EVENT) return FALSE;
-  ++*interruptCount;
-  return TRUE;
-}
-
 }  // namespace
 
 std::string LocalTimeText(int64_t unixMs) { return TimeText(unixMs, false); }
@@ -267,16 +338,6 @@ bool ErrorIsRedrawableTerminal() {
   DWORD mode = 0;
   if (error == INVALID_HANDLE_VALUE || !GetConsoleMode(error, &mode)) return false;
   return SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
-}
-
-void CountInterrupts(std::atomic<int>& count) {
-  interruptCount = &count;
-  SetConsoleCtrlHandler(CountConsoleInterrupt, TRUE);
-}
-
-void StopCountingInterrupts() {
-  SetConsoleCtrlHandler(CountConsoleInterrupt, FALSE);
-  interruptCount = nullptr;
 }
 
 }  // namespace platform

@@ -30,8 +30,15 @@ expect_status() {  # expected actual what
   [ "$1" = "$2" ] || fail "$3: exit status $2, expected $1"
 }
 
-# Elapsed times differ from run to run.
-mask_times() { sed -E 's/[0-9]+\.[0-9]{3}s/T.TTTs/g'; }
+# Elapsed times differ from run to run, and so do the speeds of the note
+# after a job.
+mask_times() { sed -E -e 's/[0-9]+\.[0-9]{3}s/T.TTTs/g' -e 's/[0-9]+\.[0-9]{3} s \([0-9]+\.[0-9] KB\/s\)/T.TTT s (S KB\/s)/g'; }
+
+# The notes after a job: what it did, or the next step after a failure.
+readonly FLASHED="orvel-dfu: note: $(wc -c < "$SAMPLES_DIR/blinky.bin") bytes written and verified in T.TTT s (S KB/s)"
+readonly NEXT="orvel-dfu: note: next:"
+readonly NO_REPLY="$NEXT check the USB cable, put the chip back into its bootloader, then run the same command again"
+readonly OUT_OF_STEP="$NEXT put the chip back into its bootloader (reset it into the bootloader), then run the same command again"
 
 expect_text() {  # expected-file actual-file what
   if ! cmp -s "$1" "$2"; then
@@ -188,6 +195,30 @@ case_several_programs() {
   expect_text expected.trace actual.trace "erase and start requests"
 }
 
+# COUNT bytes that differ from one offset to the next, the same every run.
+random_bytes() {  # count seed
+  LC_ALL=C awk -v n="$1" -v seed="$2" 'BEGIN { srand(seed); for (i = 0; i < n; i++) printf "%c", int(rand() * 256) }'
+}
+
+case_large_programs() {
+  # Programs of 64 KiB and more, so that every length and address carries
+  # more than 16 bits. 1 MB: a raw program of 300 KB high up and a HEX one of
+  # 200 KB below it; 256 KB: a raw program of 200 KB.
+  random_bytes 307200 1 > high.bin
+  random_bytes 204800 2 > low.bin
+  objcopy -I binary -O ihex --change-addresses 0x10000 low.bin low.hex || fail "objcopy"
+  "$ORVEL_SIM" --size 1M --flash chip.flash -- "$ORVEL_DFU" -s 2 -p B0000 high.bin -p FFFFFFFF low.hex > out.txt
+  expect_status 1 $? "300 KB and 200 KB programs, -s 2"
+  make_flash $((1 << 20)) 0x10000 low.bin 0xB0000 high.bin
+  expect_text expected.flash chip.flash "flash after 300 KB and 200 KB programs"
+
+  rm chip.flash
+  "$ORVEL_SIM" --size 256K --flash chip.flash -- "$ORVEL_DFU" -s 0 -p 8000 low.bin > out.txt
+  expect_status 1 $? "200 KB program, -s 0"
+  make_flash $((256 << 10)) 0x8000 low.bin
+  expect_text expected.flash chip.flash "flash after a 200 KB program"
+}
+
 case_wait_late() {
   # Once restarted, the chip leaves its bootloader: a second job finds nothing.
   "$ORVEL_SIM" --appear-after 1500 --flash chip.flash --trace trace.txt -- \
@@ -216,8 +247,9 @@ two_jobs_one_device() {  # prefix-a prefix-b
   [ "$verdicts" = ">> DFU failed! (T.TTTs)|>> DFU success! (T.TTTs)|" ] ||
     fail "one success and one failure expected, got: $verdicts"
   [ "$(grep -c probe trace.txt)" = 1 ] || fail "the device was probed more than once"
-  echo "orvel-dfu: error: /dev/hidraw0 ($DESCRIPTION): in use by another running orvel-dfu" > expected.err
-  cat a.err b.err > actual.err
+  { echo "orvel-dfu: error: /dev/hidraw0 ($DESCRIPTION): in use by another running orvel-dfu"; echo "$FLASHED"; } |
+    sort > expected.err
+  cat a.err b.err | mask_times | sort > actual.err
   expect_text expected.err actual.err "reason of the instance that found the device claimed"
   make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
   expect_text expected.flash chip.flash "flash after the job"
@@ -245,24 +277,28 @@ case_device_reasons() {
     status=$?
     expect_status "$expected_status" "$status" "$name"
     printf '%b' "${expected_err//RANGE/$range}" > expected.err
-    expect_text expected.err err.txt "reasons: $name"
+    mask_times < err.txt > actual.err
+    expect_text expected.err actual.err "reasons: $name"
     tr '\r' '\n' < out.txt | tail -n 1 | mask_times | grep -qE '^>> DFU (success|failed|成功|失败)' ||
       fail "$name: no verdict line last on standard output"
   done <<EOF_CASES
 no device|--devices 0||0|orvel-dfu: error: no bootloader found: no USB HID interface with product ID 0xC081 is attached\norvel-dfu: note: to wait until the chip's bootloader attaches, add -w 1\n
-silent device|--silent 0||0|orvel-dfu: error: /dev/hidraw0 ($DESCRIPTION): failed the probe: no reply within 200 ms\n
-erase answered wrongly|--fault 0:erase:1:wrong||0|orvel-dfu: error: erasing RANGE (blinky.bin) failed: wrong reply: expected 1A 64 00 80 00 00 02 00, received 1A 00 00 80 00 00 02 00\n
-unplugged while downloading|--fault 0:data:10:unplug||0|orvel-dfu: error: download of blinky.bin (RANGE) failed at 0x0000822E: the device is gone: writing to it failed (No such device)\n
-read-back differs|--fault 0:read:3:flip||0|orvel-dfu: error: verify of blinky.bin (RANGE) failed: first difference at 0x0000807C: written 0x7D, read 0x7C; 1 of the 62 bytes read there differ\n
-read-back silent|--fault 0:read:2:silent||0|orvel-dfu: error: verify of blinky.bin (RANGE) failed: reading 62 bytes at 0x0000803E failed: no reply within 1000 ms\n
-several devices|--devices 3||1|orvel-dfu: note: 3 bootloaders are attached; used /dev/hidraw0 (serial number ORVEL-SIM-0)\n
-waiting beside a silent device|--devices 2 --silent 0|-w 1|1|orvel-dfu: note: waiting for a bootloader (USB HID product ID 0xC081) to attach; Ctrl+C ends the wait\norvel-dfu: note: /dev/hidraw0 ($DESCRIPTION): failed the probe: no reply within 200 ms\norvel-dfu: note: 2 bootloaders are attached; used /dev/hidraw1 (serial number ORVEL-SIM-1)\n
+silent device|--silent 0||0|orvel-dfu: error: /dev/hidraw0 ($DESCRIPTION): failed the probe: no reply within 200 ms\n$NO_REPLY\n
+erase answered wrongly|--fault 0:erase:1:wrong||0|orvel-dfu: error: erasing RANGE (blinky.bin) failed: the bootloader's reply was not the echo of the request: expected 1A 64 00 80 00 00 02 00, received 1A 00 00 80 00 00 02 00\n$OUT_OF_STEP\n
+unplugged while downloading|--fault 0:data:10:unplug||0|orvel-dfu: error: download of blinky.bin (RANGE) failed at 0x0000822E: the device is gone: writing to it failed (No such device)\n$NEXT the chip left the USB bus; check the USB cable, put the chip back into its bootloader, then run the same command again\n
+read-back differs|--fault 0:read:3:flip||0|orvel-dfu: error: verify of blinky.bin (RANGE) failed: first difference at 0x0000807C: written 0x7D, read 0x7C; 1 of the 62 bytes read there differ\n$NEXT run the same command again; if the same address differs again, the chip's flash there may be faulty\n
+read-back silent|--fault 0:read:2:silent||0|orvel-dfu: error: verify of blinky.bin (RANGE) failed: reading 62 bytes at 0x0000803E failed: no reply within 1000 ms\n$NO_REPLY\n
+several devices|--devices 3||1|orvel-dfu: note: 3 bootloaders are attached; used /dev/hidraw0 (serial number ORVEL-SIM-0)\n$FLASHED\n
+waiting beside a silent device|--devices 2 --silent 0|-w 1|1|orvel-dfu: note: waiting for a bootloader (USB HID product ID 0xC081) to attach; Ctrl+C ends the wait\norvel-dfu: note: /dev/hidraw0 ($DESCRIPTION): failed the probe: no reply within 200 ms\norvel-dfu: note: 2 bootloaders are attached; used /dev/hidraw1 (serial number ORVEL-SIM-1)\n$FLASHED\n
 EOF_CASES
   # In Chinese, as the locale chooses.
   LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8 "$ORVEL_SIM" --fault 0:read:3:flip -- \
     "$ORVEL_DFU" -p 8000 blinky.bin > out.txt 2> err.txt
   expect_status 0 $? "read-back differs, in Chinese"
-  echo "orvel-dfu: 错误：校验 blinky.bin（$range）失败：首个不同之处在 0x0000807C：写入 0x7D，读回 0x7C；该次读取的 62 个字节中有 1 个不同" > expected.err
+  {
+    echo "orvel-dfu: 错误：校验 blinky.bin（$range）失败：首个不同之处在 0x0000807C：写入 0x7D，读回 0x7C；该次读取的 62 个字节中有 1 个不同"
+    echo "orvel-dfu: 提示：下一步：请再次运行同一命令；如果同一地址再次不同，芯片该处的 Flash 可能已损坏"
+  } > expected.err
   expect_text expected.err err.txt "reason in Chinese"
 }
 
@@ -340,6 +376,29 @@ case_closed_output() {
   expect_text expected.out head.out "what the reader got"
   make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
   expect_text expected.flash chip.flash "flash after the job"
+}
+
+case_closed_streams() {
+  # Started with standard input, output and error closed, neither program
+  # lets a device, a socket or a file take their numbers: orvel-sim (and the
+  # job under it), then the job alone.
+  local run
+  for run in orvel-sim orvel-dfu; do
+    rm -f chip.flash status.txt
+    if [ $run = orvel-sim ]; then
+      # What orvel-sim itself holds there, as the command's parent.
+      "$ORVEL_SIM" --flash chip.flash -- sh -c "readlink /proc/\$PPID/fd/0 /proc/\$PPID/fd/1 /proc/\$PPID/fd/2 > fds.txt
+        '$ORVEL_DFU' -p 8000 blinky.bin; echo \$? > status.txt" <&- >&- 2>&-
+      printf '/dev/null\n/dev/null\n/dev/null\n' > expected.fds
+      expect_text expected.fds fds.txt "orvel-sim's standard streams"
+    else
+      "$ORVEL_SIM" --flash chip.flash -- sh -c "'$ORVEL_DFU' -p 8000 blinky.bin <&- >&- 2>&-; echo \$? > status.txt"
+    fi
+    expect_status 0 $? "orvel-sim, $run started with 0, 1 and 2 closed"
+    expect_status 1 "$(cat status.txt 2> /dev/null)" "the job, $run started with 0, 1 and 2 closed"
+    make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+    expect_text expected.flash chip.flash "flash after the job, $run started with 0, 1 and 2 closed"
+  done
 }
 
 case_no_access() {
@@ -479,7 +538,9 @@ case_select() {
     grep -v "^dev$n " trace.txt > others.trace
     [ ! -s others.trace ] || fail "--device ${selector%:*} reached another device: $(head -1 others.trace)"
     [ "$(grep -c "^dev$n restart" trace.txt)" = 3 ] || fail "--device ${selector%:*} did not flash device $n"
-    [ ! -s err.txt ] || fail "--device ${selector%:*}: $(cat err.txt)"
+    echo "orvel-dfu: note: $BLINKY_LEN bytes written in T.TTT s (S KB/s)" > expected.err
+    mask_times < err.txt > actual.err
+    expect_text expected.err actual.err "--device ${selector%:*}: only the note after the job"
   done
 
   # Waiting for the selected one among devices that attach late.
@@ -487,8 +548,12 @@ case_select() {
     "$ORVEL_DFU" -w 1 --device ORVEL-SIM-2 -m 1 -p 8000 blinky.bin > out.txt 2> err.txt
   expect_status 1 $? "waiting for the selected device"
   ! grep -qv '^dev2 ' trace.txt || fail "another device was used while waiting"
-  echo "orvel-dfu: note: waiting for bootloader 'ORVEL-SIM-2' (USB HID product ID 0xC081) to attach; Ctrl+C ends the wait" > expected.err
-  expect_text expected.err err.txt "the wait note"
+  {
+    echo "orvel-dfu: note: waiting for bootloader 'ORVEL-SIM-2' (USB HID product ID 0xC081) to attach; Ctrl+C ends the wait"
+    echo "orvel-dfu: note: $BLINKY_LEN bytes written in T.TTT s (S KB/s)"
+  } > expected.err
+  mask_times < err.txt > actual.err
+  expect_text expected.err actual.err "the wait note"
 
   # A bounded wait for a silent selected device ends as a query ends: the
   # same standard output and status, and the reasons on standard error.
@@ -554,8 +619,32 @@ case_read_back() {
   { overall_progress "$BLINKY_LEN" read 40 1; echo ">> Flash read failed! (T.TTTs)"; } > expected.out
   mask_times < old.out > actual.out
   expect_text expected.out actual.out "console output of a failed --read"
-  echo "orvel-dfu: error: reading 62 bytes at 0x00008972 failed: no reply within 1000 ms" > expected.err
+  { echo "orvel-dfu: error: reading 62 bytes at 0x00008972 failed: no reply within 1000 ms"; echo "$NO_REPLY"; } > expected.err
   expect_text expected.err old.err "why the read failed"
+}
+
+case_read_file() {
+  # The file is checked before any device is looked for.
+  "$ORVEL_SIM" --trace trace.txt -- "$ORVEL_DFU" --read 0 40000 nodir/out.bin > out.txt 2> err.txt
+  expect_status 0 $? "--read into a missing folder"
+  [ ! -s out.txt ] || fail "standard output of a refused --read: $(cat out.txt)"
+  [ ! -s trace.txt ] || fail "a refused --read reached the device: $(head -1 trace.txt)"
+  echo "orvel-dfu: error: cannot write nodir/out.bin: No such file or directory" > expected.err
+  expect_text expected.err err.txt "why --read was refused"
+
+  # A signal while a read waits for a late reply: the new file made beside
+  # back.bin goes, and back.bin stays as it was. SIGHUP ends the tool;
+  # SIGTERM stops the read at its next exchange, a failed read.
+  for signal in HUP:129 TERM:0; do
+    printf 'old' > back.bin
+    "$ORVEL_SIM" --fault 0:read:1:delay=900 -- sh -c "
+      '$ORVEL_DFU' --read 8000 100 back.bin > out.txt 2> err.txt & job=\$!
+      sleep 0.4; ls back.bin.tmp-* > during.txt 2> /dev/null; kill -${signal%:*} \$job; wait \$job; echo \$? > status.txt"
+    expect_status "${signal#*:}" "$(cat status.txt)" "--read ended by SIG${signal%:*}"
+    [ "$(wc -l < during.txt)" = 1 ] || fail "no new file beside back.bin while reading: $(ls | tr '\n' ' ')"
+    [ -z "$(ls | grep '^back\.bin\.tmp')" ] || fail "left behind after SIG${signal%:*}: $(ls | grep '^back\.bin\.tmp')"
+    [ "$(cat back.bin)" = old ] || fail "back.bin changed by SIG${signal%:*}"
+  done
 }
 
 case_verify_only() {
@@ -578,8 +667,44 @@ case_verify_only() {
   expect_text expected.out actual.out "console output of a failed --verify-only"
   local written
   written=$(od -An -tx1 -j $((0x100)) -N 1 blinky.bin | tr -d ' ' | tr 'a-f' 'A-F')
-  echo "orvel-dfu: error: verify of blinky.bin (0x00008000..0x00009C40) failed: first difference at 0x00008100: written 0x$written, read 0x55; 1 of the 62 bytes read there differ" > expected.err
+  {
+    echo "orvel-dfu: error: verify of blinky.bin (0x00008000..0x00009C40) failed: first difference at 0x00008100: written 0x$written, read 0x55; 1 of the 62 bytes read there differ"
+    echo "$NEXT the chip holds other bytes than these programs; to write them, run the same command without --verify-only"
+  } > expected.err
   expect_text expected.err err.txt "the first difference"
+}
+
+case_interrupt() {
+  # Ctrl+C while downloading, each reply held back 10 ms: the job stops at its
+  # next packet, ends its line, says where and what to do, sends no restart.
+  # (sh runs the tool in the foreground: a background job would ignore SIGINT.)
+  "$ORVEL_SIM" --latency 10000 --trace trace.txt -- sh -c "
+    (i=0; until grep -q '>>: [1-9]' out.txt 2> /dev/null || [ \$i -ge 300 ]; do sleep 0.05; i=\$((i + 1)); done
+     kill -INT \$\$) &
+    exec '$ORVEL_DFU' -p 8000 blinky.bin > out.txt 2> err.txt"
+  expect_status 0 $? "a job stopped with Ctrl+C"
+  tr '\r' '\n' < out.txt | tail -n 2 | mask_times > actual.out
+  grep -qE '^>>: [0-9]+%$' actual.out && [ "$(tail -n 1 actual.out)" = ">> DFU failed! (T.TTTs)" ] ||
+    fail "no ended progress line and verdict: $(cat actual.out)"
+  local sent
+  sent=$(grep -c ' data ' trace.txt)
+  {
+    echo "orvel-dfu: error: download of blinky.bin (0x00008000..0x00009C40) stopped at $(hex8 $((BLINKY_ADDR + 62 * sent)))"
+    echo "orvel-dfu: note: the chip stays in its bootloader with an incomplete program; running the same command again finishes the work"
+  } > expected.err
+  expect_text expected.err err.txt "what a stop says"
+  ! grep -q restart trace.txt || fail "a restart was sent after Ctrl+C"
+}
+
+case_scripts() {
+  # A typo with input that never ends: the reasons and status 2, no prompt.
+  mkfifo input
+  exec 3<> input
+  timeout 10 "$ORVEL_DFU" --posix-exit -P 8000 blinky.bin <&3 > out.txt 2> err.txt
+  expect_status 2 $? "--posix-exit, a command line with a typo"
+  exec 3>&-
+  [ ! -s out.txt ] || fail "the shell opened: $(head -c 80 out.txt)"
+  grep -q "^orvel-dfu: error: no program given" err.txt || fail "no reason: $(cat err.txt)"
 }
 
 fn="case_${case_name}"

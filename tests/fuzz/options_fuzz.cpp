@@ -7,9 +7,11 @@
 // area, none overlapping, each exactly what its file loads to alone. A
 // refused one has an error reason unless it names an action (--help,
 // --version, --dry-run), an accepted one none; a dry run's programs load
-// under the same rules. Every reason has all its arguments.
+// under the same rules. With --strict no warning is left. Every reason has
+// all its arguments.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -99,6 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool action = theDfuSettings.action != DfuAction::None;
   Check(!(parsed && HasError(why)), "a command line that parses has no error reason");
   Check(parsed || action || HasError(why), "a refused command line has an error reason");
+  const bool warned = std::any_of(why.begin(), why.end(), [](const Reason& r) { return r.severity == Severity::Warning; });
+  Check(!(theDfuSettings.strict && warned), "--strict leaves no warning");
   if (parsed) CheckJob();
   // A dry run loads the programs as a job would.
   if (theDfuSettings.action == DfuAction::DryRun && !HasError(why)) {
