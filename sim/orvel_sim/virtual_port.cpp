@@ -22,8 +22,12 @@ namespace {
 // A restarted chip drops off the bus about this long after its first restart
 // packet, unless its client closes it sooner.
 constexpr auto kRestartLeaveDelay = std::chrono::milliseconds(300);
-// The longest the terminal may take to hand over a bell byte just written.
-constexpr int kBellArrivalMs = 5;
+// The longest the terminal may take to hand over the bell byte at attach time.
+constexpr int kBellArrivalMs = 1000;
+// poll() finds a raw terminal readable once VMIN bytes wait in it: with the
+// one bell byte always there, VMIN says whether the node is readable.
+constexpr cc_t kBellRinging = 1;
+constexpr cc_t kBellQuiet = 2;
 
 void SetNonBlocking(int fd) {
   const int flags = fcntl(fd, F_GETFL);
@@ -83,12 +87,29 @@ bool VirtualPort::Attach(HidrawTestbed& testbed, std::string& error) {
     error = "cannot open the pseudo-terminal of " + HidrawTestbed::DevNode(index_);
     return false;
   }
-  // Raw mode: the bell byte must reach poll() at once, untouched.
-  termios mode{};
-  if (tcgetattr(slaveFd_, &mode) == 0) {
-    cfmakeraw(&mode);
-    tcsetattr(slaveFd_, TCSANOW, &mode);
+  return PlaceBell(error);
+}
+
+bool VirtualPort::PlaceBell(std::string& error) {
+  // Raw mode: the bell byte stays as written, and VMIN counts for poll().
+  if (tcgetattr(slaveFd_, &bellMode_) != 0) {
+    error = "cannot set up the pseudo-terminal of " + HidrawTestbed::DevNode(index_);
+    return false;
   }
+  cfmakeraw(&bellMode_);
+  bellMode_.c_cc[VTIME] = 0;
+  bellMode_.c_cc[VMIN] = kBellRinging;
+  const uint8_t bell = 0;
+  pollfd arrived{slaveFd_, POLLIN, 0};
+  // The terminal hands a written byte over a moment later, on a kernel
+  // worker; from then on the byte stays and only VMIN changes.
+  if (tcsetattr(slaveFd_, TCSANOW, &bellMode_) != 0 || write(masterFd_, &bell, 1) != 1 ||
+      poll(&arrived, 1, kBellArrivalMs) != 1) {
+    error = "cannot set up the pseudo-terminal of " + HidrawTestbed::DevNode(index_);
+    return false;
+  }
+  bellRinging_ = true;
+  UpdateBell();
   return true;
 }
 
@@ -288,22 +309,12 @@ bool VirtualPort::ListenerHasInput() const {
 
 void VirtualPort::UpdateBell() {
   const bool wanted = ListenerHasInput();
-  if (wanted == bellRinging_) return;
-  if (wanted) {
-    const uint8_t bell = 0;
-    bellRinging_ = write(masterFd_, &bell, 1) == 1;
-    return;
-  }
-  uint8_t drained[16];
-  if (read(slaveFd_, drained, sizeof drained) > 0) {
-    bellRinging_ = false;
-    return;
-  }
-  // The terminal hands a byte over a moment after it was written.
-  pollfd arrived{slaveFd_, POLLIN, 0};
-  if (poll(&arrived, 1, kBellArrivalMs) > 0 && read(slaveFd_, drained, sizeof drained) > 0) {
-    bellRinging_ = false;
-  }
+  if (wanted == bellRinging_ || slaveFd_ < 0) return;
+  // Changing the terminal's settings wakes its pollers at once, in this
+  // thread: no byte travels, so no kernel worker stands between the reply
+  // and the client's poll().
+  bellMode_.c_cc[VMIN] = wanted ? kBellRinging : kBellQuiet;
+  if (tcsetattr(slaveFd_, TCSANOW, &bellMode_) == 0) bellRinging_ = wanted;
 }
 
 void VirtualPort::RecordNewRequests(size_t alreadyTraced) {

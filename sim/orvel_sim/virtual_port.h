@@ -4,6 +4,7 @@
 // call, as from a real hidraw node.
 #pragma once
 
+#include <termios.h>
 #include <umockdev.h>
 
 #include <array>
@@ -76,6 +77,7 @@ class VirtualPort {
   void DeliverLater(const sim::Report& report);
   // The caller holds the bus lock.
   void Deliver(const sim::Report& report);
+  bool PlaceBell(std::string& error);
   void UpdateBell();
   bool ListenerHasInput() const;
   void RecordNewRequests(size_t alreadyTraced);
@@ -87,13 +89,15 @@ class VirtualPort {
   sim::HandleResult scratch_;  // reused for every request
   UMockdevIoctlBase* handler_ = nullptr;
   int masterFd_ = -1;
-  int slaveFd_ = -1;  // our own end of the client's side, to take the bell back
+  int slaveFd_ = -1;  // our own end of the client's side, to set the bell
 
   std::map<UMockdevIoctlClient*, Handle> handles_;
-  // While a listening handle has input, exactly one byte (the bell) sits in
-  // the pseudo-terminal so that poll() reports the node readable; the reports
-  // themselves go through read(). All files of the node share the terminal,
-  // so a listener may wake for another's input and then read nothing.
+  // One byte (the bell) sits in the pseudo-terminal for good; while a
+  // listening handle has input, the terminal's VMIN is 1 so that poll()
+  // reports the node readable, else 2. The reports themselves go through
+  // read(). All files of the node share the terminal, so a listener may wake
+  // for another's input and then read nothing.
+  termios bellMode_{};
   bool bellRinging_ = false;
   int repliesInFlight_ = 0;  // posted to the timer, not yet delivered
   SimClock::time_point lastReplyDue_{};
