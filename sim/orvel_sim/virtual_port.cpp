@@ -58,8 +58,9 @@ void AnswerPointer(UMockdevIoctlClient* client, const void* value, size_t size) 
 
 }  // namespace
 
-VirtualPort::VirtualPort(int index, uint32_t flashSize, PortBus& bus)
-    : index_(index), bus_(bus), model_(flashSize) {}
+VirtualPort::VirtualPort(const NodePlace& place, const UsbIdentity& identity, uint32_t flashSize,
+                         PortBus& bus)
+    : index_(place.node), place_(place), identity_(identity), bus_(bus), model_(flashSize) {}
 
 VirtualPort::~VirtualPort() {
   for (const auto& entry : handles_) {
@@ -75,8 +76,7 @@ bool VirtualPort::Attach(HidrawTestbed& testbed, std::string& error) {
   g_signal_connect(handler_, "handle-write", G_CALLBACK(OnWrite), this);
   g_signal_connect(handler_, "handle-read", G_CALLBACK(OnRead), this);
   g_signal_connect(handler_, "client-connected", G_CALLBACK(OnConnected), this);
-  UsbIdentity identity;
-  if (!testbed.AddNode(index_, identity, handler_, masterFd_, error)) return false;
+  if (!testbed.AddNode(place_, identity_, handler_, masterFd_, error)) return false;
   // The bell never fills the terminal, but a write must never block the
   // worker thread either.
   SetNonBlocking(masterFd_);
@@ -124,6 +124,42 @@ void VirtualPort::Detach(HidrawTestbed& testbed) {
   testbed.RemoveNode(index_);
 }
 
+void VirtualPort::TakeAwayIfUnused() {
+  std::lock_guard<std::mutex> hold(bus_.lock);
+  // A file open now: its closing asks again.
+  if (removalRequested_ || model_.restarted() || !handles_.empty()) return;
+  if (SimClock::now() - lastUse_ < bus_.unusedLimit) {
+    CheckUnusedLater();  // used again since the check was asked for
+    return;
+  }
+  model_.Unplug();
+  RequestRemovalOnce();
+}
+
+void VirtualPort::NoteUse(const sim::Report& request, const sim::HandleResult& result) {
+  if (sim::ClassifyRequest(request) != sim::RequestKind::Probe) {
+    used_ = true;
+    lastUse_ = SimClock::now();
+    return;
+  }
+  const bool echoed = !result.replies.empty() && result.replies[0].bytes[1] == request[1];
+  if (!echoed && !used_) {
+    used_ = true;
+    lastUse_ = SimClock::now();
+  }
+}
+
+void VirtualPort::CheckUnusedLater() {
+  if (!used_ || bus_.unusedLimit == SimClock::duration::zero() || !bus_.checkUnusedAfter) return;
+  const SimClock::duration wait = lastUse_ + bus_.unusedLimit - SimClock::now();
+  bus_.checkUnusedAfter(index_, std::max(wait, SimClock::duration::zero()));
+}
+
+std::vector<uint8_t> VirtualPort::FlashCopy() {
+  std::lock_guard<std::mutex> hold(bus_.lock);
+  return model_.flash();
+}
+
 gboolean VirtualPort::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
   static_cast<VirtualPort*>(self)->HandleIoctl(client);
   return true;
@@ -153,7 +189,12 @@ void VirtualPort::OnClientGone(gpointer self, GObject* client) {
   // What the file had not read goes with it.
   port.handles_.erase(reinterpret_cast<UMockdevIoctlClient*>(client));
   port.UpdateBell();
-  if (port.handles_.empty() && port.model_.restarted()) port.RequestRemovalOnce();
+  if (!port.handles_.empty()) return;
+  if (port.model_.restarted()) {
+    port.RequestRemovalOnce();
+  } else {
+    port.CheckUnusedLater();
+  }
 }
 
 VirtualPort::Handle* VirtualPort::Listening(UMockdevIoctlClient* client) {
@@ -213,6 +254,7 @@ void VirtualPort::HandleWrite(UMockdevIoctlClient* client) {
     const size_t traced = model_.trace().size();
     model_.HandleReport(report, scratch_);
     RecordNewRequests(traced);
+    if (scratch_.accepted) NoteUse(report, scratch_);
     accepted = scratch_.accepted;
     if (!accepted) {
       RequestRemovalOnce();
