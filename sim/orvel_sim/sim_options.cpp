@@ -191,7 +191,8 @@ bool CheckCombinations(const SimOptions& options, bool devicesGiven, std::string
   for (int board = 0; board < BoardCount(options); ++board) {
     for (int earlier = 0; earlier < board; ++earlier) {
       if (FlashDirFile(options, board) == FlashDirFile(options, earlier)) {
-        error = "--flash-dir: " + unit + std::to_string(earlier) + " and " + std::to_string(board) +
+        error = "--flash-dir: " + (options.conveyorMode ? std::string("boards ") : "devices ") +
+                std::to_string(earlier) + " and " + std::to_string(board) +
                 " would both be written to '" + FlashDirFile(options, board) + "'";
         return false;
       }
