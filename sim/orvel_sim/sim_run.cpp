@@ -212,17 +212,20 @@ bool SimRun::Finish() {
   return ok;
 }
 
-bool SimRun::RefuseAccessTo(const std::vector<int>& devices,
-                            std::vector<std::string>& environment) {
-  const std::string library = NoAccessLibrary();
-  if (library.empty()) {
+bool SimRun::PrepareCommandLibraries(std::vector<std::string>& environment) {
+  // Without it exchanges are slower, nothing else.
+  const std::string yield = CommandLibrary("yield");
+  if (!yield.empty()) PreloadFirst(environment, yield);
+  if (options_.noAccessDevices.empty()) return true;
+  const std::string noAccess = CommandLibrary("no_access");
+  if (noAccess.empty()) {
     Fail("--no-access needs liborvel_sim_no_access.so beside orvel-sim or in "
          ORVEL_SIM_LIBRARY_DIR);
     return false;
   }
   std::vector<std::string> nodes;
-  for (int device : devices) nodes.push_back(HidrawTestbed::DevNode(device));
-  RefuseAccess(environment, library, nodes);
+  for (int device : options_.noAccessDevices) nodes.push_back(HidrawTestbed::DevNode(device));
+  RefuseAccess(environment, noAccess, nodes);
   return true;
 }
 
@@ -230,9 +233,7 @@ int SimRun::Run() {
   if (!Prepare()) return kSetupFailure;
   if (options_.appearAfterMs == 0 && !AttachFirstBoards()) return kSetupFailure;
   std::vector<std::string> environment = ChildEnvironment(environ, testbed_->RootDir());
-  if (!options_.noAccessDevices.empty() && !RefuseAccessTo(options_.noAccessDevices, environment)) {
-    return kSetupFailure;
-  }
+  if (!PrepareCommandLibraries(environment)) return kSetupFailure;
   bus_.timer.Start();
 
   loop_ = g_main_loop_new(nullptr, false);

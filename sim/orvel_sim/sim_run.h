@@ -36,7 +36,9 @@ class SimRun {
   void BoardLeft(int board);
   bool SaveToFlashDir(int board);
   bool Finish();
-  bool RefuseAccessTo(const std::vector<int>& devices, std::vector<std::string>& environment);
+  // Puts orvel-sim's libraries in front of the command's preloads: the
+  // yield library, and the no_access one for --no-access.
+  bool PrepareCommandLibraries(std::vector<std::string>& environment);
   void Fail(const std::string& message);
   // An attach failed while COMMAND runs: it ends, as orvel-sim does.
   void FailAttach(const std::string& message);
