@@ -43,8 +43,7 @@ void SimRun::Fail(const std::string& message) {
   failed_ = true;
 }
 
-void SimRun::FailAttach(const std::string& message) {
-  Fail(message);
+void SimRun::EndCommand() {
   if (child_ > 0) kill(child_, SIGTERM);
 }
 
@@ -136,7 +135,7 @@ void SimRun::BoardLeft(int board) {
   const int next = board + options_.conveyor.ports;
   if (next >= BoardCount(options_)) return;
   if (options_.conveyor.gapMs == 0) {
-    if (!AttachBoard(next)) FailAttach("board " + std::to_string(next) + " could not attach");
+    if (!AttachBoard(next)) EndCommand();
     return;
   }
   g_timeout_add(static_cast<guint>(options_.conveyor.gapMs), OnNextBoardTime,
@@ -145,7 +144,7 @@ void SimRun::BoardLeft(int board) {
 
 gboolean SimRun::OnAppearTime(gpointer self) {
   SimRun& run = *static_cast<SimRun*>(self);
-  if (!run.AttachFirstBoards() && run.child_ > 0) kill(run.child_, SIGTERM);
+  if (!run.AttachFirstBoards()) run.EndCommand();
   return G_SOURCE_REMOVE;
 }
 
@@ -162,9 +161,7 @@ gboolean SimRun::OnRemoval(gpointer target) {
 
 gboolean SimRun::OnNextBoardTime(gpointer target) {
   const BoardTarget& coming = *static_cast<BoardTarget*>(target);
-  if (!coming.run->AttachBoard(coming.board)) {
-    coming.run->FailAttach("board " + std::to_string(coming.board) + " could not attach");
-  }
+  if (!coming.run->AttachBoard(coming.board)) coming.run->EndCommand();
   return G_SOURCE_REMOVE;
 }
 

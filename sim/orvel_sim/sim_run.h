@@ -40,8 +40,9 @@ class SimRun {
   // yield library, and the no_access one for --no-access.
   bool PrepareCommandLibraries(std::vector<std::string>& environment);
   void Fail(const std::string& message);
-  // An attach failed while COMMAND runs: it ends, as orvel-sim does.
-  void FailAttach(const std::string& message);
+  // A board failed to attach while COMMAND runs (Fail() said why): the
+  // command ends, and orvel-sim with status 125.
+  void EndCommand();
 
   static gboolean OnAppearTime(gpointer self);
   static gboolean OnRemoval(gpointer target);

@@ -82,32 +82,33 @@ bool VirtualPort::Attach(HidrawTestbed& testbed, std::string& error) {
   SetNonBlocking(masterFd_);
   SetCloseOnExec(masterFd_);
   const char* slaveName = ptsname(masterFd_);
-  slaveFd_ = slaveName ? open(slaveName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
-  if (slaveFd_ < 0) {
-    error = "cannot open the pseudo-terminal of " + HidrawTestbed::DevNode(index_);
-    return false;
-  }
-  return PlaceBell(error);
-}
-
-bool VirtualPort::PlaceBell(std::string& error) {
-  // Raw mode: the bell byte stays as written, and VMIN counts for poll().
-  if (tcgetattr(slaveFd_, &bellMode_) != 0) {
+  const int slave = slaveName ? open(slaveName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
+  if (slave < 0 || !PlaceBell(slave)) {
+    if (slave >= 0) close(slave);
     error = "cannot set up the pseudo-terminal of " + HidrawTestbed::DevNode(index_);
     return false;
   }
+  return true;
+}
+
+bool VirtualPort::PlaceBell(int slave) {
+  // A client may open the node already (a board arriving while the command
+  // runs): its requests wait until the bell is in place.
+  std::lock_guard<std::mutex> hold(bus_.lock);
+  // Raw mode: the bell byte stays as written, and VMIN counts for poll().
+  if (tcgetattr(slave, &bellMode_) != 0) return false;
   cfmakeraw(&bellMode_);
   bellMode_.c_cc[VTIME] = 0;
   bellMode_.c_cc[VMIN] = kBellRinging;
   const uint8_t bell = 0;
-  pollfd arrived{slaveFd_, POLLIN, 0};
+  pollfd arrived{slave, POLLIN, 0};
   // The terminal hands a written byte over a moment later, on a kernel
   // worker; from then on the byte stays and only VMIN changes.
-  if (tcsetattr(slaveFd_, TCSANOW, &bellMode_) != 0 || write(masterFd_, &bell, 1) != 1 ||
+  if (tcsetattr(slave, TCSANOW, &bellMode_) != 0 || write(masterFd_, &bell, 1) != 1 ||
       poll(&arrived, 1, kBellArrivalMs) != 1) {
-    error = "cannot set up the pseudo-terminal of " + HidrawTestbed::DevNode(index_);
     return false;
   }
+  slaveFd_ = slave;
   bellRinging_ = true;
   UpdateBell();
   return true;

@@ -90,7 +90,8 @@ class VirtualPort {
   void DeliverLater(const sim::Report& report);
   // The caller holds the bus lock.
   void Deliver(const sim::Report& report);
-  bool PlaceBell(std::string& error);
+  // Takes the client side of the node's terminal (`slave`) for the bell.
+  bool PlaceBell(int slave);
   void UpdateBell();
   bool ListenerHasInput() const;
   void RecordNewRequests(size_t alreadyTraced);
