@@ -145,13 +145,20 @@ std::string HidrawTestbed::DevNode(int index) { return "/dev/hidraw" + std::to_s
 bool HidrawTestbed::AddNode(const NodePlace& place, const UsbIdentity& identity,
                             UMockdevIoctlBase* handler, int& masterFd, std::string& error) {
   GError* failure = nullptr;
+  const std::string node = DevNode(place.node);
+  // Emulated before the node appears: a client that finds the node (a board
+  // arriving while a tool scans) must never open it as a plain terminal.
+  if (!umockdev_testbed_attach_ioctl(testbed_, node.c_str(), handler, &failure)) {
+    error = "cannot emulate " + node + ": " + failure->message;
+    g_error_free(failure);
+    return false;
+  }
   const std::string description = DescribeNode(place, identity);
   if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &failure)) {
     error = std::string("cannot add a hidraw device: ") + failure->message;
     g_error_free(failure);
     return false;
   }
-  const std::string node = DevNode(place.node);
   masterFd = umockdev_testbed_get_dev_fd(testbed_, node.c_str());
   const char* slaveName = masterFd >= 0 ? ptsname(masterFd) : nullptr;
   struct stat slave {};
@@ -174,11 +181,6 @@ bool HidrawTestbed::AddNode(const NodePlace& place, const UsbIdentity& identity,
   unlink(link.c_str());
   if (symlink(("../../devices" + hidraw.substr(12)).c_str(), link.c_str()) != 0) {
     error = "cannot link " + link;
-    return false;
-  }
-  if (!umockdev_testbed_attach_ioctl(testbed_, node.c_str(), handler, &failure)) {
-    error = "cannot emulate " + node + ": " + failure->message;
-    g_error_free(failure);
     return false;
   }
   nodes_[place.node] = {place, identity};
