@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # End-to-end cases: the real orvel-dfu, linked with the real hidapi, flashing
 # virtual bootloaders that orvel-sim puts on emulated hidraw nodes.
-#   e2e_test.sh CASE   (ORVEL_SIM, ORVEL_DFU, HID_PROBE, SAMPLES_DIR and E2E_DATA_DIR set)
+#   e2e_test.sh CASE   (ORVEL_SIM, ORVEL_DFU, HID_PROBE, NODE_POLL, SAMPLES_DIR and
+#                       E2E_DATA_DIR set)
 # Each case works in a directory of its own and prints "1 passed, 0 failed"
 # or the first difference it finds.
 set -uo pipefail
 
-: "${ORVEL_SIM:?}" "${ORVEL_DFU:?}" "${HID_PROBE:?}" "${SAMPLES_DIR:?}" "${E2E_DATA_DIR:?}"
+: "${ORVEL_SIM:?}" "${ORVEL_DFU:?}" "${HID_PROBE:?}" "${NODE_POLL:?}" "${SAMPLES_DIR:?}" "${E2E_DATA_DIR:?}"
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 unset LANGUAGE LC_MESSAGES
 
@@ -341,6 +342,16 @@ case_closed_output() {
   expect_text expected.out head.out "what the reader got"
   make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
   expect_text expected.flash chip.flash "flash after the job"
+}
+
+case_readiness() {
+  # poll() says readable exactly while a reply waits for the file that asked.
+  # A file opened only to lock the node (by flock) gets its own copy of the
+  # reply but never reads: it must not keep the node readable.
+  "$ORVEL_SIM" --devices 2 -- sh -c "flock /dev/hidraw1 '$NODE_POLL' /dev/hidraw1
+    '$NODE_POLL' /dev/hidraw0" > poll.txt
+  printf 'quiet ready 1A55 quiet\nquiet ready 1A55 quiet\n' > expected.txt
+  expect_text expected.txt poll.txt "readiness of the nodes"
 }
 
 case_no_access() {
