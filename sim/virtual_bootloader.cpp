@@ -50,6 +50,18 @@ void FillEcho(Report& reply, const Report& request, size_t length, bool spoil) {
   if (spoil) reply[1] = 0x00;
 }
 
+// Bit 0 of each data byte that `bytes` names (bit N: data byte N); one past
+// the reply's `count` data bytes names its last, which then flips once.
+void FlipDataBits(Report& reply, uint64_t bytes, size_t count) {
+  uint64_t flipped = 0;
+  for (size_t byte = 0; byte < 64; ++byte) {
+    if (bytes >> byte & 1) flipped |= uint64_t{1} << std::min(byte, count - 1);
+  }
+  for (size_t byte = 0; byte < count; ++byte) {
+    if (flipped >> byte & 1) reply[2 + byte] ^= 0x01;
+  }
+}
+
 std::string HexWord(uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
@@ -99,7 +111,10 @@ VirtualBootloader::FaultHits VirtualBootloader::CollectFaults(RequestKind kind,
     switch (fault.effect) {
       case FaultEffect::Silent: hits.silent = true; break;
       case FaultEffect::Wrong: hits.wrong = true; break;
-      case FaultEffect::Flip: hits.flip = true; break;
+      case FaultEffect::Flip:
+        hits.flip = true;
+        hits.flipBytes |= uint64_t{1} << std::min(std::max(fault.flipByte, 0), kMaxFlipByte);
+        break;
       case FaultEffect::Unplug: hits.unplug = true; break;
       case FaultEffect::Delay: hits.delayMs += std::max<int32_t>(fault.delayMs, 0); break;
     }
@@ -182,7 +197,7 @@ void VirtualBootloader::AnswerRead(const Report& request, const FaultHits& hits,
   reply[0] = kLead;
   reply[1] = hits.wrong ? kStart : kRead;
   std::copy_n(flash_.begin() + address, count, reply.begin() + 2);
-  if (hits.flip) reply[2] ^= 0x01;
+  if (hits.flip) FlipDataBits(reply, hits.flipBytes, count);
 }
 
 void VirtualBootloader::AnswerRestart(const Report& request) {

@@ -16,7 +16,7 @@ enum class RequestKind { Probe, Erase, Start, Data, Read, Restart, Other };
 enum class FaultEffect {
   Silent,  // no reply
   Wrong,   // a reply that fails the tool's test
-  Flip,    // a read reply with one data bit flipped
+  Flip,    // a read reply with one data bit flipped (bit 0 of data byte flipByte)
   Unplug,  // the device vanishes; this and every later write fails
   Delay,   // the reply comes delayMs late
 };
@@ -26,8 +26,9 @@ enum class FaultEffect {
 // - Wrong: the command takes effect but the reply fails the tool's test
 //   (probe/erase/start echo and data ack with byte 1 set to 0x00, read reply
 //   marked 1A 61).
-// - Flip: a read reply with bit 0 of its first data byte flipped, flash
-//   unchanged; on any other kind it acts as Wrong.
+// - Flip: a read reply with bit 0 of data byte `flipByte` flipped (counting
+//   from 0 within the reply's data; a shorter reply flips its last data
+//   byte), flash unchanged; on any other kind it acts as Wrong.
 // - Unplug: the request is traced but has no effect, its write and every later
 //   one fail, and the device leaves the bus.
 // - Delay: the command takes effect and its replies come delayMs late.
@@ -36,7 +37,11 @@ struct Fault {
   int occurrence = 1;  // the Nth request of that kind, counting from 1
   FaultEffect effect = FaultEffect::Silent;
   int32_t delayMs = 0;
+  int flipByte = 0;  // Flip: which data byte, 0 to kMaxFlipByte
 };
+
+// A read reply carries at most 62 data bytes.
+constexpr int kMaxFlipByte = 61;
 
 struct Reply {
   Report bytes{};
@@ -94,6 +99,7 @@ class VirtualBootloader {
     bool silent = false;
     bool wrong = false;
     bool flip = false;
+    uint64_t flipBytes = 0;  // bit N: flip data byte N of a read reply
     bool unplug = false;
     int32_t delayMs = 0;
   };

@@ -225,6 +225,13 @@ void PrepareForFaults(VirtualBootloader& chip) {
   chip.flash().assign(chip.flash().size(), 0x00);
 }
 
+// A 62-byte read of all-0x00 flash with bit 0 of data byte `byte` flipped.
+Bytes FullReadFlipped(size_t byte) {
+  Bytes reply = Padded({0x1A, 0x60});
+  reply[2 + byte] = 0x01;
+  return reply;
+}
+
 struct FaultCase {
   const char* name;
   Fault fault;
@@ -259,6 +266,12 @@ TEST(VirtualBootloaderTest, FaultsHitTheNthRequestOfTheirKind) {
       {"read flip", {RequestKind::Read, 2, FaultEffect::Flip, 0},
        {Read(0, 2), Read(0, 2), Read(0, 2)}, {readGood, Padded({0x1A, 0x60, 0x01, 0x00}), readGood},
        0x00},
+      {"read flip=1", {RequestKind::Read, 1, FaultEffect::Flip, 0, 1},
+       {Read(0, 2)}, {Padded({0x1A, 0x60, 0x00, 0x01})}, 0x00},
+      {"read flip=61: the last byte of a full reply", {RequestKind::Read, 1, FaultEffect::Flip, 0, 61},
+       {Read(0, 62)}, {FullReadFlipped(61)}, 0x00},
+      {"read flip=40 past a 2-byte reply flips its last", {RequestKind::Read, 1, FaultEffect::Flip, 0, 40},
+       {Read(0, 2)}, {Padded({0x1A, 0x60, 0x00, 0x01})}, 0x00},
       {"flip on a probe acts as wrong", {RequestKind::Probe, 1, FaultEffect::Flip, 0},
        {Probe()}, {Padded({0x1A, 0x00})}, 0x00},
   };
@@ -273,6 +286,14 @@ TEST(VirtualBootloaderTest, FaultsHitTheNthRequestOfTheirKind) {
     EXPECT_EQ(chip.flash()[0], c.flashByte0) << c.name;
     EXPECT_EQ(chip.trace().size(), c.requests.size()) << c.name;
   }
+}
+
+TEST(VirtualBootloaderTest, FlipsThatMeetOnTheLastByteOfAShortReplyFlipItOnce) {
+  VirtualBootloader chip;
+  PrepareForFaults(chip);
+  chip.AddFault({RequestKind::Read, 1, FaultEffect::Flip, 0, 30});
+  chip.AddFault({RequestKind::Read, 1, FaultEffect::Flip, 0, 61});
+  EXPECT_EQ(OnlyReply(chip, Read(0, 3)), Padded({0x1A, 0x60, 0x00, 0x00, 0x01}));
 }
 
 TEST(VirtualBootloaderTest, DelayedReplyComesLateAndTheCommandStillActs) {

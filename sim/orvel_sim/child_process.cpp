@@ -16,7 +16,9 @@ namespace {
 constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
 // umockdev's preload library yields with usleep(0) after every read and write
 // on an emulated node; with the default 50 us slack that sleep lasts about
-// 60 us, with 1 ns about 10 us, and it happens twice per exchange.
+// 60 us, with 1 ns about 10 us, and it happens twice per exchange. The
+// command library turns those calls into sched_yield(); the slack still
+// counts when that library is missing.
 constexpr unsigned long kCommandTimerSlackNs = 1;
 
 bool HasName(const std::string& entry, const std::string& name) {
@@ -73,8 +75,8 @@ std::vector<std::string> ChildEnvironment(char** inherited, const std::string& t
   return environment;
 }
 
-std::string NoAccessLibrary() {
-  const std::string name = "liborvel_sim_no_access.so";
+std::string CommandLibrary(const std::string& library) {
+  const std::string name = "liborvel_sim_" + library + ".so";
   char self[4096];
   const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
   if (length > 0) {
@@ -86,12 +88,16 @@ std::string NoAccessLibrary() {
   return access(installed.c_str(), R_OK) == 0 ? installed : "";
 }
 
+void PreloadFirst(std::vector<std::string>& environment, const std::string& library) {
+  SetValue(environment, "LD_PRELOAD", library + ":" + ValueOf(environment, "LD_PRELOAD"));
+}
+
 void RefuseAccess(std::vector<std::string>& environment, const std::string& library,
                   const std::vector<std::string>& nodes) {
   std::string list;
   for (const std::string& node : nodes) list += (list.empty() ? "" : ":") + node;
   SetValue(environment, "ORVEL_SIM_NO_ACCESS", list);
-  SetValue(environment, "LD_PRELOAD", library + ":" + ValueOf(environment, "LD_PRELOAD"));
+  PreloadFirst(environment, library);
 }
 
 pid_t StartChild(const std::vector<std::string>& command, const std::vector<std::string>& environment,

@@ -12,13 +12,16 @@ namespace orvel_sim {
 // needs to show it the testbed instead of the real /sys and /dev.
 std::vector<std::string> ChildEnvironment(char** inherited, const std::string& testbedDir);
 
-// The library that --no-access preloads: beside orvel-sim (in a build tree),
-// else where it is installed; "" when neither has it.
-std::string NoAccessLibrary();
+// One of orvel-sim's libraries for the command (liborvel_sim_<name>.so):
+// beside orvel-sim (in a build tree), else where it is installed; "" when
+// neither has it.
+std::string CommandLibrary(const std::string& name);
+
+// `library` goes in front of the command's preload libraries (umockdev's).
+void PreloadFirst(std::vector<std::string>& environment, const std::string& library);
 
 // Opening any of `nodes` fails with EACCES in the command and what it
-// starts: `library` goes in front of umockdev's preload library and is told
-// the nodes.
+// starts: `library` (the no_access one) is preloaded and told the nodes.
 void RefuseAccess(std::vector<std::string>& environment, const std::string& library,
                   const std::vector<std::string>& nodes);
 

@@ -1,5 +1,7 @@
 #include "sim_files.h"
 
+#include <glib.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -46,6 +48,14 @@ bool SaveFlashFile(const std::string& path, const std::vector<uint8_t>& flash, s
   const bool closed = std::fclose(file) == 0;
   if (!written || !closed) {
     error = Reason("cannot write", path);
+    return false;
+  }
+  return true;
+}
+
+bool MakeFolder(const std::string& path, std::string& error) {
+  if (g_mkdir_with_parents(path.c_str(), 0777) != 0) {
+    error = Reason("cannot make the folder", path);
     return false;
   }
   return true;

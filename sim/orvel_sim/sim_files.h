@@ -15,6 +15,10 @@ bool LoadFlashFile(const std::string& path, std::vector<uint8_t>& flash, std::st
 // Writes the whole flash to `path`, replacing it.
 bool SaveFlashFile(const std::string& path, const std::vector<uint8_t>& flash, std::string& error);
 
+// Makes the folder, and those above it, unless it is there. False with a
+// reason when it cannot be made or is no folder.
+bool MakeFolder(const std::string& path, std::string& error);
+
 // One line per entry, each ended by a newline.
 bool WriteLines(const std::string& path, const std::vector<std::string>& lines,
                 std::string& error);

@@ -56,16 +56,46 @@ bool ParseEffect(const std::string& text, sim::Fault& fault) {
       {"flip", sim::FaultEffect::Flip}, {"unplug", sim::FaultEffect::Unplug}};
   if (LookUp(kEffects, text, fault.effect)) return true;
   const std::string delayPrefix = "delay=";
-  if (text.compare(0, delayPrefix.size(), delayPrefix) != 0) return false;
-  fault.effect = sim::FaultEffect::Delay;
-  return ParseInt(text.substr(delayPrefix.size()), 0, 600000, fault.delayMs);
+  const std::string flipPrefix = "flip=";
+  if (text.compare(0, delayPrefix.size(), delayPrefix) == 0) {
+    fault.effect = sim::FaultEffect::Delay;
+    return ParseInt(text.substr(delayPrefix.size()), 0, 600000, fault.delayMs);
+  }
+  if (text.compare(0, flipPrefix.size(), flipPrefix) == 0) {
+    fault.effect = sim::FaultEffect::Flip;
+    return ParseInt(text.substr(flipPrefix.size()), 0, sim::kMaxFlipByte, fault.flipByte);
+  }
+  return false;
 }
 
-// A device number for a list of devices.
+// A device or board number for a list of them.
 bool AddDevice(const std::string& text, std::vector<int>& devices) {
   int32_t device = 0;
-  if (!ParseInt(text, 0, kMaxDevices - 1, device)) return false;
+  if (!ParseInt(text, 0, kMaxBoards - 1, device)) return false;
   devices.push_back(device);
+  return true;
+}
+
+// A serial number that sysfs, hidapi and a file name all keep as it is:
+// printable ASCII without '/' or '\\', as long as a USB string may be.
+bool ValidSerial(const std::string& text) {
+  if (text.size() > 126) return false;
+  for (char c : text) {
+    if (c < 0x20 || c > 0x7E || c == '/' || c == '\\') return false;
+  }
+  return true;
+}
+
+// DEV:TEXT; TEXT may be empty (no serial number) and may hold colons.
+bool AddSerial(const std::string& text, std::vector<std::pair<int, std::string>>& serials) {
+  const size_t colon = text.find(':');
+  int32_t device = 0;
+  if (colon == std::string::npos || !ParseInt(text.substr(0, colon), 0, kMaxBoards - 1, device)) {
+    return false;
+  }
+  const std::string serial = text.substr(colon + 1);
+  if (!ValidSerial(serial)) return false;
+  serials.emplace_back(device, serial);
   return true;
 }
 
@@ -80,14 +110,105 @@ std::vector<std::string> SplitColons(const std::string& text) {
   }
 }
 
+bool ParseConveyor(const std::string& text, Conveyor& conveyor) {
+  const std::vector<std::string> parts = SplitColons(text);
+  return parts.size() == 3 && ParseInt(parts[0], 1, kMaxDevices, conveyor.ports) &&
+         ParseInt(parts[1], 1, kMaxBoards, conveyor.boardsPerPort) &&
+         conveyor.ports * conveyor.boardsPerPort <= kMaxBoards &&
+         ParseInt(parts[2], 0, 3600000, conveyor.gapMs);
+}
+
 }  // namespace
 
-bool ParseFaultSpec(const std::string& text, DeviceFault& fault) {
+int BoardCount(const SimOptions& options) {
+  if (!options.conveyorMode) return options.devices;
+  return options.conveyor.ports * options.conveyor.boardsPerPort;
+}
+
+int PortOf(const SimOptions& options, int board) {
+  return options.conveyorMode ? board % options.conveyor.ports : board;
+}
+
+std::string SerialOf(const SimOptions& options, int board) {
+  for (const auto& serial : options.serials) {
+    if (serial.first == board) return serial.second;
+  }
+  return "ORVEL-SIM-" + std::to_string(board);
+}
+
+std::string FlashDirFile(const SimOptions& options, int board) {
+  const std::string serial = SerialOf(options, board);
+  const std::string name = serial.empty() ? "board-" + std::to_string(board) : serial;
+  return options.flashDir + "/" + name + ".bin";
+}
+
+namespace {
+
+// What names a device (or board) on the command line, for the checks once
+// every option is known.
+struct DeviceMention {
+  std::string option;
+  std::string value;
+  int device;
+};
+
+// Device numbers beyond the devices (or boards) there are. Outside conveyor
+// mode a number past 8 is a bad value, as it always was.
+bool CheckMentions(const SimOptions& options, const std::vector<DeviceMention>& mentions,
+                   std::string& error) {
+  const int count = BoardCount(options);
+  const std::string unit = options.conveyorMode ? "board" : "device";
+  for (const DeviceMention& mention : mentions) {
+    if (!options.conveyorMode && mention.device >= kMaxDevices) {
+      error = "bad value '" + mention.value + "' for option '" + mention.option + "'";
+      return false;
+    }
+    if (mention.device >= count) {
+      error = mention.option + " names " + unit + " " + std::to_string(mention.device) + " of " +
+              std::to_string(count);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CheckCombinations(const SimOptions& options, bool devicesGiven, std::string& error) {
+  if (options.conveyorMode && devicesGiven) {
+    error = "--conveyor and --devices exclude each other";
+    return false;
+  }
+  const std::string unit = options.conveyorMode ? "board " : "device ";
+  for (size_t i = 0; i < options.serials.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (options.serials[i].first == options.serials[j].first) {
+        error = "--serial names " + unit + std::to_string(options.serials[i].first) + " twice";
+        return false;
+      }
+    }
+  }
+  if (options.flashDir.empty()) return true;
+  // Boards that share a serial number would overwrite each other's file.
+  for (int board = 0; board < BoardCount(options); ++board) {
+    for (int earlier = 0; earlier < board; ++earlier) {
+      if (FlashDirFile(options, board) == FlashDirFile(options, earlier)) {
+        error = "--flash-dir: " + (options.conveyorMode ? std::string("boards ") : "devices ") +
+                std::to_string(earlier) + " and " + std::to_string(board) +
+                " would both be written to '" + FlashDirFile(options, board) + "'";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseFaultSpec(const std::string& text, DeviceFault& fault, int highestDevice) {
   const std::vector<std::string> parts = SplitColons(text);
   if (parts.size() != 4) return false;
   int32_t device = 0;
   int32_t occurrence = 0;
-  if (!ParseInt(parts[0], 0, kMaxDevices - 1, device)) return false;
+  if (!ParseInt(parts[0], 0, highestDevice, device)) return false;
   if (!ParseKind(parts[1], fault.fault.kind)) return false;
   if (!ParseInt(parts[2], 1, 1000000000, occurrence)) return false;
   if (!ParseEffect(parts[3], fault.fault)) return false;
@@ -99,10 +220,13 @@ bool ParseFaultSpec(const std::string& text, DeviceFault& fault) {
 bool ParseSimOptions(const std::vector<std::string>& words, SimOptions& options,
                      std::string& error) {
   options = SimOptions{};
+  bool devicesGiven = false;
+  std::vector<DeviceMention> mentions;
   // Each option that takes a value, and what it does with the value.
   using Setter = std::function<bool(const std::string&)>;
   const std::map<std::string, Setter> valueOptions = {
       {"--devices", [&](const std::string& v) {
+         devicesGiven = true;
          return ParseInt(v, 0, kMaxDevices, options.devices);
        }},
       {"--size", [&](const std::string& v) { return ParseFlashSize(v, options.flashSize); }},
@@ -116,12 +240,34 @@ bool ParseSimOptions(const std::vector<std::string>& words, SimOptions& options,
        }},
       {"--fault", [&](const std::string& v) {
          DeviceFault fault;
-         if (!ParseFaultSpec(v, fault)) return false;
+         if (!ParseFaultSpec(v, fault, kMaxBoards - 1)) return false;
          options.faults.push_back(fault);
+         mentions.push_back({"--fault", v, fault.device});
          return true;
        }},
-      {"--silent", [&](const std::string& v) { return AddDevice(v, options.silentDevices); }},
-      {"--no-access", [&](const std::string& v) { return AddDevice(v, options.noAccessDevices); }},
+      {"--silent", [&](const std::string& v) {
+         if (!AddDevice(v, options.silentDevices)) return false;
+         mentions.push_back({"--silent", v, options.silentDevices.back()});
+         return true;
+       }},
+      {"--no-access", [&](const std::string& v) {
+         if (!AddDevice(v, options.noAccessDevices)) return false;
+         mentions.push_back({"--no-access", v, options.noAccessDevices.back()});
+         return true;
+       }},
+      {"--serial", [&](const std::string& v) {
+         if (!AddSerial(v, options.serials)) return false;
+         mentions.push_back({"--serial", v, options.serials.back().first});
+         return true;
+       }},
+      {"--conveyor", [&](const std::string& v) {
+         options.conveyorMode = true;
+         return ParseConveyor(v, options.conveyor);
+       }},
+      {"--flash-dir", [&](const std::string& v) {
+         options.flashDir = v;
+         return !v.empty();
+       }},
       {"--noise", [&](const std::string& v) { return ParseInt(v, 0, 200, options.noise); }},
       {"--appear-after", [&](const std::string& v) {
          return ParseInt(v, 0, 3600000, options.appearAfterMs);
@@ -174,25 +320,8 @@ bool ParseSimOptions(const std::vector<std::string>& words, SimOptions& options,
     error = "no command given (orvel-sim [OPTIONS] -- COMMAND [ARG...])";
     return false;
   }
-  for (const DeviceFault& fault : options.faults) {
-    if (fault.device >= options.devices) {
-      error = "--fault names device " + std::to_string(fault.device) + " of " +
-              std::to_string(options.devices);
-      return false;
-    }
-  }
-  const std::pair<const char*, const std::vector<int>*> deviceLists[] = {
-      {"--silent", &options.silentDevices}, {"--no-access", &options.noAccessDevices}};
-  for (const auto& list : deviceLists) {
-    for (int device : *list.second) {
-      if (device >= options.devices) {
-        error = std::string(list.first) + " names device " + std::to_string(device) + " of " +
-                std::to_string(options.devices);
-        return false;
-      }
-    }
-  }
-  return true;
+  return CheckMentions(options, mentions, error) &&
+         CheckCombinations(options, devicesGiven, error);
 }
 
 const char* SimUsage() {
@@ -204,14 +333,23 @@ const char* SimUsage() {
          "\n"
          "Options:\n"
          "  --devices N           number of virtual bootloaders, 0 to 9 (default 1)\n"
+         "  --conveyor K:N:GAP_MS boards arriving: N boards in turn on each of K ports\n"
+         "                        (1 to 9 ports, at most 100 boards), board B on port\n"
+         "                        B mod K; the next board attaches GAP_MS after the one\n"
+         "                        before it left (restarted, or taken away once unused\n"
+         "                        for max(GAP_MS, 1000) ms); DEV below is a board\n"
          "  --size 256K|512K|1M   flash size of every device (default 1M)\n"
          "  --flash FILE          device 0's flash: read before COMMAND starts (missing\n"
          "                        file: erased flash), written back after it ends\n"
+         "  --flash-dir DIR       every device's flash, written to DIR/<serial>.bin when\n"
+         "                        it leaves and when COMMAND ends\n"
          "  --trace FILE          one line per request any device receives\n"
          "  --fault DEV:KIND:N:EFFECT\n"
          "                        at the Nth request of KIND (probe, erase, start, data,\n"
          "                        read, restart) on device DEV: silent, wrong, flip,\n"
-         "                        unplug or delay=MS (repeatable)\n"
+         "                        flip=BYTE (0 to 61), unplug or delay=MS (repeatable)\n"
+         "  --serial DEV:TEXT     device DEV reports serial number TEXT (empty: none)\n"
+         "                        instead of ORVEL-SIM-<DEV> (repeatable)\n"
          "  --silent DEV          device DEV never replies\n"
          "  --no-access DEV       opening device DEV's node fails with EACCES (permission\n"
          "                        denied), for root too (repeatable)\n"

@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "child_process.h"
@@ -20,12 +22,19 @@ struct SignalForward {
   int signal;
 };
 
+// A board used this long ago that did not restart failed at the station:
+// the operator takes it away (once no file of it is open).
+int32_t UnusedLimitMs(const SimOptions& options) {
+  constexpr int32_t kShortestLimitMs = 1000;
+  return std::max(options.conveyor.gapMs, kShortestLimitMs);
+}
+
 }  // namespace
 
 SimRun::~SimRun() {
   bus_.timer.Stop();
-  testbed_.reset();  // before the ports: its worker thread calls into them
-  ports_.clear();
+  testbed_.reset();  // before the boards: its worker thread calls into them
+  boards_.clear();
   if (loop_) g_main_loop_unref(loop_);
 }
 
@@ -34,27 +43,41 @@ void SimRun::Fail(const std::string& message) {
   failed_ = true;
 }
 
+void SimRun::EndCommand() {
+  if (child_ > 0) kill(child_, SIGTERM);
+}
+
 bool SimRun::Prepare() {
-  for (int i = 0; i < options_.devices; ++i) {
-    ports_.push_back(std::make_unique<VirtualPort>(i, options_.flashSize, bus_));
-    sim::VirtualBootloader& model = ports_.back()->model();
-    model.SetNoise(options_.noise);
-  }
-  for (const DeviceFault& fault : options_.faults) ports_[fault.device]->model().AddFault(fault.fault);
-  for (int device : options_.silentDevices) ports_[device]->model().SetSilent(true);
+  const int count = BoardCount(options_);
+  boards_.resize(static_cast<size_t>(count));
+  left_.assign(static_cast<size_t>(count), false);
+  for (int board = 0; board < count; ++board) targets_.push_back(BoardTarget{this, board});
   std::string error;
-  if (!options_.flashFile.empty() && !ports_.empty() &&
-      !LoadFlashFile(options_.flashFile, ports_[0]->model().flash(), error)) {
+  if (!options_.flashFile.empty() && count > 0) {
+    firstFlash_.assign(options_.flashSize, 0xFF);
+    if (!LoadFlashFile(options_.flashFile, firstFlash_, error)) {
+      Fail(error);
+      return false;
+    }
+  }
+  if (!options_.flashDir.empty() && !MakeFolder(options_.flashDir, error)) {
     Fail(error);
     return false;
   }
   bus_.latencyUs = options_.latencyUs;
   bus_.tracing = !options_.traceFile.empty();
   // Removing a node touches the testbed: leave that to the main loop's thread.
-  for (int i = 0; i < options_.devices; ++i) removals_.push_back(RemovalTarget{this, i});
-  bus_.requestRemoval = [this](int index) {
-    g_idle_add(OnRemoval, &removals_[static_cast<size_t>(index)]);
+  bus_.requestRemoval = [this](int board) {
+    g_idle_add(OnRemoval, &targets_[static_cast<size_t>(board)]);
   };
+  if (options_.conveyorMode) {
+    bus_.unusedLimit = std::chrono::milliseconds(UnusedLimitMs(options_));
+    bus_.checkUnusedAfter = [this](int board, SimClock::duration wait) {
+      // Rounded up: early, the check would only ask again.
+      const auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+      g_timeout_add(static_cast<guint>(ms), OnUnusedTime, &targets_[static_cast<size_t>(board)]);
+    };
+  }
   testbed_ = std::make_unique<HidrawTestbed>();
   if (!testbed_->Create(error)) {
     Fail(error);
@@ -63,27 +86,88 @@ bool SimRun::Prepare() {
   return true;
 }
 
-bool SimRun::AttachAll() {
-  for (auto& port : ports_) {
-    std::string error;
-    if (!port->Attach(*testbed_, error)) {
-      Fail(error);
-      return false;
-    }
+bool SimRun::AttachBoard(int board) {
+  UsbIdentity identity;
+  identity.serial = SerialOf(options_, board);
+  const NodePlace place{board, PortOf(options_, board)};
+  auto port = std::make_unique<VirtualPort>(place, identity, options_.flashSize, bus_);
+  sim::VirtualBootloader& model = port->model();
+  model.SetNoise(options_.noise);
+  for (const DeviceFault& fault : options_.faults) {
+    if (fault.device == board) model.AddFault(fault.fault);
+  }
+  for (int silent : options_.silentDevices) {
+    if (silent == board) model.SetSilent(true);
+  }
+  if (board == 0 && !firstFlash_.empty()) model.flash() = firstFlash_;
+  boards_[static_cast<size_t>(board)] = std::move(port);
+  std::string error;
+  if (!boards_[static_cast<size_t>(board)]->Attach(*testbed_, error)) {
+    Fail(error);
+    return false;
   }
   return true;
 }
 
+bool SimRun::AttachFirstBoards() {
+  const int ports = options_.conveyorMode ? options_.conveyor.ports : options_.devices;
+  for (int port = 0; port < ports; ++port) {
+    if (!AttachBoard(port)) return false;
+  }
+  return true;
+}
+
+bool SimRun::SaveToFlashDir(int board) {
+  std::string error;
+  const std::vector<uint8_t> flash = boards_[static_cast<size_t>(board)]->FlashCopy();
+  if (!SaveFlashFile(FlashDirFile(options_, board), flash, error)) {
+    Fail(error);
+    return false;
+  }
+  return true;
+}
+
+void SimRun::BoardLeft(int board) {
+  left_[static_cast<size_t>(board)] = true;
+  if (!options_.flashDir.empty()) SaveToFlashDir(board);
+  if (!options_.conveyorMode) return;
+  // The next board on the same port comes GAP_MS later.
+  const int next = board + options_.conveyor.ports;
+  if (next >= BoardCount(options_)) return;
+  if (options_.conveyor.gapMs == 0) {
+    if (!AttachBoard(next)) EndCommand();
+    return;
+  }
+  g_timeout_add(static_cast<guint>(options_.conveyor.gapMs), OnNextBoardTime,
+                &targets_[static_cast<size_t>(next)]);
+}
+
 gboolean SimRun::OnAppearTime(gpointer self) {
   SimRun& run = *static_cast<SimRun*>(self);
-  if (!run.AttachAll() && run.child_ > 0) kill(run.child_, SIGTERM);
+  if (!run.AttachFirstBoards()) run.EndCommand();
   return G_SOURCE_REMOVE;
 }
 
 gboolean SimRun::OnRemoval(gpointer target) {
   // Runs on the main loop's thread, the only one that changes the testbed.
-  const RemovalTarget& leaving = *static_cast<RemovalTarget*>(target);
-  leaving.run->ports_[static_cast<size_t>(leaving.index)]->Detach(*leaving.run->testbed_);
+  const BoardTarget& leaving = *static_cast<BoardTarget*>(target);
+  SimRun& run = *leaving.run;
+  const size_t board = static_cast<size_t>(leaving.board);
+  if (run.left_[board]) return G_SOURCE_REMOVE;
+  run.boards_[board]->Detach(*run.testbed_);
+  run.BoardLeft(leaving.board);
+  return G_SOURCE_REMOVE;
+}
+
+gboolean SimRun::OnNextBoardTime(gpointer target) {
+  const BoardTarget& coming = *static_cast<BoardTarget*>(target);
+  if (!coming.run->AttachBoard(coming.board)) coming.run->EndCommand();
+  return G_SOURCE_REMOVE;
+}
+
+gboolean SimRun::OnUnusedTime(gpointer target) {
+  const BoardTarget& idle = *static_cast<BoardTarget*>(target);
+  idle.run->boards_[static_cast<size_t>(idle.board)]->TakeAwayIfUnused();
   return G_SOURCE_REMOVE;
 }
 
@@ -104,12 +188,16 @@ bool SimRun::Finish() {
   bus_.timer.Stop();
   std::string error;
   bool ok = true;
-  if (!options_.flashFile.empty() && !ports_.empty()) {
-    std::lock_guard<std::mutex> hold(bus_.lock);
-    if (!SaveFlashFile(options_.flashFile, ports_[0]->model().flash(), error)) {
+  if (!options_.flashFile.empty() && !boards_.empty()) {
+    const std::vector<uint8_t> flash = boards_[0] ? boards_[0]->FlashCopy() : firstFlash_;
+    if (!SaveFlashFile(options_.flashFile, flash, error)) {
       Fail(error);
       ok = false;
     }
+  }
+  // Boards still on the bus; those that left were saved then.
+  for (size_t board = 0; board < boards_.size() && !options_.flashDir.empty(); ++board) {
+    if (boards_[board] && !left_[board] && !SaveToFlashDir(static_cast<int>(board))) ok = false;
   }
   if (!options_.traceFile.empty()) {
     std::lock_guard<std::mutex> hold(bus_.lock);
@@ -121,27 +209,28 @@ bool SimRun::Finish() {
   return ok;
 }
 
-bool SimRun::RefuseAccessTo(const std::vector<int>& devices,
-                            std::vector<std::string>& environment) {
-  const std::string library = NoAccessLibrary();
-  if (library.empty()) {
+bool SimRun::PrepareCommandLibraries(std::vector<std::string>& environment) {
+  // Without it exchanges are slower, nothing else.
+  const std::string yield = CommandLibrary("yield");
+  if (!yield.empty()) PreloadFirst(environment, yield);
+  if (options_.noAccessDevices.empty()) return true;
+  const std::string noAccess = CommandLibrary("no_access");
+  if (noAccess.empty()) {
     Fail("--no-access needs liborvel_sim_no_access.so beside orvel-sim or in "
          ORVEL_SIM_LIBRARY_DIR);
     return false;
   }
   std::vector<std::string> nodes;
-  for (int device : devices) nodes.push_back(HidrawTestbed::DevNode(device));
-  RefuseAccess(environment, library, nodes);
+  for (int device : options_.noAccessDevices) nodes.push_back(HidrawTestbed::DevNode(device));
+  RefuseAccess(environment, noAccess, nodes);
   return true;
 }
 
 int SimRun::Run() {
   if (!Prepare()) return kSetupFailure;
-  if (options_.appearAfterMs == 0 && !AttachAll()) return kSetupFailure;
+  if (options_.appearAfterMs == 0 && !AttachFirstBoards()) return kSetupFailure;
   std::vector<std::string> environment = ChildEnvironment(environ, testbed_->RootDir());
-  if (!options_.noAccessDevices.empty() && !RefuseAccessTo(options_.noAccessDevices, environment)) {
-    return kSetupFailure;
-  }
+  if (!PrepareCommandLibraries(environment)) return kSetupFailure;
   bus_.timer.Start();
 
   loop_ = g_main_loop_new(nullptr, false);

@@ -29,32 +29,46 @@ class SimRun {
 
  private:
   bool Prepare();
-  bool AttachAll();
+  // The first board of every port (every device outside conveyor mode).
+  bool AttachFirstBoards();
+  bool AttachBoard(int board);
+  // Main thread, once the board's node is off the bus.
+  void BoardLeft(int board);
+  bool SaveToFlashDir(int board);
   bool Finish();
-  bool RefuseAccessTo(const std::vector<int>& devices, std::vector<std::string>& environment);
+  // Puts orvel-sim's libraries in front of the command's preloads: the
+  // yield library, and the no_access one for --no-access.
+  bool PrepareCommandLibraries(std::vector<std::string>& environment);
   void Fail(const std::string& message);
+  // A board failed to attach while COMMAND runs (Fail() said why): the
+  // command ends, and orvel-sim with status 125.
+  void EndCommand();
 
   static gboolean OnAppearTime(gpointer self);
   static gboolean OnRemoval(gpointer target);
+  static gboolean OnNextBoardTime(gpointer target);
+  static gboolean OnUnusedTime(gpointer target);
   static gboolean OnSignal(gpointer self);
   static void OnChildExit(GPid pid, gint waitStatus, gpointer self);
 
-  struct RemovalTarget {
+  struct BoardTarget {
     SimRun* run;
-    int index;
+    int board;
   };
 
   const SimOptions& options_;
-  std::vector<RemovalTarget> removals_;  // one per port, for the idle callbacks
+  std::vector<BoardTarget> targets_;  // one per board, for the main loop's callbacks
   PortBus bus_;
-  // Ports outlive the testbed, whose worker thread calls into them.
-  std::vector<std::unique_ptr<VirtualPort>> ports_;
+  // Boards outlive the testbed, whose worker thread calls into them; null
+  // until a board attaches.
+  std::vector<std::unique_ptr<VirtualPort>> boards_;
+  std::vector<bool> left_;              // off the bus, its flash saved
+  std::vector<uint8_t> firstFlash_;     // board 0's flash until it attaches (--flash)
   std::unique_ptr<HidrawTestbed> testbed_;
   GMainLoop* loop_ = nullptr;
   pid_t child_ = -1;
   int childStatus_ = kSetupFailure;
   bool failed_ = false;
-  int signalToForward_ = 0;
 };
 
 }  // namespace orvel_sim

@@ -22,8 +22,12 @@ namespace {
 // A restarted chip drops off the bus about this long after its first restart
 // packet, unless its client closes it sooner.
 constexpr auto kRestartLeaveDelay = std::chrono::milliseconds(300);
-// The longest the terminal may take to hand over a bell byte just written.
-constexpr int kBellArrivalMs = 5;
+// The longest the terminal may take to hand over the bell byte at attach time.
+constexpr int kBellArrivalMs = 1000;
+// poll() finds a raw terminal readable once VMIN bytes wait in it: with the
+// one bell byte always there, VMIN says whether the node is readable.
+constexpr cc_t kBellRinging = 1;
+constexpr cc_t kBellQuiet = 2;
 
 void SetNonBlocking(int fd) {
   const int flags = fcntl(fd, F_GETFL);
@@ -54,8 +58,9 @@ void AnswerPointer(UMockdevIoctlClient* client, const void* value, size_t size) 
 
 }  // namespace
 
-VirtualPort::VirtualPort(int index, uint32_t flashSize, PortBus& bus)
-    : index_(index), bus_(bus), model_(flashSize) {}
+VirtualPort::VirtualPort(const NodePlace& place, const UsbIdentity& identity, uint32_t flashSize,
+                         PortBus& bus)
+    : index_(place.node), place_(place), identity_(identity), bus_(bus), model_(flashSize) {}
 
 VirtualPort::~VirtualPort() {
   for (const auto& entry : handles_) {
@@ -71,24 +76,41 @@ bool VirtualPort::Attach(HidrawTestbed& testbed, std::string& error) {
   g_signal_connect(handler_, "handle-write", G_CALLBACK(OnWrite), this);
   g_signal_connect(handler_, "handle-read", G_CALLBACK(OnRead), this);
   g_signal_connect(handler_, "client-connected", G_CALLBACK(OnConnected), this);
-  UsbIdentity identity;
-  if (!testbed.AddNode(index_, identity, handler_, masterFd_, error)) return false;
+  if (!testbed.AddNode(place_, identity_, handler_, masterFd_, error)) return false;
   // The bell never fills the terminal, but a write must never block the
   // worker thread either.
   SetNonBlocking(masterFd_);
   SetCloseOnExec(masterFd_);
   const char* slaveName = ptsname(masterFd_);
-  slaveFd_ = slaveName ? open(slaveName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
-  if (slaveFd_ < 0) {
-    error = "cannot open the pseudo-terminal of " + HidrawTestbed::DevNode(index_);
+  const int slave = slaveName ? open(slaveName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
+  if (slave < 0 || !PlaceBell(slave)) {
+    if (slave >= 0) close(slave);
+    error = "cannot set up the pseudo-terminal of " + HidrawTestbed::DevNode(index_);
     return false;
   }
-  // Raw mode: the bell byte must reach poll() at once, untouched.
-  termios mode{};
-  if (tcgetattr(slaveFd_, &mode) == 0) {
-    cfmakeraw(&mode);
-    tcsetattr(slaveFd_, TCSANOW, &mode);
+  return true;
+}
+
+bool VirtualPort::PlaceBell(int slave) {
+  // A client may open the node already (a board arriving while the command
+  // runs): its requests wait until the bell is in place.
+  std::lock_guard<std::mutex> hold(bus_.lock);
+  // Raw mode: the bell byte stays as written, and VMIN counts for poll().
+  if (tcgetattr(slave, &bellMode_) != 0) return false;
+  cfmakeraw(&bellMode_);
+  bellMode_.c_cc[VTIME] = 0;
+  bellMode_.c_cc[VMIN] = kBellRinging;
+  const uint8_t bell = 0;
+  pollfd arrived{slave, POLLIN, 0};
+  // The terminal hands a written byte over a moment later, on a kernel
+  // worker; from then on the byte stays and only VMIN changes.
+  if (tcsetattr(slave, TCSANOW, &bellMode_) != 0 || write(masterFd_, &bell, 1) != 1 ||
+      poll(&arrived, 1, kBellArrivalMs) != 1) {
+    return false;
   }
+  slaveFd_ = slave;
+  bellRinging_ = true;
+  UpdateBell();
   return true;
 }
 
@@ -101,6 +123,42 @@ void VirtualPort::Detach(HidrawTestbed& testbed) {
     UpdateBell();
   }
   testbed.RemoveNode(index_);
+}
+
+void VirtualPort::TakeAwayIfUnused() {
+  std::lock_guard<std::mutex> hold(bus_.lock);
+  // A file open now: its closing asks again.
+  if (removalRequested_ || model_.restarted() || !handles_.empty()) return;
+  if (SimClock::now() - lastUse_ < bus_.unusedLimit) {
+    CheckUnusedLater();  // used again since the check was asked for
+    return;
+  }
+  model_.Unplug();
+  RequestRemovalOnce();
+}
+
+void VirtualPort::NoteUse(const sim::Report& request, const sim::HandleResult& result) {
+  if (sim::ClassifyRequest(request) != sim::RequestKind::Probe) {
+    used_ = true;
+    lastUse_ = SimClock::now();
+    return;
+  }
+  const bool echoed = !result.replies.empty() && result.replies[0].bytes[1] == request[1];
+  if (!echoed && !used_) {
+    used_ = true;
+    lastUse_ = SimClock::now();
+  }
+}
+
+void VirtualPort::CheckUnusedLater() {
+  if (!used_ || bus_.unusedLimit == SimClock::duration::zero() || !bus_.checkUnusedAfter) return;
+  const SimClock::duration wait = lastUse_ + bus_.unusedLimit - SimClock::now();
+  bus_.checkUnusedAfter(index_, std::max(wait, SimClock::duration::zero()));
+}
+
+std::vector<uint8_t> VirtualPort::FlashCopy() {
+  std::lock_guard<std::mutex> hold(bus_.lock);
+  return model_.flash();
 }
 
 gboolean VirtualPort::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
@@ -132,7 +190,12 @@ void VirtualPort::OnClientGone(gpointer self, GObject* client) {
   // What the file had not read goes with it.
   port.handles_.erase(reinterpret_cast<UMockdevIoctlClient*>(client));
   port.UpdateBell();
-  if (port.handles_.empty() && port.model_.restarted()) port.RequestRemovalOnce();
+  if (!port.handles_.empty()) return;
+  if (port.model_.restarted()) {
+    port.RequestRemovalOnce();
+  } else {
+    port.CheckUnusedLater();
+  }
 }
 
 VirtualPort::Handle* VirtualPort::Listening(UMockdevIoctlClient* client) {
@@ -192,6 +255,7 @@ void VirtualPort::HandleWrite(UMockdevIoctlClient* client) {
     const size_t traced = model_.trace().size();
     model_.HandleReport(report, scratch_);
     RecordNewRequests(traced);
+    if (scratch_.accepted) NoteUse(report, scratch_);
     accepted = scratch_.accepted;
     if (!accepted) {
       RequestRemovalOnce();
@@ -288,22 +352,12 @@ bool VirtualPort::ListenerHasInput() const {
 
 void VirtualPort::UpdateBell() {
   const bool wanted = ListenerHasInput();
-  if (wanted == bellRinging_) return;
-  if (wanted) {
-    const uint8_t bell = 0;
-    bellRinging_ = write(masterFd_, &bell, 1) == 1;
-    return;
-  }
-  uint8_t drained[16];
-  if (read(slaveFd_, drained, sizeof drained) > 0) {
-    bellRinging_ = false;
-    return;
-  }
-  // The terminal hands a byte over a moment after it was written.
-  pollfd arrived{slaveFd_, POLLIN, 0};
-  if (poll(&arrived, 1, kBellArrivalMs) > 0 && read(slaveFd_, drained, sizeof drained) > 0) {
-    bellRinging_ = false;
-  }
+  if (wanted == bellRinging_ || slaveFd_ < 0) return;
+  // Changing the terminal's settings wakes its pollers at once, in this
+  // thread: no byte travels, so no kernel worker stands between the reply
+  // and the client's poll().
+  bellMode_.c_cc[VMIN] = wanted ? kBellRinging : kBellQuiet;
+  if (tcsetattr(slaveFd_, TCSANOW, &bellMode_) == 0) bellRinging_ = wanted;
 }
 
 void VirtualPort::RecordNewRequests(size_t alreadyTraced) {

@@ -4,6 +4,7 @@
 // call, as from a real hidraw node.
 #pragma once
 
+#include <termios.h>
 #include <umockdev.h>
 
 #include <array>
@@ -31,11 +32,19 @@ struct PortBus {
   int32_t latencyUs = 0;
   // Called from any thread: device N should leave the bus.
   std::function<void(int)> requestRemoval;
+  // Zero: devices stay until they restart or unplug. Else a device that was
+  // used and did not restart is taken away once this long has passed since
+  // its use with no file of it open (a board that failed at a station):
+  // checkUnusedAfter(N, wait) asks, from any thread, for device N's
+  // TakeAwayIfUnused() `wait` from now.
+  SimClock::duration unusedLimit{};
+  std::function<void(int, SimClock::duration)> checkUnusedAfter;
 };
 
 class VirtualPort {
  public:
-  VirtualPort(int index, uint32_t flashSize, PortBus& bus);
+  VirtualPort(const NodePlace& place, const UsbIdentity& identity, uint32_t flashSize,
+              PortBus& bus);
   VirtualPort(const VirtualPort&) = delete;
   VirtualPort& operator=(const VirtualPort&) = delete;
   ~VirtualPort();
@@ -48,6 +57,11 @@ class VirtualPort {
   bool Attach(HidrawTestbed& testbed, std::string& error);
   // Takes the node off the bus (main thread).
   void Detach(HidrawTestbed& testbed);
+  // The device leaves the bus as if pulled out if it has been unused for the
+  // bus's unusedLimit and no file of it is open (any thread).
+  void TakeAwayIfUnused();
+  // The flash as it is now (any thread).
+  std::vector<uint8_t> FlashCopy();
 
  private:
   // One open file of the node (umockdev has a client for each): its own
@@ -76,29 +90,43 @@ class VirtualPort {
   void DeliverLater(const sim::Report& report);
   // The caller holds the bus lock.
   void Deliver(const sim::Report& report);
+  // Takes the client side of the node's terminal (`slave`) for the bell.
+  bool PlaceBell(int slave);
   void UpdateBell();
   bool ListenerHasInput() const;
   void RecordNewRequests(size_t alreadyTraced);
   void RequestRemovalOnce();
+  // The caller holds the bus lock.
+  void NoteUse(const sim::Report& request, const sim::HandleResult& result);
+  void CheckUnusedLater();
 
   const int index_;
+  const NodePlace place_;
+  const UsbIdentity identity_;
   PortBus& bus_;
   sim::VirtualBootloader model_;
   sim::HandleResult scratch_;  // reused for every request
   UMockdevIoctlBase* handler_ = nullptr;
   int masterFd_ = -1;
-  int slaveFd_ = -1;  // our own end of the client's side, to take the bell back
+  int slaveFd_ = -1;  // our own end of the client's side, to set the bell
 
   std::map<UMockdevIoctlClient*, Handle> handles_;
-  // While a listening handle has input, exactly one byte (the bell) sits in
-  // the pseudo-terminal so that poll() reports the node readable; the reports
-  // themselves go through read(). All files of the node share the terminal,
-  // so a listener may wake for another's input and then read nothing.
+  // One byte (the bell) sits in the pseudo-terminal for good; while a
+  // listening handle has input, the terminal's VMIN is 1 so that poll()
+  // reports the node readable, else 2. The reports themselves go through
+  // read(). All files of the node share the terminal, so a listener may wake
+  // for another's input and then read nothing.
+  termios bellMode_{};
   bool bellRinging_ = false;
   int repliesInFlight_ = 0;  // posted to the timer, not yet delivered
   SimClock::time_point lastReplyDue_{};
   bool removalRequested_ = false;
   bool removed_ = false;
+  // Used: had a request other than a probe (lastUse_: the latest), or left
+  // a probe unanswered (lastUse_: the first such, so that a tool waiting
+  // beside the board and probing it again and again does not keep it).
+  bool used_ = false;
+  SimClock::time_point lastUse_{};
 };
 
 }  // namespace orvel_sim

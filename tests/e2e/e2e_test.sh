@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # End-to-end cases: the real orvel-dfu, linked with the real hidapi, flashing
 # virtual bootloaders that orvel-sim puts on emulated hidraw nodes.
-#   e2e_test.sh CASE   (ORVEL_SIM, ORVEL_DFU, HID_PROBE, SAMPLES_DIR and E2E_DATA_DIR set)
+#   e2e_test.sh CASE   (ORVEL_SIM, ORVEL_DFU, HID_PROBE, NODE_POLL, SAMPLES_DIR and
+#                       E2E_DATA_DIR set)
 # Each case works in a directory of its own and prints "1 passed, 0 failed"
 # or the first difference it finds.
 set -uo pipefail
 
-: "${ORVEL_SIM:?}" "${ORVEL_DFU:?}" "${HID_PROBE:?}" "${SAMPLES_DIR:?}" "${E2E_DATA_DIR:?}"
+: "${ORVEL_SIM:?}" "${ORVEL_DFU:?}" "${HID_PROBE:?}" "${NODE_POLL:?}" "${SAMPLES_DIR:?}" "${E2E_DATA_DIR:?}"
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 unset LANGUAGE LC_MESSAGES
 
@@ -287,6 +288,7 @@ silent device|--silent 0||0|orvel-dfu: error: /dev/hidraw0 ($DESCRIPTION): faile
 erase answered wrongly|--fault 0:erase:1:wrong||0|orvel-dfu: error: erasing RANGE (blinky.bin) failed: the bootloader's reply was not the echo of the request: expected 1A 64 00 80 00 00 02 00, received 1A 00 00 80 00 00 02 00\n$OUT_OF_STEP\n
 unplugged while downloading|--fault 0:data:10:unplug||0|orvel-dfu: error: download of blinky.bin (RANGE) failed at 0x0000822E: the device is gone: writing to it failed (No such device)\n$NEXT the chip left the USB bus; check the USB cable, put the chip back into its bootloader, then run the same command again\n
 read-back differs|--fault 0:read:3:flip||0|orvel-dfu: error: verify of blinky.bin (RANGE) failed: first difference at 0x0000807C: written 0x7D, read 0x7C; 1 of the 62 bytes read there differ\n$NEXT run the same command again; if the same address differs again, the chip's flash there may be faulty\n
+read-back differs in its last byte|--fault 0:read:3:flip=61||0|orvel-dfu: error: verify of blinky.bin (RANGE) failed: first difference at 0x000080B9: written 0x81, read 0x80; 1 of the 62 bytes read there differ\n$NEXT run the same command again; if the same address differs again, the chip's flash there may be faulty\n
 read-back silent|--fault 0:read:2:silent||0|orvel-dfu: error: verify of blinky.bin (RANGE) failed: reading 62 bytes at 0x0000803E failed: no reply within 1000 ms\n$NO_REPLY\n
 several devices|--devices 3||1|orvel-dfu: note: 3 bootloaders are attached; used /dev/hidraw0 (serial number ORVEL-SIM-0)\n$FLASHED\n
 waiting beside a silent device|--devices 2 --silent 0|-w 1|1|orvel-dfu: note: waiting for a bootloader (USB HID product ID 0xC081) to attach; Ctrl+C ends the wait\norvel-dfu: note: /dev/hidraw0 ($DESCRIPTION): failed the probe: no reply within 200 ms\norvel-dfu: note: 2 bootloaders are attached; used /dev/hidraw1 (serial number ORVEL-SIM-1)\n$FLASHED\n
@@ -401,6 +403,16 @@ case_closed_streams() {
   done
 }
 
+case_readiness() {
+  # poll() says readable exactly while a reply waits for the file that asked.
+  # A file opened only to lock the node (by flock) gets its own copy of the
+  # reply but never reads: it must not keep the node readable.
+  "$ORVEL_SIM" --devices 2 -- sh -c "flock /dev/hidraw1 '$NODE_POLL' /dev/hidraw1
+    '$NODE_POLL' /dev/hidraw0" > poll.txt
+  printf 'quiet ready 1A55 quiet\nquiet ready 1A55 quiet\n' > expected.txt
+  expect_text expected.txt poll.txt "readiness of the nodes"
+}
+
 case_no_access() {
   # The node of device 0 refuses every open, as for a user without the udev
   # rule: hidapi says so, a job never touches that device and takes the other.
@@ -443,6 +455,56 @@ case_identities() {
     [ "$(sed -n "$((2 * n + 2))p" sysfs.txt)" = "ORVEL-SIM-$n" ] ||
       fail "$location has no serial number ORVEL-SIM-$n"
   done
+
+  # Boot ROMs that share a serial number, and one without any.
+  "$ORVEL_SIM" --devices 3 --serial 0:ROM --serial 1:ROM --serial 2: -- sh -c "'$HID_PROBE'
+    ls /sys/bus/usb/devices/1-2.3/serial 2> /dev/null" > probe.txt
+  printf '/dev/hidraw%d\t%s\topened\n' 0 ROM 1 ROM 2 "" > expected.txt
+  expect_text expected.txt probe.txt "what hidapi lists for shared and missing serial numbers"
+}
+
+case_conveyor() {
+  # Two ports, two boards each, and a station that flashes whatever board
+  # comes: every board once, each port's boards in turn, every flash kept.
+  "$ORVEL_SIM" --conveyor 2:2:50 --flash-dir flashes --trace trace.txt -- sh -c "
+    '$ORVEL_DFU' --list > list.txt
+    for job in 1 2 3 4; do
+      '$ORVEL_DFU' -w 1 --timeout 5 -p 8000 blinky.bin > /dev/null 2>&1; [ \$? = 1 ] || exit 9
+    done"
+  expect_status 0 $? "four jobs on the conveyor"
+  printf '/dev/hidraw%d\tORVEL-SIM-%d\t1-2.%d\tfree\t%s\n' 0 0 1 "$DESCRIPTION" 1 1 2 "$DESCRIPTION" \
+    > expected.txt
+  expect_text expected.txt list.txt "the first board of each port"
+  make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+  local board
+  for board in 0 1 2 3; do
+    expect_text expected.flash "flashes/ORVEL-SIM-$board.bin" "flash of board $board"
+    # --list probed the first two.
+    { [ $board -ge 2 ] || echo "dev$board probe"; job_trace $board $BLINKY_ADDR blinky.bin; } \
+      > expected.trace
+    grep "^dev$board " trace.txt > actual.trace
+    expect_text expected.trace actual.trace "requests to board $board"
+  done
+  [ "$(grep -E '^dev[02] ' trace.txt | cut -d' ' -f1 | uniq | tr '\n' ' ')" = "dev0 dev2 " ] &&
+    [ "$(grep -E '^dev[13] ' trace.txt | cut -d' ' -f1 | uniq | tr '\n' ' ')" = "dev1 dev3 " ] ||
+    fail "boards not served in turn on each port: $(cut -d' ' -f1 trace.txt | uniq | tr '\n' ' ')"
+
+  # A board that fails (silent here) is taken away, and the next one comes
+  # in its place with a node of its own; one without a serial number is kept
+  # as board-<B>.bin.
+  "$ORVEL_SIM" --conveyor 1:3:50 --silent 0 --serial 1: --flash-dir failed --trace trace.txt -- sh -c "
+    '$ORVEL_DFU' -w 1 --timeout 5 -p 8000 blinky.bin > /dev/null 2>&1; echo \$? > job.status
+    i=0; until [ -e /dev/hidraw2 ] || [ \$i -ge 100 ]; do sleep 0.05; i=\$((i + 1)); done
+    '$HID_PROBE'; cat /sys/bus/usb/devices/1-2.1/serial; echo" > probe.txt
+  expect_status 1 "$(cat job.status)" "job waiting beside a failed board"
+  printf '/dev/hidraw2\tORVEL-SIM-2\topened\nORVEL-SIM-2\n' > expected.txt
+  expect_text expected.txt probe.txt "the third board on the port"
+  expect_text expected.flash failed/board-1.bin "flash of the board that came next"
+  [ "$(ls failed | tr '\n' ' ')" = "ORVEL-SIM-0.bin ORVEL-SIM-2.bin board-1.bin " ] ||
+    fail "flash files: $(ls failed | tr '\n' ' ')"
+  # hid_probe only opens the third board.
+  [ "$(cut -d' ' -f1 trace.txt | uniq | tr '\n' ' ')" = "dev0 dev1 " ] ||
+    fail "boards in the trace: $(cut -d' ' -f1 trace.txt | uniq | tr '\n' ' ')"
 }
 
 case_no_device() {

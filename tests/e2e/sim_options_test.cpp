@@ -75,6 +75,25 @@ TEST(SimOptions, BadCommandLinesAreTurnedAwayWithAReason) {
       {Words({"--no-access", "9", "--", "x"}), "bad value '9' for option '--no-access'"},
       {Words({"--devices", "2", "--no-access", "2", "--", "x"}),
        "--no-access names device 2 of 2"},
+      {Words({"--silent", "10", "--", "x"}), "bad value '10' for option '--silent'"},
+      {Words({"--devices", "2", "--serial", "2:X", "--", "x"}), "--serial names device 2 of 2"},
+      {Words({"--serial", "0", "--", "x"}), "bad value '0' for option '--serial'"},
+      {Words({"--serial", "0:a/b", "--", "x"}), "bad value '0:a/b' for option '--serial'"},
+      {Words({"--serial", "0:a\\b", "--", "x"}), "bad value '0:a\\b' for option '--serial'"},
+      {Words({"--serial", "0:A", "--serial", "0:B", "--", "x"}), "--serial names device 0 twice"},
+      {Words({"--devices", "2", "--serial", "1:ORVEL-SIM-0", "--flash-dir", "d", "--", "x"}),
+       "--flash-dir: devices 0 and 1 would both be written to 'd/ORVEL-SIM-0.bin'"},
+      {Words({"--conveyor", "2:2:0", "--serial", "3:board-1", "--serial", "1:", "--flash-dir",
+              "d", "--", "x"}),
+       "--flash-dir: boards 1 and 3 would both be written to 'd/board-1.bin'"},
+      {Words({"--conveyor", "0:1:0", "--", "x"}), "bad value '0:1:0' for option '--conveyor'"},
+      {Words({"--conveyor", "10:1:0", "--", "x"}), "bad value '10:1:0' for option '--conveyor'"},
+      {Words({"--conveyor", "5:21:0", "--", "x"}), "bad value '5:21:0' for option '--conveyor'"},
+      {Words({"--conveyor", "2:2", "--", "x"}), "bad value '2:2' for option '--conveyor'"},
+      {Words({"--conveyor", "2:2:50", "--devices", "2", "--", "x"}),
+       "--conveyor and --devices exclude each other"},
+      {Words({"--conveyor", "2:2:0", "--fault", "4:data:1:wrong", "--", "x"}),
+       "--fault names board 4 of 4"},
   };
   for (const auto& c : cases) {
     SimOptions options;
@@ -94,11 +113,44 @@ TEST(SimOptions, FaultSpecifications) {
       {"0:data:0:flip", false},     {"0:other:1:flip", false},    {"0:data:1:slow", false},
       {"0:data:1:delay=", false},   {"0:data:1", false},          {"0:data:1:flip:x", false},
       {"x:data:1:flip", false},     {"0:DATA:1:flip", false},     {"0:data:+1:flip", false},
+      {"0:read:1:flip=0", true},    {"0:read:1:flip=61", true},   {"0:read:1:flip=62", false},
+      {"0:read:1:flip=", false},    {"0:read:1:flip=-1", false},
   };
   for (const auto& c : cases) {
     DeviceFault fault;
     EXPECT_EQ(ParseFaultSpec(c.text, fault), c.valid) << c.text;
   }
+}
+
+TEST(SimOptions, ConveyorBoardsAndTheirIdentities) {
+  SimOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseSimOptions(
+      Words({"--conveyor", "3:4:250", "--serial", "5:ROM:1", "--serial=7:", "--fault",
+             "11:read:2:flip=61", "--silent", "10", "--flash-dir", "out", "--", "station"}),
+      options, error))
+      << error;
+  EXPECT_TRUE(options.conveyorMode);
+  EXPECT_EQ(options.conveyor.ports, 3);
+  EXPECT_EQ(options.conveyor.boardsPerPort, 4);
+  EXPECT_EQ(options.conveyor.gapMs, 250);
+  EXPECT_EQ(orvel_sim::BoardCount(options), 12);
+  EXPECT_EQ(orvel_sim::PortOf(options, 5), 2);
+  EXPECT_EQ(orvel_sim::PortOf(options, 9), 0);
+  EXPECT_EQ(orvel_sim::SerialOf(options, 5), "ROM:1");
+  EXPECT_EQ(orvel_sim::SerialOf(options, 7), "");
+  EXPECT_EQ(orvel_sim::SerialOf(options, 6), "ORVEL-SIM-6");
+  EXPECT_EQ(orvel_sim::FlashDirFile(options, 5), "out/ROM:1.bin");
+  EXPECT_EQ(orvel_sim::FlashDirFile(options, 7), "out/board-7.bin");
+  ASSERT_EQ(options.faults.size(), 1u);
+  EXPECT_EQ(options.faults[0].device, 11);
+  EXPECT_EQ(options.faults[0].fault.effect, sim::FaultEffect::Flip);
+  EXPECT_EQ(options.faults[0].fault.flipByte, 61);
+  EXPECT_EQ(options.silentDevices, std::vector<int>{10});
+  // Outside conveyor mode a device sits on the port of its number.
+  options.conveyorMode = false;
+  options.devices = 9;
+  EXPECT_EQ(orvel_sim::PortOf(options, 5), 5);
 }
 
 }  // namespace
