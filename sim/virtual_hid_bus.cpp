@@ -63,6 +63,17 @@ int VirtualHidBus::enumerations() const {
 
 const std::vector<WriteRecord>& VirtualHidBus::writes() const { return writes_; }
 
+int VirtualHidBus::writeCount(int index) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return static_cast<int>(std::count_if(writes_.begin(), writes_.end(),
+                                        [index](const WriteRecord& write) { return write.device == index; }));
+}
+
+void VirtualHidBus::Unplug(int index) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (ValidIndex(index)) devices_[index]->model->Unplug();
+}
+
 // Every clock reading comes before the lock: a test's clock may itself
 // act on the bus when it is read (a device that vanishes at a given time).
 int VirtualHidBus::pendingInput(int index) const {

@@ -97,6 +97,11 @@ class VirtualHidBus {
 
   int enumerations() const;
   const std::vector<WriteRecord>& writes() const;
+  // Reports written to the device so far; safe while jobs run on other
+  // threads (writes() and the device's trace are not).
+  int writeCount(int index) const;
+  // Pulls the device's cable; safe while jobs run on other threads.
+  void Unplug(int index);
   // Input reports the device's open handles have not read yet, counted per
   // handle: a report waiting for two handles counts twice.
   int pendingInput(int index) const;

@@ -429,7 +429,7 @@ TEST_F(ShellTest, UsageNamesEveryOption) {
   const char* const forms[] = {"-w wait", "-s flash_size", "-m mode", "-p addr pg_path", "--device SELECTOR",
                                "--timeout SECONDS", "--quiet", "--strict", "--posix-exit", "--progress STYLE",
                                "--help, -h", "--version, -V", "--list", "--dry-run", "--read ADDR LENGTH FILE",
-                               "--verify-only"};
+                               "--verify-only", "--station", "--count N", "--log FILE"};
   const struct {
     const char* lang;
     const char* start;

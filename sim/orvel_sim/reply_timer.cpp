@@ -52,8 +52,11 @@ void ReplyTimer::Run() {
     // A copy: Stop() may drop the action while we wait.
     const SimClock::time_point due = first->first.first;
     const SimClock::time_point now = SimClock::now();
-    if (now < due - kSpinAhead) {
-      wake_.wait_until(hold, due - kSpinAhead);
+    // With replies of several devices waiting, the thread sleeps to the
+    // last: spinning for one would take a CPU from the devices' clients.
+    const auto spinAhead = actions_.size() == 1 ? kSpinAhead : SimClock::duration::zero();
+    if (now < due - spinAhead) {
+      wake_.wait_until(hold, due - spinAhead);
       continue;
     }
     if (now < due) {

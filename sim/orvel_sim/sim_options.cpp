@@ -288,6 +288,10 @@ bool ParseSimOptions(const std::vector<std::string>& words, SimOptions& options,
       options.help = true;
       return true;
     }
+    if (word == "--all-cpus") {
+      options.allCpus = true;
+      continue;
+    }
     if (word.empty() || word[0] != '-') break;  // the command starts here
     std::string name = word;
     std::string value;
@@ -356,6 +360,9 @@ const char* SimUsage() {
          "  --noise N             N unsolicited input reports after each probe echo\n"
          "  --appear-after MS     attach the devices MS milliseconds after COMMAND starts\n"
          "  --latency US          hold every reply back US microseconds\n"
+         "  --all-cpus            run the devices and COMMAND on every CPU; by default\n"
+         "                        they share the CPU orvel-sim starts on, where an\n"
+         "                        exchange takes a fraction of the time\n"
          "  --help                show this help\n";
 }
 

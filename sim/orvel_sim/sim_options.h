@@ -44,6 +44,8 @@ struct SimOptions {
   int noise = 0;
   int32_t appearAfterMs = 0;
   int32_t latencyUs = 0;
+  // Run the devices and COMMAND on every CPU rather than on one (--all-cpus).
+  bool allCpus = false;
   std::vector<std::string> command;
 };
 

@@ -1,6 +1,7 @@
 // Actions: what the command line asks for instead of a job. Each one runs
 // once, ends the process with its own outcome, and never opens the shell.
 #include "app/app.h"
+#include "app/station.h"
 #include "app/tool_state.h"
 #include "console/reasons.h"
 #include "options/dfu_options.h"
@@ -31,6 +32,7 @@ constexpr ActionRow kActions[] = {
     {DfuAction::List, RunList},
     {DfuAction::Read, RunRead},
     {DfuAction::VerifyOnly, RunVerifyOnlyAction},
+    {DfuAction::Station, RunStation},
 };
 
 }  // namespace

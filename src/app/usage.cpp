@@ -40,6 +40,13 @@ Actions (command line only; each runs instead of a job):
                            (exit status 1: read, 0: failed)
   --verify-only            compare the -p programs with the chip's flash, writing nothing
                            (exit status 1: all bytes match, 0: not)
+  --station                flash every bootloader that attaches, several at once, until Ctrl+C;
+                           a result line per board (exit status 1: one or more passed, none failed)
+
+Station options (with --station):
+  --device SELECTOR        serve only these ports or serial numbers (repeatable)
+  --count N                end after N boards passed
+  --log FILE               append a JSON record per board to FILE, synced to disk
 
 A long option takes its value as --name VALUE or --name=VALUE.
 A job exits with status 1 when it succeeded and 0 when it failed (with --posix-exit: 0 and 1).
@@ -77,6 +84,13 @@ const char* const kUsageChinese =
                            （退出状态 1：读取成功，0：失败）
   --verify-only            将 -p 程序与芯片 Flash 比较，不写入任何内容
                            （退出状态 1：全部一致，0：不一致）
+  --station                烧录每个连接上的引导程序，可同时烧录多块，直到按 Ctrl+C；
+                           每块板子输出一行结果（退出状态 1：至少一块通过且没有失败）
+
+工位选项（与 --station 一起使用）：
+  --device SELECTOR        只服务这些端口或序列号（可重复）
+  --count N                通过 N 块板子后结束
+  --log FILE               每块板子向 FILE 追加一条 JSON 记录，并同步写入磁盘
 
 长选项的参数可写作 --name VALUE 或 --name=VALUE。
 任务成功时退出状态为 1，失败时为 0（使用 --posix-exit 时为 0 和 1）。

@@ -35,12 +35,16 @@ void SetQuietReasons(bool quiet) { quietReasons = quiet; }
 bool QuietReasons() { return quietReasons; }
 
 std::string ReasonLine(const Reason& reason) {
+  return kProgramName + SeverityWord(reason.severity) + ReasonText(reason);
+}
+
+std::string ReasonText(const Reason& reason) {
   const std::string& text = UiLanguage != 0 ? reason.english : reason.chinese;
   std::vector<std::string> args = reason.args;
   for (size_t i = 0; i < args.size() && i < 32; ++i) {
     if ((reason.utf8Args >> i) & 1u) args[i] = ToConsoleEncoding(args[i]);
   }
-  return kProgramName + SeverityWord(reason.severity) + FillReasonTemplate(ToConsoleEncoding(text), args);
+  return FillReasonTemplate(ToConsoleEncoding(text), args);
 }
 
 void WriteReason(const Reason& reason) {

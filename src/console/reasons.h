@@ -19,6 +19,8 @@ bool QuietReasons();
 
 // The reason's line without its line end, as WriteReason writes it.
 std::string ReasonLine(const Reason& reason);
+// The same without "orvel-dfu: " and the severity word.
+std::string ReasonText(const Reason& reason);
 
 void WriteReason(const Reason& reason);
 void WriteReasons(const Reasons& reasons);

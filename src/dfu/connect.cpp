@@ -284,6 +284,13 @@ void AddChoiceNote(Reasons* why, const DeviceSearch& search, const DeviceEntry& 
   if (why != nullptr) why->back().utf8Args = used.path ? 1u << 2 : (1u << 1 | 1u << 2);
 }
 
+// A device that answered: input it queued before or right after the probe
+// echo would otherwise be read as the reply to the job's first command.
+void SettleConnected(JobContext& context, bool waited, const DeviceEntry& device) {
+  context.link.DrainInput(kDrainMs, kDrainLongestMs, kDrainMostReports);
+  context.observer.Connected(waited, device);
+}
+
 void AddCancelled(Reasons* why) {
   AddError(why, "stopped while looking for the bootloader", "在查找 bootloader 时被中止");
   TagLastReason(why, ReasonKind::Stopped);
@@ -317,10 +324,7 @@ int32_t ConnectDevice(JobContext& context, bool wait, Reasons* why, int32_t time
     const DeviceEntry* connected = attempt.cancelled ? nullptr : ConnectFirstAnswering(context, attempt);
     if (wait) SayNewSkips(context, attempt.skips, told);
     if (connected != nullptr) {
-      // Input the device queued before or right after the probe echo would
-      // otherwise be read as the reply to the job's first command.
-      context.link.DrainInput(kDrainMs, kDrainLongestMs, kDrainMostReports);
-      context.observer.Connected(wait, *connected);
+      SettleConnected(context, wait, *connected);
       AddChoiceNote(why, context.search, *connected);
       return 1;
     }
@@ -341,6 +345,12 @@ int32_t ConnectDevice(JobContext& context, bool wait, Reasons* why, int32_t time
       return 0;
     }
   }
+}
+
+CandidateState ConnectTo(JobContext& context, const DeviceEntry& entry, Reasons* why) {
+  const CandidateState state = TryCandidate(context.link, entry, why);
+  if (state == CandidateState::Answered) SettleConnected(context, false, entry);
+  return state;
 }
 
 CandidateState TryCandidate(DeviceLink& link, const DeviceEntry& entry, Reasons* why) {

@@ -39,6 +39,12 @@ enum class CandidateState {
 // be used.
 CandidateState TryCandidate(DeviceLink& link, const DeviceEntry& entry, Reasons* why);
 
+// Claims, opens and probes one interface as the connect step does; when it
+// answered, drains its stale input and tells the observer, and the device
+// stays open and claimed on context.link. A station serves each board it
+// sees this way.
+CandidateState ConnectTo(JobContext& context, const DeviceEntry& entry, Reasons* why);
+
 // The word for a state, the same in every language: free, busy, no-access,
 // silent.
 const char* StateWord(CandidateState state);

@@ -57,6 +57,15 @@ void AddMismatch(Reasons* why, uint32_t address, const uint8_t* written, const u
 bool DfuJob::Run(const DfuSettings& settings, const ProgramImageList& programs, Reasons* why) {
   context_.observer.JobStarted(JobKind::Flash);
   if (!Connect(settings, why)) return Finish(JobKind::Flash, false);
+  return Flash(settings, programs, why);
+}
+
+bool DfuJob::RunConnected(const DfuSettings& settings, const ProgramImageList& programs, Reasons* why) {
+  context_.observer.JobStarted(JobKind::Flash);
+  return Flash(settings, programs, why);
+}
+
+bool DfuJob::Flash(const DfuSettings& settings, const ProgramImageList& programs, Reasons* why) {
   const JobPlan plan = PlanJob(programs.images, settings.mode);
   // The read-back pass counts the same bytes again.
   const int32_t total = static_cast<int32_t>(plan.programBytes) * (plan.readBack ? 2 : 1);

@@ -23,6 +23,9 @@ class DfuJob {
   // (step, program, device) and notes. Nothing is retried; the device stays
   // open on the link after a failure, and the caller closes it.
   bool Run(const DfuSettings& settings, const ProgramImageList& programs, Reasons* why = nullptr);
+  // The same on a device already connected on the link (ConnectTo): erase,
+  // download, read back in mode 0, restart.
+  bool RunConnected(const DfuSettings& settings, const ProgramImageList& programs, Reasons* why = nullptr);
   // Reads back every program and compares it, as the job's verify pass
   // does; erases, writes and restarts nothing. False at the first
   // difference or failed read; why names the first differing byte.
@@ -57,6 +60,8 @@ class DfuJob {
   // with the reason, to end the pass.
   using ChunkCheck = std::function<bool(uint32_t offset, const uint8_t* read, int32_t count, Reasons* why)>;
 
+  // Everything of the job after the connect step.
+  bool Flash(const DfuSettings& settings, const ProgramImageList& programs, Reasons* why);
   // The job's end, told to the observer: ok passed through.
   bool Finish(JobKind kind, bool ok);
   bool EraseOneRegion(const EraseRegion& region, const ProgramImageList& programs, StepCount& count,

@@ -151,6 +151,20 @@ void WarnAboutIdleTimeout(const DfuSettings& settings, Reasons* why) {
              "--timeout 已忽略：它限制 -w 1 的等待时间；不等待时只查询一次设备");
 }
 
+// The station's options mean nothing to anything else, and a station waits
+// for its boards by itself.
+void WarnAboutStationOptions(const DfuSettings& settings, Reasons* why) {
+  const bool station = settings.action == DfuAction::Station;
+  if (!station && (settings.count != 0 || !settings.log_file.empty())) {
+    AddWarning(why, "--count and --log were ignored: they work with --station only",
+               "--count 和 --log 已忽略：它们只能与 --station 一起使用");
+  }
+  if (station && (settings.wait != 0 || settings.timeout_ms != 0)) {
+    AddWarning(why, "-w and --timeout were ignored: a station waits for every board by itself",
+               "-w 和 --timeout 已忽略：工位会自行等待每块板子");
+  }
+}
+
 bool LoadProgramsOfJob(const DfuSettings& settings, ProgramImageList& programs, Reasons* why) {
   if (settings.programs.empty()) {
     AddError(why, "no program given: name one with -p addr pg_path (for example -p A000 app.bin)",
@@ -194,7 +208,8 @@ bool ParseDfuOptions(const std::vector<std::string>& words, OptionNameCase nameC
   ClearProgramImageList(programs);
   OptionReader reader(words, nameCase, &reasons, settings);
   const bool read = reader.ReadAll();
-  if (read) WarnAboutIdleTimeout(settings, &reasons);
+  if (read && settings.action != DfuAction::Station) WarnAboutIdleTimeout(settings, &reasons);
+  if (read) WarnAboutStationOptions(settings, &reasons);
   bool runsJob = read && settings.action == DfuAction::None;
   // A mistyped long option explains a missing program better than the
   // absence does.

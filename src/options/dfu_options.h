@@ -21,7 +21,7 @@ struct ProgramEntry {
 
 // What a command line asks for instead of a job. Actions are named only on
 // the command line; at the prompt they are not available.
-enum class DfuAction { None, Help, Version, DryRun, List, Read, VerifyOnly };
+enum class DfuAction { None, Help, Version, DryRun, List, Read, VerifyOnly, Station };
 
 // How a job shows its progress (--progress): the percentage lines on
 // standard output, a view with step, bytes, speed and time left on standard
@@ -37,8 +37,10 @@ struct DfuSettings {
   uint8_t mode = 0;
   std::vector<ProgramEntry> programs;
   // --device: only the interface whose path, serial number or USB location
-  // equals it; empty: any.
+  // equals it; empty: any. A job takes the last one given; a station serves
+  // every one (devices).
   std::string device;
+  std::vector<std::string> devices;
   // --timeout in milliseconds: with wait, the connect step gives up after
   // this long; 0: it never does.
   int32_t timeout_ms = 0;
@@ -56,6 +58,10 @@ struct DfuSettings {
   uint32_t read_addr = 0;
   uint32_t read_length = 0;
   std::string read_file;
+  // --count N: a station ends after N boards passed; 0: it runs until stopped.
+  uint32_t count = 0;
+  // --log FILE: a station's record of every board, JSON Lines, appended.
+  std::string log_file;
   DfuAction action = DfuAction::None;
 };
 

@@ -206,8 +206,29 @@ bool TakeRead(DfuSettings& settings, const std::string* values, Reasons* why) {
 }
 
 bool TakeDevice(DfuSettings& settings, const std::string* values, Reasons* why) {
-  return TakeWordValue(values[0], "--device needs a device path, serial number or USB location, not '{0}'",
-                       "--device 后面需要设备路径、序列号或 USB 位置，而不是“{0}”", settings.device, why);
+  if (!TakeWordValue(values[0], "--device needs a device path, serial number or USB location, not '{0}'",
+                     "--device 后面需要设备路径、序列号或 USB 位置，而不是“{0}”", settings.device, why)) {
+    return false;
+  }
+  settings.devices.push_back(settings.device);
+  return true;
+}
+
+bool TakeCount(DfuSettings& settings, const std::string* values, Reasons* why) {
+  int32_t number = 0;
+  if (ConvertInt32(values[0], 10, number) != NumberError::None || number < 1 ||
+      !TextAfterNumber(values[0], 10).empty()) {
+    AddError(why, "--count needs a number of boards, 1 or more, not '{0}'", "--count 后面需要板子数量（至少为 1），而不是“{0}”",
+             {values[0]});
+    return false;
+  }
+  settings.count = static_cast<uint32_t>(number);
+  return true;
+}
+
+bool TakeLog(DfuSettings& settings, const std::string* values, Reasons* why) {
+  return TakeWordValue(values[0], "--log needs a FILE to append the station's records to, not '{0}'",
+                       "--log 需要追加工位记录的文件 FILE，而不是“{0}”", settings.log_file, why);
 }
 
 bool TakeTimeout(DfuSettings& settings, const std::string* values, Reasons* why) {
@@ -279,6 +300,9 @@ constexpr OptionSpec kOptions[] = {
     {"--list", 0, "--list", "--list", nullptr, DfuAction::List},
     {"--read", 3, "--read ADDR LENGTH FILE", "--read 0 1000 flash.bin", TakeRead, DfuAction::Read},
     {"--verify-only", 0, "--verify-only", "--verify-only -p A000 app.bin", nullptr, DfuAction::VerifyOnly},
+    {"--station", 0, "--station", "--station -p A000 app.bin", nullptr, DfuAction::Station},
+    {"--count", 1, "--count N", "--count 100", TakeCount, DfuAction::None, nullptr, DfuAction::Station},
+    {"--log", 1, "--log FILE", "--log station.jsonl", TakeLog, DfuAction::None, nullptr, DfuAction::Station},
 };
 
 // How many single-letter edits (insert, delete, replace, swap two
@@ -322,7 +346,9 @@ const OptionSpec* FindOption(const std::string& word, OptionNameCase nameCase) {
 std::vector<PromptOption> PromptOptions() {
   std::vector<PromptOption> options;
   for (const OptionSpec& option : kOptions) {
-    if (option.action == DfuAction::None) options.push_back({option.name, option.valueWords});
+    if (option.action == DfuAction::None && option.modifies == DfuAction::None) {
+      options.push_back({option.name, option.valueWords});
+    }
   }
   return options;
 }

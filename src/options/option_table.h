@@ -21,6 +21,9 @@ struct OptionSpec {
   bool (*take)(DfuSettings& settings, const std::string* values, Reasons* why);
   DfuAction action = DfuAction::None;
   const char* shellCommand = nullptr;
+  // An option that only modifies this action (a command-line one): not
+  // offered at the prompt.
+  DfuAction modifies = DfuAction::None;
 };
 
 // The row whose name is word, by the case rule; nullptr when none is.

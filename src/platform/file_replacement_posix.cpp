@@ -13,23 +13,11 @@
 
 #include "platform/platform.h"
 #include "platform/posix_file_kind.h"
+#include "platform/posix_write.h"
 
 namespace platform {
 
 namespace {
-
-// Writes all of the bytes, across short writes and interruptions.
-bool WriteAll(int fd, const uint8_t* bytes, size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, bytes, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written == 0) errno = EIO;
-    if (written <= 0) return false;
-    bytes += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
 
 // A new file gets the mode any program's new file gets: 0666 less the umask.
 void GiveUsualMode(int fd) {

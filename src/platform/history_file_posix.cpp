@@ -1,6 +1,7 @@
 // The history file on POSIX: plain text, a line per entry, appended as lines
 // are typed so that a line survives whatever ends the process after it (a
 // job ends the shell), and cut back to its limit when a session starts.
+#include "platform/posix_write.h"
 #include "platform/history_file.h"
 
 #include <errno.h>
@@ -33,17 +34,6 @@ int MakeFolders(const std::string& folder) {
   struct stat status {};
   if (::stat(folder.c_str(), &status) != 0) return errno;
   return S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) return false;
-    done += static_cast<size_t>(wrote);
-  }
-  return true;
 }
 
 }  // namespace
@@ -127,7 +117,7 @@ bool HistoryFile::Rewrite(Reasons* why) {
   }
   std::string text;
   for (const std::string& line : lines_) text += line + '\n';
-  bool done = WriteAll(fd, text);
+  bool done = WriteAll(fd, text.data(), text.size());
   int error = done ? 0 : errno;
   if (::close(fd) != 0 && done) {
     done = false;
@@ -162,7 +152,8 @@ bool HistoryFile::Add(const std::string& line, Reasons* why) {
     GiveUp(path_, errno, why);
     return true;
   }
-  const bool wrote = WriteAll(fd, line + '\n');
+  const std::string written = line + '\n';
+  const bool wrote = WriteAll(fd, written.data(), written.size());
   const int error = wrote ? 0 : errno;
   ::close(fd);
   if (!wrote) {

@@ -160,6 +160,22 @@ class FileReplacement {
 // Begin() and Commit() at once.
 bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, WriteRefusal& refusal);
 
+// Appends text to the file at path (created when missing, with the usual
+// mode for new files) and waits until it is on disk: a power cut right after
+// loses nothing written before. False, with the system's reason, otherwise.
+bool AppendSynced(const std::string& path, const std::string& text, std::string& systemError);
+
+// A moment of wall-clock time as text: "2026-12-09 17:42:15" in the local
+// time zone, and "2026-12-09T16:42:15.123Z" in UTC (ISO 8601).
+std::string LocalTimeText(int64_t unixMs);
+std::string UtcTimeText(int64_t unixMs);
+// Milliseconds since 1970-01-01 UTC.
+int64_t UnixTimeMs();
+
+// True when standard error is a terminal that takes cursor movements
+// (redrawing lines in place).
+bool ErrorIsRedrawableTerminal();
+
 // A file opened for reading, never blocking in the open (a FIFO with no
 // writer would block a plain one), so that its kind can be checked first.
 class InputFile {

@@ -18,6 +18,10 @@ namespace platform {
 //   Windows: a console control handler for Ctrl+C and Ctrl+Break.
 // One catch at a time; ReleaseStopSignals puts everything back.
 void CatchStopSignals(std::atomic<bool>& stop);
+// The same for a run that decides itself what each one means (a station:
+// the first stops taking boards, the second stops the boards in progress):
+// every one adds 1 to count, and none ends the process.
+void CountStopSignals(std::atomic<int>& count);
 void ReleaseStopSignals();
 
 // True when standard error is a terminal (a console on Windows).

@@ -42,21 +42,25 @@ bool IgnoredByProcess(int signal) {
   _exit(128 + signal);
 }
 
-void WatchStopSignals(std::atomic<bool>* stop, sigset_t signals) {
+// stop: the first signal sets it, the second ends the process; count: each
+// one adds to it.
+void WatchStopSignals(std::atomic<bool>* stop, std::atomic<int>* count, sigset_t signals) {
   const timespec slice{0, kWatchSliceNs};
   bool taken = false;
   while (!stopWatch.done.load()) {
     const int signal = sigtimedwait(&signals, nullptr, &slice);
     if (signal <= 0 || stopWatch.done.load()) continue;
+    if (count != nullptr) {
+      ++*count;
+      continue;
+    }
     if (taken) EndBySignal(signal);
     taken = true;
     stop->store(true);
   }
 }
 
-}  // namespace
-
-void CatchStopSignals(std::atomic<bool>& stop) {
+void StartWatching(std::atomic<bool>* stop, std::atomic<int>* count) {
   ReleaseStopSignals();
   sigset_t signals;
   sigemptyset(&signals);
@@ -66,8 +70,14 @@ void CatchStopSignals(std::atomic<bool>& stop) {
   pthread_sigmask(SIG_BLOCK, &signals, &stopWatch.maskBefore);
   stopWatch.signals = signals;
   stopWatch.done = false;
-  stopWatch.thread = std::thread(WatchStopSignals, &stop, signals);
+  stopWatch.thread = std::thread(WatchStopSignals, stop, count, signals);
 }
+
+}  // namespace
+
+void CatchStopSignals(std::atomic<bool>& stop) { StartWatching(&stop, nullptr); }
+
+void CountStopSignals(std::atomic<int>& count) { StartWatching(nullptr, &count); }
 
 void ReleaseStopSignals() {
   if (!stopWatch.thread.joinable()) return;

@@ -11,11 +11,16 @@ namespace platform {
 namespace {
 
 std::atomic<std::atomic<bool>*> stopFlag{nullptr};
+std::atomic<std::atomic<int>*> stopCount{nullptr};
 std::atomic<int> stopsTaken{0};
 
 // FALSE passes the event on to the default handler, which ends the process.
 BOOL WINAPI OnConsoleControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  if (std::atomic<int>* count = stopCount.load()) {
+    ++*count;
+    return TRUE;
+  }
   std::atomic<bool>* stop = stopFlag.load();
   if (stop == nullptr || stopsTaken.fetch_add(1) > 0) return FALSE;
   stop->store(true);
@@ -30,9 +35,15 @@ void CatchStopSignals(std::atomic<bool>& stop) {
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
+void CountStopSignals(std::atomic<int>& count) {
+  stopCount = &count;
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
 void ReleaseStopSignals() {
   SetConsoleCtrlHandler(OnConsoleControl, FALSE);
   stopFlag = nullptr;
+  stopCount = nullptr;
 }
 
 bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }

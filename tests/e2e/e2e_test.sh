@@ -463,6 +463,49 @@ case_identities() {
   expect_text expected.txt probe.txt "what hidapi lists for shared and missing serial numbers"
 }
 
+case_station() {
+  # Twelve boards coming on four ports, board 5 failing its third data
+  # packet: a station flashes each as it comes, eleven exactly, logs all
+  # twelve, never serves the failed one again, and ends after eleven passed.
+  "$ORVEL_SIM" --conveyor 4:3:50 --fault 5:data:3:wrong --flash-dir boards --trace trace.txt -- \
+    "$ORVEL_DFU" --station -p 8000 blinky.bin --count 11 --log station.jsonl > out.txt 2> err.txt
+  expect_status 0 $? "a station with a failed board"
+  make_flash $((1 << 20)) $BLINKY_ADDR blinky.bin
+  local board
+  for board in 0 1 2 3 4 6 7 8 9 10 11; do
+    expect_text expected.flash "boards/ORVEL-SIM-$board.bin" "flash of board $board"
+  done
+  ! cmp -s expected.flash boards/ORVEL-SIM-5.bin || fail "the failed board's flash is the program's"
+  [ "$(grep -c '^dev5 probe' trace.txt)" = 1 ] || fail "the failed board was served again"
+  local failure="download of blinky.bin (0x00008000..0x00009C40) failed at 0x0000807C: the bootloader did not accept the data: expected 1A 70 or 1A 71, received 1A 00"
+  [ "$(grep -c '"result":"PASS"' station.jsonl)" = 11 ] && [ "$(wc -l < station.jsonl)" = 12 ] ||
+    fail "log records: $(cut -c1-200 station.jsonl)"
+  grep '"result":"FAIL"' station.jsonl | grep -qF '"serial":"ORVEL-SIM-5","path":"/dev/hidraw5"' &&
+    grep '"result":"FAIL"' station.jsonl | grep -qF "\"text\":\"$failure\"" || fail "the failure's record"
+  sed -E 's/^[0-9-]+ [0-9:]+\t(.*)\t[0-9.]+s/TIME\t\1\tT/' out.txt | sort > actual.out
+  {
+    echo "FAIL	1-2.2	ORVEL-SIM-5	$failure"
+    echo "Station: 11 passed, 1 failed"
+    for board in 0 1 10 11 2 3 4; do printf 'TIME\t1-2.%d\tORVEL-SIM-%d\tPASS\tT\n' $((board % 4 + 1)) $board; done
+    printf 'TIME\t1-2.2\tORVEL-SIM-5\tFAIL\tT\t%s\n' "$failure"
+    for board in 6 7 8 9; do printf 'TIME\t1-2.%d\tORVEL-SIM-%d\tPASS\tT\n' $((board % 4 + 1)) $board; done
+  } | sort > expected.out
+  expect_text expected.out actual.out "the station's lines"
+
+  # SIGTERM (as Ctrl+C; a shell's background job ignores SIGINT): no new
+  # board is taken, the ones in progress finish, a summary.
+  "$ORVEL_SIM" --conveyor 2:5:50 --latency 300 --flash-dir stopped -- sh -c "
+    '$ORVEL_DFU' --station -p 8000 blinky.bin > out.txt 2> err.txt & station=\$!
+    until grep -q PASS out.txt 2> /dev/null; do sleep 0.05; done
+    kill -TERM \$station; wait \$station; echo \$? > status.txt"
+  expect_status 1 "$(cat status.txt)" "a station stopped with SIGTERM"
+  local passed
+  passed=$(grep -c '	PASS	' out.txt)
+  [ "$(tail -n 1 out.txt)" = "Station: $passed passed, 0 failed" ] || fail "summary: $(tail -n 1 out.txt)"
+  [ "$(for file in stopped/*.bin; do cmp -s expected.flash "$file" && echo "$file"; done | wc -l)" = "$passed" ] &&
+    [ "$passed" -ge 2 ] && [ "$passed" -lt 10 ] || fail "$passed passed; flashes: $(ls stopped)"
+}
+
 case_conveyor() {
   # Two ports, two boards each, and a station that flashes whatever board
   # comes: every board once, each port's boards in turn, every flash kept.
@@ -545,6 +588,13 @@ case_sim_command_line() {
   # The devices' pseudo-terminals are orvel-sim's own, not the command's.
   "$ORVEL_SIM" --devices 2 -- sh -c 'ls -l /proc/$$/fd/' > fds.txt
   ! grep -q ptmx fds.txt || fail "the command inherited a device's pseudo-terminal"
+  # The command shares one CPU with the devices, or, with --all-cpus, has
+  # every CPU orvel-sim had.
+  local cpus=$(grep Cpus_allowed_list /proc/self/status | cut -f2)
+  "$ORVEL_SIM" -- sh -c 'grep Cpus_allowed_list /proc/$$/status' | cut -f2 > cpus.txt
+  grep -qx '[0-9]*' cpus.txt || fail "the command runs on CPUs $(cat cpus.txt), not one"
+  "$ORVEL_SIM" --all-cpus -- sh -c 'grep Cpus_allowed_list /proc/$$/status' | cut -f2 > cpus.txt
+  [ "$(cat cpus.txt)" = "$cpus" ] || fail "with --all-cpus the command runs on CPUs $(cat cpus.txt), not $cpus"
 }
 
 case_list() {

@@ -24,7 +24,7 @@ TEST(SimOptions, EveryOptionReachesTheSettings) {
       Words({"--devices", "3", "--size", "256K", "--flash", "f.bin", "--trace=t.txt", "--fault",
              "2:read:4:flip", "--fault", "0:probe:1:delay=250", "--silent", "1", "--no-access",
              "2", "--no-access=0", "--noise", "5", "--appear-after", "1500", "--latency", "125",
-             "--", "orvel-dfu", "-w", "1"}),
+             "--all-cpus", "--", "orvel-dfu", "-w", "1"}),
       options, error))
       << error;
   EXPECT_EQ(options.devices, 3);
@@ -43,6 +43,7 @@ TEST(SimOptions, EveryOptionReachesTheSettings) {
   EXPECT_EQ(options.noise, 5);
   EXPECT_EQ(options.appearAfterMs, 1500);
   EXPECT_EQ(options.latencyUs, 125);
+  EXPECT_TRUE(options.allCpus);
   EXPECT_EQ(options.command, Words({"orvel-dfu", "-w", "1"}));
 }
 

@@ -1,0 +1,147 @@
+#include "app/station_record.h"
+
+#include <cstdio>
+
+#include "common/crc32.h"
+#include "common/version.h"
+#include "console/console.h"
+#include "console/output.h"
+#include "console/reasons.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The length of the valid UTF-8 sequence at text[at], or 0.
+size_t Utf8SequenceAt(const std::string& text, size_t at) {
+  const auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  size_t length = 0;
+  uint32_t lowest = 0;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    lowest = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    lowest = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    lowest = 0x10000;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  uint32_t code = lead & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    code = code << 6 | (byte(at + i) & 0x3F);
+  }
+  const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+  return code < lowest || code > 0x10FFFF || surrogate ? 0 : length;
+}
+
+std::string HexText(uint32_t value) { return AddressText(value); }
+
+// The first address past a program, as the tool writes addresses.
+std::string EndText(const ProgramSummary& program) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%08llX",
+                static_cast<unsigned long long>(uint64_t{program.start} + program.length));
+  return text;
+}
+
+const char* SeverityName(Severity severity) {
+  switch (severity) {
+    case Severity::Warning:
+      return "warning";
+    case Severity::Note:
+      return "note";
+    case Severity::Error:
+      break;
+  }
+  return "error";
+}
+
+// A missing text is null, as a field WebHID or the device does not give.
+std::string JsonOrNull(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
+
+std::string ProgramsJson(const std::vector<ProgramSummary>& programs) {
+  std::string json = "[";
+  for (const ProgramSummary& program : programs) {
+    if (json.size() > 1) json += ',';
+    json += "{\"path\":" + JsonString(program.path) + ",\"start\":\"" + HexText(program.start) + "\",\"end\":\"" +
+            EndText(program) + "\",\"length\":" +
+            std::to_string(program.length) + ",\"crc32\":\"" + HexText(program.crc) + "\"}";
+  }
+  return json + "]";
+}
+
+std::string ReasonsJson(const Reasons& reasons) {
+  std::string json = "[";
+  for (const Reason& reason : reasons) {
+    if (json.size() > 1) json += ',';
+    json += "{\"severity\":\"" + std::string(SeverityName(reason.severity)) +
+            "\",\"text\":" + JsonString(FillReasonTemplate(reason.english, reason.args)) + "}";
+  }
+  return json + "]";
+}
+
+}  // namespace
+
+std::vector<ProgramSummary> SummarizePrograms(const ProgramImageList& programs) {
+  std::vector<ProgramSummary> summaries;
+  for (const ProgramImage& image : programs.images) {
+    summaries.push_back({image.path, image.EffectiveStart(), image.length, Crc32(image.bytes.get(), image.length)});
+  }
+  return summaries;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string json = "\"";
+  for (size_t at = 0; at < text.size();) {
+    const char c = text[at];
+    const size_t length = Utf8SequenceAt(text, at);
+    if (length == 0) {
+      json += "\\ufffd";
+      ++at;
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      json += escaped;
+    } else {
+      json.append(text, at, length);
+    }
+    at += length;
+  }
+  return json + "\"";
+}
+
+std::string ResultLine(const BoardAttempt& attempt) {
+  std::string line = platform::LocalTimeText(attempt.startMs) + '\t' +
+                     (attempt.device.location.empty() ? "-" : attempt.device.location) + '\t' +
+                     (attempt.device.serial.empty() ? "-" : ToConsoleEncoding(attempt.device.serial)) + '\t' +
+                     (attempt.passed ? "PASS" : "FAIL") + '\t' + FormatSeconds(attempt.jobMs / 1000.0) + 's';
+  if (!attempt.passed) {
+    for (const Reason& reason : attempt.why) {
+      if (reason.severity != Severity::Error) continue;
+      line += '\t' + ReasonText(reason);
+      break;
+    }
+  }
+  return line;
+}
+
+std::string LogRecord(const BoardAttempt& attempt, const std::vector<ProgramSummary>& programs) {
+  const DeviceEntry& device = attempt.device;
+  return "{\"start\":" + JsonString(platform::UtcTimeText(attempt.startMs)) +
+         ",\"end\":" + JsonString(platform::UtcTimeText(attempt.endMs)) + ",\"location\":" +
+         JsonOrNull(device.location) + ",\"serial\":" + JsonOrNull(device.serial) +
+         ",\"path\":" + JsonOrNull(device.path.value_or("")) + ",\"name\":" + JsonOrNull(device.description) +
+         ",\"programs\":" + ProgramsJson(programs) + ",\"result\":\"" + (attempt.passed ? "PASS" : "FAIL") +
+         "\",\"reasons\":" + ReasonsJson(attempt.why) + ",\"version\":" + JsonString(VersionLine()) + "}";
+}
