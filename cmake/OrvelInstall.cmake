@@ -20,6 +20,8 @@ if(TARGET orvel-sim)
 endif()
 
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT orvel-dfu)
+# The reference the README links to, beside it as in the source tree.
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT orvel-dfu)
 
 if(NOT UNIX)
   return()
