@@ -172,10 +172,6 @@ std::string UtcTimeText(int64_t unixMs);
 // Milliseconds since 1970-01-01 UTC.
 int64_t UnixTimeMs();
 
-// True when standard error is a terminal that takes cursor movements
-// (redrawing lines in place).
-bool ErrorIsRedrawableTerminal();
-
 // A file opened for reading, never blocking in the open (a FIFO with no
 // writer would block a plain one), so that its kind can be checked first.
 class InputFile {

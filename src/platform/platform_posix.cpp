@@ -19,6 +19,7 @@
 #include "platform/locale_names.h"
 #include "platform/platform.h"
 #include "platform/posix_write.h"
+#include "platform/wall_time.h"
 
 namespace platform {
 
@@ -313,37 +314,9 @@ bool AppendSynced(const std::string& path, const std::string& text, std::string&
   return written;
 }
 
-namespace {
-
-std::string TimeText(int64_t unixMs, bool utc) {
-  const time_t seconds = static_cast<time_t>(unixMs / 1000);
-  struct tm parts {};
-  if ((utc ? gmtime_r(&seconds, &parts) : localtime_r(&seconds, &parts)) == nullptr) return std::string();
-  char text[96];  // room for any year the fields can hold
-  if (utc) {
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900, parts.tm_mon + 1,
-                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, static_cast<int>(unixMs % 1000));
-  } else {
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-  }
-  return text;
+bool BreakDownTime(int64_t seconds, bool utc, struct tm& parts) {
+  const time_t when = static_cast<time_t>(seconds);
+  return (utc ? gmtime_r(&when, &parts) : localtime_r(&when, &parts)) != nullptr;
 }
-
-}  // namespace
-
-std::string LocalTimeText(int64_t unixMs) { return TimeText(unixMs, false); }
-
-std::string UtcTimeText(int64_t unixMs) { return TimeText(unixMs, true); }
-
-int64_t UnixTimeMs() {
-  const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count();
-}
-
-bool ErrorIsRedrawableTerminal() {
-  const char* term = std::getenv("TERM");
-  return isatty(STDERR_FILENO) == 1 && term != nullptr && std::strcmp(term, "dumb") != 0;
-}
-
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/wall_time.h"
 
 namespace platform {
 
@@ -174,6 +175,12 @@ void FileReplacement::Abandon() {
 bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, WriteRefusal& refusal) {
   FileReplacement replacement;
   return replacement.Begin(path, refusal) && replacement.Commit(bytes, size, refusal);
+}
+
+// The browser's C library keeps UTC and the page's time zone.
+bool BreakDownTime(int64_t seconds, bool utc, struct tm& parts) {
+  const time_t when = static_cast<time_t>(seconds);
+  return (utc ? gmtime_r(&when, &parts) : localtime_r(&when, &parts)) != nullptr;
 }
 
 }  // namespace platform

@@ -14,6 +14,7 @@
 
 #include "platform/locale_names.h"
 #include "platform/platform.h"
+#include "platform/wall_time.h"
 
 namespace platform {
 
@@ -301,43 +302,9 @@ bool AppendSynced(const std::string& path, const std::string& text, std::string&
   return written;
 }
 
-namespace {
-
-std::string TimeText(int64_t unixMs, bool utc) {
-  const __time64_t seconds = static_cast<__time64_t>(unixMs / 1000);
-  struct tm parts {};
-  if ((utc ? _gmtime64_s(&parts, &seconds) : _localtime64_s(&parts, &seconds)) != 0) return std::string();
-  char text[96];  // room for any year the fields can hold
-  if (utc) {
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900, parts.tm_mon + 1,
-                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, static_cast<int>(unixMs % 1000));
-  } else {
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-  }
-  return text;
-}
-
-}  // namespace
-
-std::string LocalTimeText(int64_t unixMs) { return TimeText(unixMs, false); }
-
-std::string UtcTimeText(int64_t unixMs) { return TimeText(unixMs, true); }
-
-int64_t UnixTimeMs() {
-  const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count();
-}
-
-#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
-#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
-#endif
-
-// Lines are redrawn only where the console takes escape sequences.
-bool ErrorIsRedrawableTerminal() {
-  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode = 0;
-  if (error == INVALID_HANDLE_VALUE || !GetConsoleMode(error, &mode)) return false;
-  return SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+bool BreakDownTime(int64_t seconds, bool utc, struct tm& parts) {
+  const __time64_t when = static_cast<__time64_t>(seconds);
+  return (utc ? _gmtime64_s(&parts, &when) : _localtime64_s(&parts, &when)) == 0;
 }
 
 }  // namespace platform

@@ -26,5 +26,8 @@ void ReleaseStopSignals();
 
 // True when standard error is a terminal (a console on Windows).
 bool StandardErrorIsTerminal();
+// True when standard error is a terminal that takes cursor movements
+// (redrawing lines in place).
+bool ErrorIsRedrawableTerminal();
 
 }  // namespace platform

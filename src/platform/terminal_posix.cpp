@@ -5,6 +5,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <thread>
 
@@ -95,5 +97,10 @@ void ReleaseStopSignals() {
 }
 
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+bool ErrorIsRedrawableTerminal() {
+  const char* term = std::getenv("TERM");
+  return isatty(STDERR_FILENO) == 1 && term != nullptr && std::strcmp(term, "dumb") != 0;
+}
 
 }  // namespace platform

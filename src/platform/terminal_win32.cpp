@@ -48,4 +48,16 @@ void ReleaseStopSignals() {
 
 bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+// Lines are redrawn only where the console takes escape sequences.
+bool ErrorIsRedrawableTerminal() {
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (error == INVALID_HANDLE_VALUE || !GetConsoleMode(error, &mode)) return false;
+  return SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 }  // namespace platform
