@@ -461,6 +461,16 @@ case_identities() {
     ls /sys/bus/usb/devices/1-2.3/serial 2> /dev/null" > probe.txt
   printf '/dev/hidraw%d\t%s\topened\n' 0 ROM 1 ROM 2 "" > expected.txt
   expect_text expected.txt probe.txt "what hidapi lists for shared and missing serial numbers"
+  # A job refuses a selector that names both, and touches neither.
+  "$ORVEL_SIM" --devices 2 --serial 0:ROM --serial 1:ROM --trace trace.txt -- \
+    "$ORVEL_DFU" --device ROM -p 8000 blinky.bin > /dev/null 2> err.txt
+  expect_status 0 $? "a job selecting a serial number two bootloaders share"
+  [ ! -s trace.txt ] || fail "a board was touched: $(head -n 1 trace.txt)"
+  {
+    echo "orvel-dfu: error: 'ROM' names 2 bootloaders: select one by its path or USB location"
+    printf "orvel-dfu: note: 'ROM' names /dev/hidraw%d (USB location 1-2.%d, serial number ROM)\n" 0 1 1 2
+  } > expected.err
+  expect_text expected.err err.txt "why a shared serial number was refused"
 }
 
 case_station() {
