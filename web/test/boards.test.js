@@ -3,7 +3,7 @@
 'use strict';
 
 const assert = require('node:assert/strict');
-const { after, before, describe, it } = require('node:test');
+const { describe, it } = require('node:test');
 const h = require('./harness');
 
 const blinkyHex = h.sample('blinky.hex');
@@ -12,14 +12,7 @@ const kBlinkyCrc32 = '0x01124C0E';          // zlib's CRC-32 of blinky.bin
 
 let server;
 let browser;
-before(async () => {
-  server = await h.startServer();
-  browser = await h.startBrowser();
-});
-after(async () => {
-  await browser.close();
-  server.close();
-});
+h.serveAndBrowse((started) => ({ server, browser } = started));
 
 describe('four boards at once', () => {
   it('one failing, three flashed exactly, each row with its own result, every attempt logged', async () => {

@@ -48,6 +48,21 @@ async function startBrowser() {
   });
 }
 
+// The test server and a browser for a file's tests: started before them,
+// stopped after them; started({ server, browser }) hands them over.
+function serveAndBrowse(started) {
+  const { after, before } = require('node:test');
+  let running;
+  before(async () => {
+    running = { server: await startServer(), browser: await startBrowser() };
+    started(running);
+  });
+  after(async () => {
+    await running.browser.close();
+    running.server.close();
+  });
+}
+
 // The stand-in for navigator.hid with these options, for addInitScript.
 function fakeHidScript(options) {
   return `(${fakeHidSource.replace(/^\/\/.*$/gm, '')})(${JSON.stringify(options)});`;
@@ -176,5 +191,5 @@ function sha256(bytes) {
   return crypto.createHash('sha256').update(bytes).digest('hex');
 }
 
-module.exports = { startServer, startBrowser, openPage, sample, pattern, addProgram, dropProgram, flashAndWait,
+module.exports = { startServer, startBrowser, serveAndBrowse, openPage, sample, pattern, addProgram, dropProgram, flashAndWait,
                    reasonLines, chipReport, flashImage, boardRows, downloadedLog, sha256 };

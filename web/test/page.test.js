@@ -3,7 +3,7 @@
 'use strict';
 
 const assert = require('node:assert/strict');
-const { after, before, describe, it } = require('node:test');
+const { describe, it } = require('node:test');
 const h = require('./harness');
 
 const kMiB = 1 << 20;
@@ -14,14 +14,7 @@ const boot = h.pattern(0x1800, 2);
 
 let server;
 let browser;
-before(async () => {
-  server = await h.startServer();
-  browser = await h.startBrowser();
-});
-after(async () => {
-  await browser.close();
-  server.close();
-});
+h.serveAndBrowse((started) => ({ server, browser } = started));
 
 // Opens the page, chooses the fake chip and adds the programs.
 async function pageWithPrograms(programs, { hid = {}, locale, mode, flashSize } = {}) {

@@ -6,7 +6,7 @@
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { after, before, describe, it } = require('node:test');
+const { describe, it } = require('node:test');
 const h = require('./harness');
 
 const example = path.join(__dirname, '../examples/blinky-lamp');
@@ -17,14 +17,7 @@ const exactFlash = h.flashImage(1 << 20, [[0x8000, blinkyBin], [0x7E000, configB
 
 let server;
 let browser;
-before(async () => {
-  server = await h.startServer();
-  browser = await h.startBrowser();
-});
-after(async () => {
-  await browser.close();
-  server.close();
-});
+h.serveAndBrowse((started) => ({ server, browser } = started));
 
 describe('the example update', () => {
   it('shows the product, the version and Update only, and flashes exactly its files', async () => {
