@@ -641,6 +641,7 @@ TEST_F(ShellJobTest, PosixExitGivesTheUsualStatuses) {
       {"dry run that would not start", false, {"--posix-exit", "--dry-run", "-p", "7F000", program_}, "", 1},
       {"verify of erased flash", true, {"--posix-exit", "--verify-only", "-p", "A000", program_}, "", 1},
       {"verify of no file", true, {"--posix-exit", "--verify-only", "-p", "A000", dir_ + "/none.bin"}, "", 2},
+      {"read into no folder", true, {"--posix-exit", "--read", "0", "10", dir_ + "/none/out.bin"}, "", 2},
       {"job at the prompt", false, {}, "dfu --posix-exit -p 0 " + program_ + "\n", 1},
   };
   for (const auto& c : cases) {
