@@ -295,7 +295,9 @@ def flash(programs, device=None, flash_size=1, verify=True, wait=False, timeout=
     download, read back and compare when verify, restart.
 
     progress(step, done, total) follows the job: step is "connect", "erase",
-    "download", "verify" or "restart"; done and total are its bytes."""
+    "download", "verify" or "restart"; done and total are its bytes. Called
+    from the main thread, the job runs on a thread of its own (so that Ctrl+C
+    can stop it), and progress is called there."""
     with _Session(device, language, wait, timeout, flash_size, verify, progress) as session:
         session.add_programs(programs)
         session.run(session.lib.orvel_flash)
