@@ -222,8 +222,11 @@ case_large_programs() {
 
 case_wait_late() {
   # Once restarted, the chip leaves its bootloader: a second job finds nothing.
+  # The node goes a moment after the first job closed it (sooner than a real
+  # chip re-enumerates); on a loaded machine give that moment up to 10 s.
   "$ORVEL_SIM" --appear-after 1500 --flash chip.flash --trace trace.txt -- \
     sh -c "'$ORVEL_DFU' -w 1 -p 8000 blinky.bin > first.out; echo \$? > first.status;
+           i=0; while [ -e \"\$UMOCKDEV_DIR/dev/hidraw0\" ] && [ \$i -lt 200 ]; do sleep 0.05; i=\$((i+1)); done
            '$ORVEL_DFU' -w 0 -p 8000 blinky.bin > second.out"
   expect_status 0 $? "second job after the restart"
   expect_status 1 "$(cat first.status)" "wait for a device attached late"
