@@ -291,11 +291,6 @@ void SettleConnected(JobContext& context, bool waited, const DeviceEntry& device
   context.observer.Connected(waited, device);
 }
 
-void AddCancelled(Reasons* why) {
-  AddError(why, "stopped while looking for the bootloader", "在查找 bootloader 时被中止");
-  TagLastReason(why, ReasonKind::Stopped);
-}
-
 }  // namespace
 
 std::string ProductIdText(const DeviceSearch& search) {
@@ -329,7 +324,7 @@ int32_t ConnectDevice(JobContext& context, bool wait, Reasons* why, int32_t time
       return 1;
     }
     if (attempt.cancelled) {
-      AddCancelled(why);
+      AddStopped(why, "stopped while looking for the bootloader", "在查找 bootloader 时被中止");
       return 0;
     }
     if (!attempt.ambiguous.empty()) {

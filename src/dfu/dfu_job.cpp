@@ -130,9 +130,7 @@ bool DfuJob::EraseOneRegion(const EraseRegion& region, const ProgramImageList& p
   context_.observer.AreaStarted(JobStep::Erase, region.start, region.length);
   const std::vector<std::string> context = {RangeText(region.start, region.length), ProgramsIn(region, programs)};
   if (context_.Cancelled()) {
-    AddError(why, "stopped before erasing {0} ({1})", "在擦除 {0}（{1}）之前中止", context);
-    TagLastReason(why, ReasonKind::Stopped);
-    return false;
+    return AddStopped(why, "stopped before erasing {0} ({1})", "在擦除 {0}（{1}）之前中止", context);
   }
   Reasons happened;
   const bool erased = RomErase(context_.link, region.start, region.length, &happened);
@@ -161,13 +159,12 @@ bool DfuJob::DownloadProgram(const ProgramImage& image, StepCount& count, Reason
   const uint32_t length = image.length;
   const std::string range = RangeText(start, length);
   context_.observer.AreaStarted(JobStep::Download, start, length);
+  const auto stoppedAt = [&](uint32_t address) {
+    return AddStopped(why, "download of {0} ({1}) stopped at {2}", "下载 {0}（{1}）在 {2} 处中止",
+                      {image.path, range, AddressText(address)});
+  };
+  if (context_.Cancelled()) return stoppedAt(start);
   Reasons happened;
-  if (context_.Cancelled()) {
-    AddError(why, "download of {0} ({1}) stopped at {2}", "下载 {0}（{1}）在 {2} 处中止",
-             {image.path, range, AddressText(start)});
-    TagLastReason(why, ReasonKind::Stopped);
-    return false;
-  }
   if (!RomDownloadStart(context_.link, start, length, &happened)) {
     AddInContext(why, happened, "starting the download of {0} ({1}) failed: ",
                  "开始下载 {0}（{1}）失败：", {image.path, range});
@@ -180,12 +177,7 @@ bool DfuJob::DownloadProgram(const ProgramImage& image, StepCount& count, Reason
     // Progress moves before the packet goes out, so a failing packet is
     // counted in the final figure.
     Advance(count, start, length, offset, chunk);
-    if (context_.Cancelled()) {
-      AddError(why, "download of {0} ({1}) stopped at {2}", "下载 {0}（{1}）在 {2} 处中止",
-               {image.path, range, AddressText(address)});
-      TagLastReason(why, ReasonKind::Stopped);
-      return false;
-    }
+    if (context_.Cancelled()) return stoppedAt(address);
     if (!RomDownloadData(context_.link, image.bytes.get() + offset - chunk, chunk, &happened)) {
       AddInContext(why, happened, "download of {0} ({1}) failed at {2}: ", "下载 {0}（{1}）在 {2} 处失败：",
                    {image.path, range, AddressText(address)});
@@ -235,11 +227,7 @@ bool DfuJob::ReadPass(uint32_t start, uint32_t length, StepCount& count, const C
     const int32_t chunk = ChunkSize(length, offset);
     const uint32_t address = start + offset;
     Advance(count, start, length, offset + static_cast<uint32_t>(chunk), chunk);
-    if (context_.Cancelled()) {
-      AddError(why, "stopped at {0}", "在 {0} 处中止", {AddressText(address)});
-      TagLastReason(why, ReasonKind::Stopped);
-      return false;
-    }
+    if (context_.Cancelled()) return AddStopped(why, "stopped at {0}", "在 {0} 处中止", {AddressText(address)});
     Reasons happened;
     const bool read = RomRead(context_.link, address, chunk, readBack, &happened);
     if (!read) {
@@ -253,11 +241,7 @@ bool DfuJob::ReadPass(uint32_t start, uint32_t length, StepCount& count, const C
 }
 
 bool DfuJob::Restart(Reasons* why) {
-  if (context_.Cancelled()) {
-    AddError(why, "stopped before the restart", "在重启之前中止");
-    TagLastReason(why, ReasonKind::Stopped);
-    return false;
-  }
+  if (context_.Cancelled()) return AddStopped(why, "stopped before the restart", "在重启之前中止");
   StartStep(StepCount{JobStep::Restart});
   // Sent without reading: the chip leaves its bootloader on the first one
   // it takes and answers nothing.

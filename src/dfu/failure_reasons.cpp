@@ -34,6 +34,12 @@ std::string HexBytes(const uint8_t* bytes, size_t count) {
   return text;
 }
 
+bool AddStopped(Reasons* why, std::string english, std::string chinese, std::vector<std::string> args) {
+  AddError(why, std::move(english), std::move(chinese), std::move(args));
+  TagLastReason(why, ReasonKind::Stopped);
+  return false;
+}
+
 void AddLinkFailure(Reasons* why, const LinkFailure& failure, int32_t timeoutMs) {
   switch (failure.kind) {
     case LinkFailure::Kind::WriteFailed:

@@ -19,6 +19,10 @@ std::string HexBytes(const uint8_t* bytes, size_t count);
 // within timeoutMs, no device open).
 void AddLinkFailure(Reasons* why, const LinkFailure& failure, int32_t timeoutMs);
 
+// A stop the caller asked for (its cancel flag), tagged so that the tool
+// can say what the stop left on the chip. Returns false, as the step does.
+bool AddStopped(Reasons* why, std::string english, std::string chinese, std::vector<std::string> args = {});
+
 // What a reply that failed its test should have been.
 enum class ExpectedReply {
   Echo,             // the request sent back (probe, erase, download start)
