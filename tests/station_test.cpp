@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/station_record.h"
 #include "image_test_files.h"
 #include "job_fixture.h"
 
@@ -172,6 +173,27 @@ TEST_F(StationTest, CtrlCOnceLetsBoardsFinishTwiceStopsThemWithoutARestart) {
               std::string::npos)
         << console.str();
   }
+}
+
+// A device's texts go into the log as they are where they are valid UTF-8;
+// a byte that is not becomes U+FFFD, so every record stays valid JSON.
+TEST(StationRecordTest, JsonStringEscapesAndKeepsOnlyValidUtf8) {
+  const struct {
+    std::string text;
+    std::string json;
+  } rows[] = {
+      {"ORVEL-SIM-0", R"("ORVEL-SIM-0")"},
+      {"a\"b\\c\n\x1f", R"("a\"b\\c\u000a\u001f")"},
+      {"\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80", "\"\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80\""},
+      {"\x80x", R"("\ufffdx")"},                  // stray continuation byte
+      {"\xC0\x80", R"("\ufffd\ufffd")"},           // overlong NUL
+      {"\xE0\x80\xAF", R"("\ufffd\ufffd\ufffd")"},  // overlong '/'
+      {"\xED\xA0\x80", R"("\ufffd\ufffd\ufffd")"},  // surrogate
+      {"\xF4\x90\x80\x80", R"("\ufffd\ufffd\ufffd\ufffd")"},  // past U+10FFFF
+      {"\xE4\xB8", R"("\ufffd\ufffd")"},           // cut short
+      {"\xE4\xB8x", R"("\ufffd\ufffdx")"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(JsonString(row.text), row.json) << row.json;
 }
 
 }  // namespace

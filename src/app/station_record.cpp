@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/crc32.h"
+#include "common/utf8.h"
 #include "common/version.h"
 #include "console/console.h"
 #include "console/output.h"
@@ -10,37 +11,6 @@
 #include "platform/platform.h"
 
 namespace {
-
-// The length of the valid UTF-8 sequence at text[at], or 0.
-size_t Utf8SequenceAt(const std::string& text, size_t at) {
-  const auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  size_t length = 0;
-  uint32_t lowest = 0;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    lowest = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    lowest = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    lowest = 0x10000;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  uint32_t code = lead & (0x7F >> length);
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-    code = code << 6 | (byte(at + i) & 0x3F);
-  }
-  const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-  return code < lowest || code > 0x10FFFF || surrogate ? 0 : length;
-}
-
-std::string HexText(uint32_t value) { return AddressText(value); }
 
 // The first address past a program, as the tool writes addresses.
 std::string EndText(const ProgramSummary& program) {
@@ -69,9 +39,9 @@ std::string ProgramsJson(const std::vector<ProgramSummary>& programs) {
   std::string json = "[";
   for (const ProgramSummary& program : programs) {
     if (json.size() > 1) json += ',';
-    json += "{\"path\":" + JsonString(program.path) + ",\"start\":\"" + HexText(program.start) + "\",\"end\":\"" +
+    json += "{\"path\":" + JsonString(program.path) + ",\"start\":\"" + AddressText(program.start) + "\",\"end\":\"" +
             EndText(program) + "\",\"length\":" +
-            std::to_string(program.length) + ",\"crc32\":\"" + HexText(program.crc) + "\"}";
+            std::to_string(program.length) + ",\"crc32\":\"" + AddressText(program.crc) + "\"}";
   }
   return json + "]";
 }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/utf8.h"
 #include "platform/locale_names.h"
 #include "platform/platform.h"
 #include "platform/posix_write.h"
@@ -43,25 +44,6 @@ size_t Utf8SequenceLength(unsigned char lead) {
   if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
   if (lead >= 0xC2) return 2;
   return 1;
-}
-
-void AppendUtf8(std::string& out, uint32_t codePoint) {
-  if (codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) codePoint = 0xFFFD;
-  if (codePoint < 0x80) {
-    out += static_cast<char>(codePoint);
-  } else if (codePoint < 0x800) {
-    out += static_cast<char>(0xC0 | (codePoint >> 6));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else if (codePoint < 0x10000) {
-    out += static_cast<char>(0xE0 | (codePoint >> 12));
-    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (codePoint >> 18));
-    out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  }
 }
 
 // Set before main() by tests, so built on first use.

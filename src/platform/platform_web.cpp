@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/utf8.h"
 #include "platform/platform.h"
 #include "platform/wall_time.h"
 
@@ -28,21 +29,6 @@ std::string LanguageTag() {
   char tag[64] = {};
   BrowserLanguageTag(tag, sizeof tag);
   return tag;
-}
-
-void AppendUtf8(std::string& out, uint32_t codePoint) {
-  if (codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) codePoint = 0xFFFD;
-  if (codePoint < 0x80) {
-    out += static_cast<char>(codePoint);
-    return;
-  }
-  // Lead byte, then six bits per continuation byte, most significant first.
-  const int continuation = codePoint < 0x800 ? 1 : codePoint < 0x10000 ? 2 : 3;
-  static const unsigned char kLeadMarks[] = {0, 0xC0, 0xE0, 0xF0};
-  out += static_cast<char>(kLeadMarks[continuation] | (codePoint >> (6 * continuation)));
-  for (int shift = 6 * (continuation - 1); shift >= 0; shift -= 6) {
-    out += static_cast<char>(0x80 | ((codePoint >> shift) & 0x3F));
-  }
 }
 
 }  // namespace
