@@ -75,7 +75,7 @@ done
 
 # Medians are robust against runs slowed down by other work on the machine;
 # each run's own difference, against drifts from one run to the next.
-median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
+median() { printf '%s\n' "$@" | sort -g | sed -n "$((($# + 1) / 2))p"; }
 minimum() { printf '%s\n' "$@" | sort -n | head -n 1; }
 per_exchange_us() {  # small_ns large_ns
   awk -v s="$1" -v l="$2" -v n="$EXTRA_EXCHANGES" 'BEGIN { printf "%.1f", (l - s) / n / 1000 }'
@@ -84,7 +84,7 @@ run_us=()
 for ((run = 0; run < runs; run++)); do
   run_us+=("$(per_exchange_us "${small_ns[run]}" "${large_ns[run]}")")
 done
-median_us=$(printf '%s\n' "${run_us[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
+median_us=$(median "${run_us[@]}")
 fastest_us=$(per_exchange_us "$(minimum "${small_ns[@]}")" "$(minimum "${large_ns[@]}")")
 awk -v us="$median_us" -v fast="$fastest_us" -v lat="$latency" -v runs="$runs" \
   -v goal="$GOAL_US" -v cond="$conditions" 'BEGIN {

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-deps.sh dpkg-dev lintian man-db bash-completion pkg-config
+tools/install-deps.sh dpkg-dev lintian man-db bash-completion
 
 build_dir=build-packages
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -17,9 +17,9 @@ rm -f "$build_dir"/*.deb
 (cd "$build_dir" && cpack -G DEB >/dev/null)
 version=$(dpkg-deb -f "$build_dir"/orvel-dfu_*.deb Version)
 arch=$(dpkg --print-architecture)
-debs=("$build_dir/orvel-dfu_${version}_${arch}.deb" "$build_dir/orvel-sim_${version}_${arch}.deb"
-      "$build_dir/liborvel0_${version}_${arch}.deb" "$build_dir/liborvel-dev_${version}_${arch}.deb")
 packages=(orvel-dfu orvel-sim liborvel0 liborvel-dev)
+debs=()
+for package in "${packages[@]}"; do debs+=("$build_dir/${package}_${version}_${arch}.deb"); done
 ls -l "${debs[@]}"
 
 echo "== lintian (errors and warnings fail the run)"

@@ -188,15 +188,15 @@ bool CheckCombinations(const SimOptions& options, bool devicesGiven, std::string
   }
   if (options.flashDir.empty()) return true;
   // Boards that share a serial number would overwrite each other's file.
+  std::map<std::string, int> firstBoardOf;
   for (int board = 0; board < BoardCount(options); ++board) {
-    for (int earlier = 0; earlier < board; ++earlier) {
-      if (FlashDirFile(options, board) == FlashDirFile(options, earlier)) {
-        error = "--flash-dir: " + (options.conveyorMode ? std::string("boards ") : "devices ") +
-                std::to_string(earlier) + " and " + std::to_string(board) +
-                " would both be written to '" + FlashDirFile(options, board) + "'";
-        return false;
-      }
-    }
+    const std::string file = FlashDirFile(options, board);
+    const auto [first, isNew] = firstBoardOf.emplace(file, board);
+    if (isNew) continue;
+    error = "--flash-dir: " + (options.conveyorMode ? std::string("boards ") : "devices ") +
+            std::to_string(first->second) + " and " + std::to_string(board) + " would both be written to '" + file +
+            "'";
+    return false;
   }
   return true;
 }

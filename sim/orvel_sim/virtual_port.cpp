@@ -60,7 +60,7 @@ void AnswerPointer(UMockdevIoctlClient* client, const void* value, size_t size) 
 
 VirtualPort::VirtualPort(const NodePlace& place, const UsbIdentity& identity, uint32_t flashSize,
                          PortBus& bus)
-    : index_(place.node), place_(place), identity_(identity), bus_(bus), model_(flashSize) {}
+    : place_(place), identity_(identity), bus_(bus), model_(flashSize) {}
 
 VirtualPort::~VirtualPort() {
   for (const auto& entry : handles_) {
@@ -85,7 +85,7 @@ bool VirtualPort::Attach(HidrawTestbed& testbed, std::string& error) {
   const int slave = slaveName ? open(slaveName, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
   if (slave < 0 || !PlaceBell(slave)) {
     if (slave >= 0) close(slave);
-    error = "cannot set up the pseudo-terminal of " + HidrawTestbed::DevNode(index_);
+    error = "cannot set up the pseudo-terminal of " + HidrawTestbed::DevNode(place_.node);
     return false;
   }
   return true;
@@ -122,7 +122,7 @@ void VirtualPort::Detach(HidrawTestbed& testbed) {
     for (auto& entry : handles_) entry.second.input.clear();
     UpdateBell();
   }
-  testbed.RemoveNode(index_);
+  testbed.RemoveNode(place_.node);
 }
 
 void VirtualPort::TakeAwayIfUnused() {
@@ -138,6 +138,8 @@ void VirtualPort::TakeAwayIfUnused() {
 }
 
 void VirtualPort::NoteUse(const sim::Report& request, const sim::HandleResult& result) {
+  // Only boards that may be taken away unused need their use noted.
+  if (bus_.unusedLimit == SimClock::duration::zero()) return;
   if (sim::ClassifyRequest(request) != sim::RequestKind::Probe) {
     used_ = true;
     lastUse_ = SimClock::now();
@@ -153,7 +155,7 @@ void VirtualPort::NoteUse(const sim::Report& request, const sim::HandleResult& r
 void VirtualPort::CheckUnusedLater() {
   if (!used_ || bus_.unusedLimit == SimClock::duration::zero() || !bus_.checkUnusedAfter) return;
   const SimClock::duration wait = lastUse_ + bus_.unusedLimit - SimClock::now();
-  bus_.checkUnusedAfter(index_, std::max(wait, SimClock::duration::zero()));
+  bus_.checkUnusedAfter(place_.node, std::max(wait, SimClock::duration::zero()));
 }
 
 std::vector<uint8_t> VirtualPort::FlashCopy() {
@@ -364,14 +366,14 @@ void VirtualPort::RecordNewRequests(size_t alreadyTraced) {
   if (!bus_.tracing) return;
   const auto& trace = model_.trace();
   for (size_t i = alreadyTraced; i < trace.size(); ++i) {
-    bus_.trace.push_back(sim::FormatTraceLine(index_, trace[i]));
+    bus_.trace.push_back(sim::FormatTraceLine(place_.node, trace[i]));
   }
 }
 
 void VirtualPort::RequestRemovalOnce() {
   if (removalRequested_) return;
   removalRequested_ = true;
-  if (bus_.requestRemoval) bus_.requestRemoval(index_);
+  if (bus_.requestRemoval) bus_.requestRemoval(place_.node);
 }
 
 }  // namespace orvel_sim

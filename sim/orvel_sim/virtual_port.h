@@ -49,7 +49,7 @@ class VirtualPort {
   VirtualPort& operator=(const VirtualPort&) = delete;
   ~VirtualPort();
 
-  int index() const { return index_; }
+  int index() const { return place_.node; }
   // Not guarded: use before Attach or after the client has gone.
   sim::VirtualBootloader& model() { return model_; }
 
@@ -100,7 +100,6 @@ class VirtualPort {
   void NoteUse(const sim::Report& request, const sim::HandleResult& result);
   void CheckUnusedLater();
 
-  const int index_;
   const NodePlace place_;
   const UsbIdentity identity_;
   PortBus& bus_;

@@ -220,9 +220,4 @@ void FileReplacement::Abandon() {
   temporary_.clear();
 }
 
-bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, WriteRefusal& refusal) {
-  FileReplacement replacement;
-  return replacement.Begin(path, refusal) && replacement.Commit(bytes, size, refusal);
-}
-
 }  // namespace platform

@@ -158,7 +158,10 @@ class FileReplacement {
 };
 
 // Begin() and Commit() at once.
-bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, WriteRefusal& refusal);
+inline bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, WriteRefusal& refusal) {
+  FileReplacement replacement;
+  return replacement.Begin(path, refusal) && replacement.Commit(bytes, size, refusal);
+}
 
 // Appends text to the file at path (created when missing, with the usual
 // mode for new files) and waits until it is on disk: a power cut right after

@@ -286,11 +286,10 @@ bool AppendSynced(const std::string& path, const std::string& text, std::string&
     return false;
   }
   bool written = WriteAll(fd, text.data(), text.size()) && fsync(fd) == 0;
-  const int failure = errno;
+  int failure = written ? 0 : errno;
   if (::close(fd) != 0 && written) {
     written = false;
-    systemError = std::strerror(errno);
-    return false;
+    failure = errno;
   }
   if (!written) systemError = std::strerror(failure);
   return written;

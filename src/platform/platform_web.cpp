@@ -158,11 +158,6 @@ void FileReplacement::Abandon() {
   temporary_.clear();
 }
 
-bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, WriteRefusal& refusal) {
-  FileReplacement replacement;
-  return replacement.Begin(path, refusal) && replacement.Commit(bytes, size, refusal);
-}
-
 // The browser's C library keeps UTC and the page's time zone.
 bool BreakDownTime(int64_t seconds, bool utc, struct tm& parts) {
   const time_t when = static_cast<time_t>(seconds);

@@ -6,8 +6,6 @@
 #include <windows.h>
 #include <cfgmgr32.h>
 
-#include <chrono>
-#include <cstdio>
 #include <ctime>
 
 #include <string>
@@ -280,11 +278,6 @@ void FileReplacement::Abandon() {
   handle_ = kNoHandle;
   if (!temporary_.empty()) DeleteFileA(temporary_.c_str());
   temporary_.clear();
-}
-
-bool ReplaceFileWith(const std::string& path, const uint8_t* bytes, size_t size, WriteRefusal& refusal) {
-  FileReplacement replacement;
-  return replacement.Begin(path, refusal) && replacement.Commit(bytes, size, refusal);
 }
 
 bool AppendSynced(const std::string& path, const std::string& text, std::string& systemError) {
