@@ -14,6 +14,16 @@ int32_t ChunkSize(uint32_t length, uint32_t offset) {
   return static_cast<int32_t>(std::min<uint32_t>(length - offset, kRomChunk));
 }
 
+// A step's count before anything of it was done: no area yet.
+JobProgress StepStart(JobStep step, uint64_t total = 0, int32_t jobDone = 0, int32_t jobTotal = 0) {
+  JobProgress count;
+  count.step = step;
+  count.stepTotal = total;
+  count.jobDone = jobDone;
+  count.jobTotal = jobTotal;
+  return count;
+}
+
 int32_t TotalProgramBytes(const ProgramImageList& programs) {
   int32_t total = 0;
   for (const ProgramImage& image : programs.images) total += static_cast<int32_t>(image.length);
@@ -68,7 +78,7 @@ bool DfuJob::RunConnected(const DfuSettings& settings, const ProgramImageList& p
 bool DfuJob::Flash(const DfuSettings& settings, const ProgramImageList& programs, Reasons* why) {
   const JobPlan plan = PlanJob(programs.images, settings.mode);
   // The read-back pass counts the same bytes again.
-  const int32_t total = static_cast<int32_t>(plan.programBytes) * (plan.readBack ? 2 : 1);
+  const int32_t total = TotalProgramBytes(programs) * (plan.readBack ? 2 : 1);
   const bool ok = EraseStep(plan.regions, programs, why) && DownloadStep(programs, total, why) &&
                   (!plan.readBack || VerifyStep(programs, true, why)) && Restart(why);
   return Finish(JobKind::Flash, ok);
@@ -85,7 +95,7 @@ bool DfuJob::Read(const DfuSettings& settings, uint32_t start, uint32_t length, 
   context_.observer.JobStarted(JobKind::Read);
   if (!Connect(settings, why)) return Finish(JobKind::Read, false);
   bytes.assign(length, 0);
-  StepCount count{JobStep::Read, 0, length, 0, static_cast<int32_t>(length)};
+  JobProgress count = StepStart(JobStep::Read, length, 0, static_cast<int32_t>(length));
   StartStep(count);
   context_.observer.AreaStarted(JobStep::Read, start, length);
   uint8_t* into = bytes.data();
@@ -106,7 +116,7 @@ bool DfuJob::Finish(JobKind kind, bool ok) {
 
 bool DfuJob::Connect(const DfuSettings& settings, Reasons* why) {
   CopyDeviceSettingsToSearch(settings, context_.search);
-  StartStep(StepCount{JobStep::Connect});
+  StartStep(StepStart(JobStep::Connect));
   if (ConnectDevice(context_, settings.wait != 0, why, settings.timeout_ms) <= 0) {
     context_.observer.NotConnected();
     return false;
@@ -115,8 +125,8 @@ bool DfuJob::Connect(const DfuSettings& settings, Reasons* why) {
 }
 
 bool DfuJob::EraseStep(const std::vector<EraseRegion>& regions, const ProgramImageList& programs, Reasons* why) {
-  StepCount count{JobStep::Erase};
-  for (const EraseRegion& region : regions) count.total += region.length;
+  JobProgress count = StepStart(JobStep::Erase);
+  for (const EraseRegion& region : regions) count.stepTotal += region.length;
   StartStep(count);
   for (const EraseRegion& region : regions) {
     if (!EraseOneRegion(region, programs, count, why)) return FailStep(JobStep::Erase);
@@ -125,7 +135,7 @@ bool DfuJob::EraseStep(const std::vector<EraseRegion>& regions, const ProgramIma
   return true;
 }
 
-bool DfuJob::EraseOneRegion(const EraseRegion& region, const ProgramImageList& programs, StepCount& count,
+bool DfuJob::EraseOneRegion(const EraseRegion& region, const ProgramImageList& programs, JobProgress& count,
                             Reasons* why) {
   context_.observer.AreaStarted(JobStep::Erase, region.start, region.length);
   const std::vector<std::string> context = {RangeText(region.start, region.length), ProgramsIn(region, programs)};
@@ -137,15 +147,17 @@ bool DfuJob::EraseOneRegion(const EraseRegion& region, const ProgramImageList& p
   AddInContext(why, happened, "erasing {0} ({1}) failed: ", "擦除 {0}（{1}）失败：", context);
   if (!erased) return false;
   // Erase moves on once a region is erased: the erase takes the time.
-  count.done += region.length;
-  context_.observer.Progress({JobStep::Erase, region.start, region.length, region.length, count.done,
-                              count.total, 0, 0});
+  count.areaStart = region.start;
+  count.areaLength = region.length;
+  count.areaDone = region.length;
+  count.stepDone += region.length;
+  context_.observer.Progress(count);
   context_.observer.AreaFinished(JobStep::Erase, true);
   return true;
 }
 
 bool DfuJob::DownloadStep(const ProgramImageList& programs, int32_t jobTotal, Reasons* why) {
-  StepCount count{JobStep::Download, 0, static_cast<uint64_t>(TotalProgramBytes(programs)), 0, jobTotal};
+  JobProgress count = StepStart(JobStep::Download, static_cast<uint64_t>(TotalProgramBytes(programs)), 0, jobTotal);
   StartStep(count);
   for (const ProgramImage& image : programs.images) {
     if (!DownloadProgram(image, count, why)) return FailStep(JobStep::Download);
@@ -154,7 +166,7 @@ bool DfuJob::DownloadStep(const ProgramImageList& programs, int32_t jobTotal, Re
   return true;
 }
 
-bool DfuJob::DownloadProgram(const ProgramImage& image, StepCount& count, Reasons* why) {
+bool DfuJob::DownloadProgram(const ProgramImage& image, JobProgress& count, Reasons* why) {
   const uint32_t start = image.EffectiveStart();
   const uint32_t length = image.length;
   const std::string range = RangeText(start, length);
@@ -191,7 +203,7 @@ bool DfuJob::DownloadProgram(const ProgramImage& image, StepCount& count, Reason
 bool DfuJob::VerifyStep(const ProgramImageList& programs, bool afterDownload, Reasons* why) {
   const int32_t bytes = TotalProgramBytes(programs);
   const int32_t downloaded = afterDownload ? bytes : 0;
-  StepCount count{JobStep::Verify, 0, static_cast<uint64_t>(bytes), downloaded, downloaded + bytes};
+  JobProgress count = StepStart(JobStep::Verify, static_cast<uint64_t>(bytes), downloaded, downloaded + bytes);
   StartStep(count);
   for (const ProgramImage& image : programs.images) {
     if (!VerifyProgram(image, count, why)) return FailStep(JobStep::Verify);
@@ -200,7 +212,7 @@ bool DfuJob::VerifyStep(const ProgramImageList& programs, bool afterDownload, Re
   return true;
 }
 
-bool DfuJob::VerifyProgram(const ProgramImage& image, StepCount& count, Reasons* why) {
+bool DfuJob::VerifyProgram(const ProgramImage& image, JobProgress& count, Reasons* why) {
   const uint32_t start = image.EffectiveStart();
   context_.observer.AreaStarted(JobStep::Verify, start, image.length);
   const uint8_t* expected = image.bytes.get();
@@ -221,7 +233,7 @@ bool DfuJob::VerifyProgram(const ProgramImage& image, StepCount& count, Reasons*
 
 // Reads [start, start + length) chunk by chunk, moving the progress before
 // each request so that a failing chunk is counted in the final figure.
-bool DfuJob::ReadPass(uint32_t start, uint32_t length, StepCount& count, const ChunkCheck& check, Reasons* why) {
+bool DfuJob::ReadPass(uint32_t start, uint32_t length, JobProgress& count, const ChunkCheck& check, Reasons* why) {
   uint8_t readBack[kRomChunk];
   for (uint32_t offset = 0; offset < length;) {
     const int32_t chunk = ChunkSize(length, offset);
@@ -242,7 +254,7 @@ bool DfuJob::ReadPass(uint32_t start, uint32_t length, StepCount& count, const C
 
 bool DfuJob::Restart(Reasons* why) {
   if (context_.Cancelled()) return AddStopped(why, "stopped before the restart", "在重启之前中止");
-  StartStep(StepCount{JobStep::Restart});
+  StartStep(StepStart(JobStep::Restart));
   // Sent without reading: the chip leaves its bootloader on the first one
   // it takes and answers nothing.
   for (uint32_t repeat = 0; repeat < kRestartRepeats; ++repeat) RomRestart(context_.link);
@@ -250,21 +262,16 @@ bool DfuJob::Restart(Reasons* why) {
   return true;
 }
 
-void DfuJob::Advance(StepCount& count, uint32_t start, uint32_t length, uint32_t areaDone, int32_t chunk) {
-  count.done += static_cast<uint64_t>(chunk);
+void DfuJob::Advance(JobProgress& count, uint32_t start, uint32_t length, uint32_t areaDone, int32_t chunk) {
+  count.areaStart = start;
+  count.areaLength = length;
+  count.areaDone = areaDone;
+  count.stepDone += static_cast<uint64_t>(chunk);
   count.jobDone += chunk;
-  context_.observer.Progress(
-      {count.step, start, length, areaDone, count.done, count.total, count.jobDone, count.jobTotal});
+  context_.observer.Progress(count);
 }
 
-void DfuJob::StartStep(const StepCount& count) {
-  JobProgress start;
-  start.step = count.step;
-  start.stepTotal = count.total;
-  start.jobDone = count.jobDone;
-  start.jobTotal = count.jobTotal;
-  context_.observer.StepStarted(start);
-}
+void DfuJob::StartStep(const JobProgress& count) { context_.observer.StepStarted(count); }
 
 bool DfuJob::FailStep(JobStep step) {
   context_.observer.AreaFinished(step, false);

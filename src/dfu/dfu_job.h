@@ -48,14 +48,6 @@ class DfuJob {
   bool VerifyStep(const ProgramImageList& programs, bool afterDownload, Reasons* why = nullptr);
 
  private:
-  // How far the step in progress has come.
-  struct StepCount {
-    JobStep step;
-    uint64_t done = 0;
-    uint64_t total = 0;
-    int32_t jobDone = 0;
-    int32_t jobTotal = 0;
-  };
   // What a read-back pass does with each chunk read: true to go on; false,
   // with the reason, to end the pass.
   using ChunkCheck = std::function<bool(uint32_t offset, const uint8_t* read, int32_t count, Reasons* why)>;
@@ -64,16 +56,17 @@ class DfuJob {
   bool Flash(const DfuSettings& settings, const ProgramImageList& programs, Reasons* why);
   // The job's end, told to the observer: ok passed through.
   bool Finish(JobKind kind, bool ok);
-  bool EraseOneRegion(const EraseRegion& region, const ProgramImageList& programs, StepCount& count,
+  bool EraseOneRegion(const EraseRegion& region, const ProgramImageList& programs, JobProgress& count,
                       Reasons* why);
-  bool DownloadProgram(const ProgramImage& image, StepCount& count, Reasons* why);
-  bool VerifyProgram(const ProgramImage& image, StepCount& count, Reasons* why);
-  bool ReadPass(uint32_t start, uint32_t length, StepCount& count, const ChunkCheck& check, Reasons* why);
+  bool DownloadProgram(const ProgramImage& image, JobProgress& count, Reasons* why);
+  bool VerifyProgram(const ProgramImage& image, JobProgress& count, Reasons* why);
+  bool ReadPass(uint32_t start, uint32_t length, JobProgress& count, const ChunkCheck& check, Reasons* why);
   bool Restart(Reasons* why);
   // Moves the count on by chunk bytes of the area [start, start + length),
   // of which areaDone are then done, and tells the observer.
-  void Advance(StepCount& count, uint32_t start, uint32_t length, uint32_t areaDone, int32_t chunk);
-  void StartStep(const StepCount& count);
+  void Advance(JobProgress& count, uint32_t start, uint32_t length, uint32_t areaDone, int32_t chunk);
+  // The count of a step that begins (nothing done, no area).
+  void StartStep(const JobProgress& count);
   // A step ends early: the area and the step fail.
   bool FailStep(JobStep step);
 

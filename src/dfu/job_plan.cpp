@@ -32,7 +32,6 @@ JobPlan PlanJob(const std::vector<ProgramImage>& images, uint8_t mode) {
     ++counts.downloadStart;
     counts.downloadData += chunks;
     if (plan.readBack) counts.read += chunks;
-    plan.programBytes += image.length;
   }
   counts.restart = kRestartRepeats;
   return plan;

@@ -32,7 +32,6 @@ struct JobPlan {
   // The packets of a job whose first device answers its probe and every
   // packet after it.
   JobPacketCounts packets;
-  uint32_t programBytes = 0;  // every program's length, summed
   bool readBack = true;       // mode 0: every program is read back and compared
 };
 
