@@ -74,16 +74,21 @@ Skip ClaimSkip(const DeviceEntry& entry, const LinkFailure& failure) {
                  "正被另一个运行中的 orvel-dfu 使用", {});
 }
 
+// A hint that names command-line options: callers of the library drop it.
+void AddCommandLineNote(Reasons* why, std::string english, std::string chinese, std::vector<std::string> args = {}) {
+  AddNote(why, std::move(english), std::move(chinese), std::move(args));
+  if (why != nullptr) why->back().commandLineHint = true;
+}
+
 Skip OpenSkip(const DeviceEntry& entry, const LinkFailure& failure) {
   const std::string systemText = failure.detail;
   Skip skip = SkipFor(entry, "open", "cannot be opened: {2}", "无法打开：{2}", {systemText});
   if (platform::DeviceAccessComesFromUdev() && IsPermissionProblem(systemText)) {
-    AddNote(&skip.reasons,
-            "to let your user open it, install the udev rule packaging/udev/70-orvel-dfu.rules "
-            "(README, section \"Using a real chip on Linux\")",
-            "要允许当前用户打开它，请安装 udev 规则 packaging/udev/70-orvel-dfu.rules"
-            "（见 README 的“Using a real chip on Linux”一节）");
-    skip.reasons.back().commandLineHint = true;
+    AddCommandLineNote(&skip.reasons,
+                       "to let your user open it, install the udev rule packaging/udev/70-orvel-dfu.rules "
+                       "(README, section \"Using a real chip on Linux\")",
+                       "要允许当前用户打开它，请安装 udev 规则 packaging/udev/70-orvel-dfu.rules"
+                       "（见 README 的“Using a real chip on Linux”一节）");
   }
   return skip;
 }
@@ -115,6 +120,15 @@ CandidateState TryConnect(DeviceLink& link, const DeviceEntry& entry, Skip& skip
   return CandidateState::Silent;
 }
 
+// One step of the connect step on one interface; why receives why it cannot
+// be used.
+CandidateState TryCandidate(DeviceLink& link, const DeviceEntry& entry, Reasons* why) {
+  Skip skip;
+  const CandidateState state = TryConnect(link, entry, skip);
+  if (why != nullptr) why->insert(why->end(), skip.reasons.begin(), skip.reasons.end());
+  return state;
+}
+
 // One attempt of the connect step: why each candidate tried was not used,
 // and how many there were.
 struct Attempt {
@@ -125,14 +139,13 @@ struct Attempt {
   bool cancelled = false;
 };
 
-// The interfaces a selector names, when it names more than one.
-std::vector<const DeviceEntry*> SeveralSelected(const DeviceSearch& search) {
+// The interfaces the selector names (every one without a selector), in
+// list order.
+std::vector<const DeviceEntry*> SelectedEntries(const DeviceSearch& search) {
   std::vector<const DeviceEntry*> named;
-  if (search.selector.empty()) return named;
   for (const DeviceEntry& entry : search.entries) {
     if (SelectorNames(search.selector, entry)) named.push_back(&entry);
   }
-  if (named.size() < 2) named.clear();
   return named;
 }
 
@@ -140,19 +153,21 @@ std::vector<const DeviceEntry*> SeveralSelected(const DeviceSearch& search) {
 const DeviceEntry* ConnectFirstAnswering(JobContext& context, Attempt& attempt) {
   DeviceSearch& search = context.search;
   EnumerateDevices(search, context.clock);
+  const std::vector<const DeviceEntry*> named = SelectedEntries(search);
   // Boot ROMs often share one serial number: a selector that names several
   // would flash whichever answers first, so none is tried.
-  attempt.ambiguous = SeveralSelected(search);
-  if (!attempt.ambiguous.empty()) return nullptr;
-  for (const DeviceEntry& entry : search.entries) {
-    if (!SelectorNames(search.selector, entry)) continue;
+  if (!search.selector.empty() && named.size() > 1) {
+    attempt.ambiguous = named;
+    return nullptr;
+  }
+  for (const DeviceEntry* entry : named) {
     if (context.Cancelled()) {
       attempt.cancelled = true;
       return nullptr;
     }
     ++attempt.candidates;
     Skip skip;
-    if (TryConnect(context.link, entry, skip) == CandidateState::Answered) return &entry;
+    if (TryConnect(context.link, *entry, skip) == CandidateState::Answered) return entry;
     attempt.skips.push_back(std::move(skip));
   }
   return nullptr;
@@ -189,17 +204,12 @@ void AddSelectedMissing(Reasons* why, const DeviceSearch& search) {
            "没有连接路径、序列号或 USB 位置为“{0}”的 bootloader", {selector});
   const int32_t others = search.count();
   if (others == 0) return;
-  AddNote(why,
-          others == 1 ? "1 other bootloader is attached: orvel-dfu --list shows its path, serial number and USB location"
-                      : "{0} other bootloaders are attached: orvel-dfu --list shows their paths, serial numbers and "
-                        "USB locations",
-          "连接了 {0} 个其他 bootloader：orvel-dfu --list 可列出它们的路径、序列号和 USB 位置", {std::to_string(others)});
-  if (why != nullptr) why->back().commandLineHint = true;
-}
-
-void AddCommandLineNote(Reasons* why, const std::string& english, const std::string& chinese) {
-  AddNote(why, english, chinese);
-  if (why != nullptr) why->back().commandLineHint = true;
+  AddCommandLineNote(
+      why,
+      others == 1 ? "1 other bootloader is attached: orvel-dfu --list shows its path, serial number and USB location"
+                  : "{0} other bootloaders are attached: orvel-dfu --list shows their paths, serial numbers and "
+                    "USB locations",
+      "连接了 {0} 个其他 bootloader：orvel-dfu --list 可列出它们的路径、序列号和 USB 位置", {std::to_string(others)});
 }
 
 // Query mode found nothing to use: why, for every candidate seen.
@@ -348,13 +358,6 @@ CandidateState ConnectTo(JobContext& context, const DeviceEntry& entry, Reasons*
   return state;
 }
 
-CandidateState TryCandidate(DeviceLink& link, const DeviceEntry& entry, Reasons* why) {
-  Skip skip;
-  const CandidateState state = TryConnect(link, entry, skip);
-  if (why != nullptr) why->insert(why->end(), skip.reasons.begin(), skip.reasons.end());
-  return state;
-}
-
 const char* StateWord(CandidateState state) {
   switch (state) {
     case CandidateState::Answered:
@@ -374,11 +377,10 @@ std::vector<ListedDevice> ListBootloaders(DeviceLink& link, DeviceSearch& search
   CopyDeviceSettingsToSearch(settings, search);
   EnumerateDevices(search, clock);
   std::vector<ListedDevice> listed;
-  for (const DeviceEntry& entry : search.entries) {
-    if (!SelectorNames(search.selector, entry)) continue;
+  for (const DeviceEntry* entry : SelectedEntries(search)) {
     ListedDevice device;
-    device.entry = entry;
-    device.state = TryCandidate(link, entry, &device.why);
+    device.entry = *entry;
+    device.state = TryCandidate(link, *entry, &device.why);
     link.Close();
     listed.push_back(std::move(device));
   }

@@ -35,10 +35,6 @@ enum class CandidateState {
   Silent,    // opened, but gave no right answer to the probe; let go again
 };
 
-// One step of the connect step on one interface; why receives why it cannot
-// be used.
-CandidateState TryCandidate(DeviceLink& link, const DeviceEntry& entry, Reasons* why);
-
 // Claims, opens and probes one interface as the connect step does; when it
 // answered, drains its stale input and tells the observer, and the device
 // stays open and claimed on context.link. A station serves each board it

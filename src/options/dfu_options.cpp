@@ -196,15 +196,13 @@ bool HoldToStrict(const DfuSettings& settings, Reasons& reasons, size_t from) {
 
 }  // namespace
 
-void ResetDfuSettings(DfuSettings& settings) { settings = DfuSettings{}; }
-
 bool ParseDfuOptions(const std::vector<std::string>& words, OptionNameCase nameCase, Reasons* why,
                      DfuSettings& settings, ProgramImageList& programs) {
   // --strict needs the warnings even when the caller does not.
   Reasons unasked;
   Reasons& reasons = why != nullptr ? *why : unasked;
   const size_t from = reasons.size();
-  ResetDfuSettings(settings);
+  settings = DfuSettings{};  // as every parse starts them
   ClearProgramImageList(programs);
   OptionReader reader(words, nameCase, &reasons, settings);
   const bool read = reader.ReadAll();

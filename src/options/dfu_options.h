@@ -86,9 +86,6 @@ struct PromptOption {
 // Every option of a dfu line at the prompt (actions are the command line's).
 std::vector<PromptOption> PromptOptions();
 
-// The settings as every parse starts them.
-void ResetDfuSettings(DfuSettings& settings);
-
 // Reads the words into settings (reset first) and loads the programs into
 // programs. True when the words describe a job whose programs all loaded
 // and fit. A command line naming an action is no job: false, with the action
