@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -68,7 +69,7 @@ class StationTest : public SimJobTest {
 
   // Runs the station; when a condition is given, presses Ctrl+C once it
   // holds (and again when twice).
-  int RunUntil(const std::function<bool()>& condition, bool twice = false) {
+  RunOutcome RunUntil(const std::function<bool()>& condition, bool twice = false) {
     std::atomic<int> interrupts{0};
     std::thread operatorAtTheLine;
     if (condition) {
@@ -77,9 +78,9 @@ class StationTest : public SimJobTest {
         interrupts += twice ? 2 : 1;
       });
     }
-    const int status = RunStationWith(theDfuSettings, theProgramImageList, interrupts);
+    const RunOutcome outcome = RunStationWith(theDfuSettings, theProgramImageList, interrupts);
     if (operatorAtTheLine.joinable()) operatorAtTheLine.join();
-    return status;
+    return outcome;
   }
 
   std::vector<std::string> Records() const {
@@ -99,7 +100,7 @@ TEST_F(StationTest, ServesEveryBoardAtOnceAndLogsEachUntilTheCountPassed) {
   const int third = AddBoard(2);
   theDfuSettings.count = 2;
 
-  EXPECT_EQ(RunUntil(nullptr), 0);  // a board failed
+  EXPECT_EQ(RunUntil(nullptr), RunOutcome::Failed);  // a board failed
 
   EXPECT_TRUE(Flashed(first) && Flashed(third));
   EXPECT_TRUE(Bus().device(first).restarted() && Bus().device(third).restarted());
@@ -147,7 +148,7 @@ TEST_F(StationTest, FailedBoardIsLeftAloneUntilANewOneTakesItsPlace) {
     return next >= 0 && Bus().writeCount(next) > 0 && !Bus().OnBus(next);  // flashed and restarted
   };
 
-  EXPECT_EQ(RunUntil(nextBoardServed), 0);
+  EXPECT_EQ(RunUntil(nextBoardServed), RunOutcome::Failed);
 
   EXPECT_EQ(CountRequests(faulty, sim::RequestKind::Probe), 1);
   EXPECT_TRUE(Flashed(next));
@@ -165,14 +166,39 @@ TEST_F(StationTest, CtrlCOnceLetsBoardsFinishTwiceStopsThemWithoutARestart) {
     const int board = AddBoard(0);
     for (int data = 5; data <= 60; ++data) Device(board).AddFault({sim::RequestKind::Data, data, sim::FaultEffect::Delay, 10});
 
-    const int status = RunUntil([&] { return Bus().writeCount(board) >= 3 + 8; }, twice);
+    const RunOutcome outcome = RunUntil([&] { return Bus().writeCount(board) >= 3 + 8; }, twice);
 
-    EXPECT_EQ(status, twice ? 0 : 1);
+    EXPECT_EQ(outcome, twice ? RunOutcome::Failed : RunOutcome::Succeeded);
     EXPECT_EQ(Bus().device(board).restarted(), !twice);
     EXPECT_NE(console.str().find(twice ? "Station: 0 passed, 1 failed" : "Station: 1 passed, 0 failed"),
               std::string::npos)
         << console.str();
   }
+}
+
+// Without its record a board cannot be traced: a log that cannot be written
+// ends the station after the board in progress, without Ctrl+C.
+TEST_F(StationTest, LogThatCannotBeWrittenStopsTakingBoards) {
+  const std::string log = dir.File("no-folder/station.jsonl");
+  theDfuSettings.log_file = log;
+  const int board = AddBoard(0);
+  std::atomic<bool> ended{false};
+  std::atomic<int> interrupts{0};
+  std::thread watchdog([&] {  // stops a station that goes on taking boards
+    for (int ms = 0; ms < 20000 && !ended; ++ms) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!ended) interrupts += 2;
+  });
+  const RunOutcome outcome = RunStationWith(theDfuSettings, theProgramImageList, interrupts);
+  ended = true;
+  watchdog.join();
+
+  EXPECT_EQ(interrupts, 0) << "the station went on after its log failed";
+  EXPECT_EQ(outcome, RunOutcome::Succeeded);
+  EXPECT_TRUE(Flashed(board));
+  EXPECT_NE(errors.str().find("orvel-dfu: error: cannot append to the log " + log +
+                              ": No such file or directory; no new board is taken\n"),
+            std::string::npos)
+      << errors.str();
 }
 
 // A device's texts go into the log as they are where they are valid UTF-8;

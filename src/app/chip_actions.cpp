@@ -18,11 +18,6 @@
 
 namespace {
 
-const std::string& OrDash(const std::string& text) {
-  static const std::string dash = "-";
-  return text.empty() ? dash : text;
-}
-
 // PATH, SERIAL, LOCATION, STATE, DESCRIPTION, separated by tabs; the
 // device's own texts in the console's encoding.
 void WriteListLine(const DeviceEntry& entry, CandidateState state) {

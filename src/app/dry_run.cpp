@@ -7,7 +7,6 @@
 
 #include "app/app.h"
 #include "app/tool_state.h"
-#include "common/crc32.h"
 #include "common/reason.h"
 #include "console/console.h"
 #include "console/output.h"
@@ -25,12 +24,10 @@ void WritePlanLine(std::string_view english, std::string_view chinese, const std
 }
 
 void WriteProgramLines() {
-  for (const ProgramImage& image : theProgramImageList.images) {
-    const uint32_t start = image.EffectiveStart();
-    // The CRC covers the bytes the flash receives, 0xFF filler included.
-    const uint32_t crc = Crc32(image.bytes.get(), image.length);
+  for (const ProgramSummary& program : SummarizePrograms(theProgramImageList.images)) {
     WritePlanLine("Program '{0}': {1}, {2} bytes, CRC-32 {3}", "程序“{0}”：{1}，{2} 字节，CRC-32 {3}",
-                  {image.path, RangeText(start, image.length), std::to_string(image.length), AddressText(crc)});
+                  {program.path, RangeText(program.start, program.length), std::to_string(program.length),
+                   AddressText(program.crc)});
   }
 }
 

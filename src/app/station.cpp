@@ -89,7 +89,7 @@ class Station {
           const StationOptions& options)
       : settings_(settings),
         programs_(programs),
-        summaries_(SummarizePrograms(programs)),
+        summaries_(SummarizePrograms(programs.images)),
         interrupts_(interrupts),
         options_(options),
         redraw_(platform::ErrorIsRedrawableTerminal()) {
@@ -97,25 +97,24 @@ class Station {
     search_.selector.clear();  // the station picks by its own selectors
   }
 
-  int Run() {
+  RunOutcome Run() {
     SayReady();
     while (!StopTaking()) {
       Scan();
       for (int32_t paused = 0; paused < options_.scanPauseMs && !StopTaking(); paused += kViewPauseMs) {
         ProcessTicks().Sleep(std::min(kViewPauseMs, options_.scanPauseMs - paused));
-        JoinEnded(false);
+        JoinEnded();
         Draw();
       }
     }
     // No new boards; the ones in progress finish, unless Ctrl+C comes again.
-    while (!JoinEnded(false)) {
+    while (!JoinEnded()) {
       if (interrupts_ >= 2) cancel_ = true;
       ProcessTicks().Sleep(kViewPauseMs);
       Draw();
     }
-    JoinEnded(true);
     WriteSummary();
-    return passed_ > 0 && failed_ == 0 ? 1 : 0;
+    return passed_ > 0 && failed_ == 0 ? RunOutcome::Succeeded : RunOutcome::Failed;
   }
 
   void SetState(const std::string& port, PortState state, int percent = 0) {
@@ -178,11 +177,10 @@ class Station {
     }
   }
 
-  // Joins the workers that ended (all of them with all); true when none
-  // runs any more.
-  bool JoinEnded(bool all) {
+  // Joins the workers that ended; true when none runs any more.
+  bool JoinEnded() {
     for (auto it = workers_.begin(); it != workers_.end();) {
-      if (!all && !*it->done) {
+      if (!*it->done) {
         ++it;
         continue;
       }
@@ -225,6 +223,12 @@ class Station {
   }
 
   void Finish(const BoardAttempt& attempt) {
+    Tell(attempt);
+    AppendRecord(attempt);
+  }
+
+  // The board's counts, its line on standard output and the view.
+  void Tell(const BoardAttempt& attempt) {
     std::lock_guard<std::mutex> hold(lock_);
     const std::string& path = *attempt.device.path;
     serving_.erase(path);
@@ -239,7 +243,6 @@ class Station {
     ClearView();
     ConsoleOut() << ResultLine(attempt) << '\n' << std::flush;
     if (!attempt.passed && !redraw_) WriteReasons(Prefixed(attempt));
-    AppendRecord(attempt);
     DrawLocked();
   }
 
@@ -247,21 +250,28 @@ class Station {
   static Reasons Prefixed(const BoardAttempt& attempt) {
     Reasons lines;
     AddInContext(&lines, attempt.why, "{0} ({1}): ", "{0}（{1}）：",
-                 {attempt.port, attempt.device.serial.empty() ? "-" : attempt.device.serial});
+                 {attempt.port, OrDash(attempt.device.serial)});
     for (Reason& line : lines) line.utf8Args |= 1u << 1;
     return lines;
   }
 
+  // Outside lock_: the other boards' packets do not wait for the disk.
   void AppendRecord(const BoardAttempt& attempt) {
     if (settings_.log_file.empty()) return;
     std::string error;
-    if (platform::AppendSynced(settings_.log_file, LogRecord(attempt, summaries_) + "\n", error)) return;
+    {
+      std::lock_guard<std::mutex> writing(logLock_);
+      if (platform::AppendSynced(settings_.log_file, LogRecord(attempt, summaries_) + "\n", error)) return;
+    }
     // Without its record a board cannot be traced: no new board is taken.
+    std::lock_guard<std::mutex> hold(lock_);
     logFailed_ = true;
     Reasons why;
     AddError(&why, "cannot append to the log {0}: {1}; no new board is taken", "无法追加到记录文件 {0}：{1}；不再接收新的板子",
              {settings_.log_file, error});
+    ClearView();
     WriteReasons(why);
+    DrawLocked();
   }
 
   void SayReady() {
@@ -290,7 +300,7 @@ class Station {
     if (redraw_) return;
     Reasons started;
     AddNote(&started, "{0} ({1}): flashing", "{0}（{1}）：正在烧录",
-            {PortOf(entry), entry.serial.empty() ? "-" : entry.serial});
+            {PortOf(entry), OrDash(entry.serial)});
     started.back().utf8Args = 1u << 1;
     WriteReasons(started);
   }
@@ -303,13 +313,8 @@ class Station {
                               {std::to_string(passed_), std::to_string(failed_)})
         << '\n';
     for (const BoardAttempt& failure : failures_) {
-      out << "FAIL\t" << failure.port << '\t' << (failure.device.serial.empty() ? "-" : ToConsoleEncoding(failure.device.serial));
-      for (const Reason& reason : failure.why) {
-        if (reason.severity != Severity::Error) continue;
-        out << '\t' << ReasonText(reason);
-        break;
-      }
-      out << '\n';
+      out << "FAIL\t" << failure.port << '\t' << OrDash(ToConsoleEncoding(failure.device.serial))
+          << FirstErrorText(failure.why) << '\n';
     }
     out << std::flush;
   }
@@ -326,7 +331,7 @@ class Station {
     ClearView();
     std::string view;
     for (const auto& [port, state] : ports_) {
-      view += "  " + port + "  " + (state.serial.empty() ? "-" : ToConsoleEncoding(state.serial)) + "  " +
+      view += "  " + port + "  " + OrDash(ToConsoleEncoding(state.serial)) + "  " +
               StateText(state) + "\n";
     }
     const size_t running = serving_.size();
@@ -355,6 +360,7 @@ class Station {
   std::atomic<bool> cancel_{false};
   std::vector<Worker> workers_;  // the scanner's
 
+  std::mutex logLock_;       // one record written at a time
   mutable std::mutex lock_;  // guards everything below
   std::map<std::string, Port> ports_;
   std::set<std::string> serving_;                // paths with a worker
@@ -393,7 +399,7 @@ void BoardObserver::Progress(const JobProgress& progress) {
 
 }  // namespace
 
-int RunStationWith(const DfuSettings& settings, const ProgramImageList& programs, std::atomic<int>& interrupts,
+RunOutcome RunStationWith(const DfuSettings& settings, const ProgramImageList& programs, std::atomic<int>& interrupts,
                    const StationOptions& options) {
   Station station(settings, programs, interrupts, options);
   return station.Run();
@@ -417,7 +423,7 @@ RunOutcome RunStation() {
   // Taken by a thread of their own: a signal never cuts short a read from a
   // board in progress.
   platform::CountStopSignals(interrupts);
-  const int status = RunStationWith(theDfuSettings, theProgramImageList, interrupts);
+  const RunOutcome outcome = RunStationWith(theDfuSettings, theProgramImageList, interrupts);
   platform::ReleaseStopSignals();
-  return status == 1 ? RunOutcome::Succeeded : RunOutcome::Failed;
+  return outcome;
 }

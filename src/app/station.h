@@ -27,9 +27,8 @@ struct StationOptions {
 
 // Runs the station with the tool's parsed settings and loaded programs, on
 // the process clock. interrupts counts Ctrl+C / SIGTERM (the caller installs
-// the counting). Returns the exit status: 1 when at least one board passed
-// and none failed, 0 otherwise.
-int RunStationWith(const DfuSettings& settings, const ProgramImageList& programs, std::atomic<int>& interrupts,
+// the counting). Succeeded when at least one board passed and none failed.
+RunOutcome RunStationWith(const DfuSettings& settings, const ProgramImageList& programs, std::atomic<int>& interrupts,
                    const StationOptions& options = StationOptions());
 
 // The action: loads and checks the programs, refusing at once, then runs

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "common/crc32.h"
 #include "common/utf8.h"
 #include "common/version.h"
 #include "console/console.h"
@@ -11,14 +10,6 @@
 #include "platform/platform.h"
 
 namespace {
-
-// The first address past a program, as the tool writes addresses.
-std::string EndText(const ProgramSummary& program) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%08llX",
-                static_cast<unsigned long long>(uint64_t{program.start} + program.length));
-  return text;
-}
 
 const char* SeverityName(Severity severity) {
   switch (severity) {
@@ -40,7 +31,7 @@ std::string ProgramsJson(const std::vector<ProgramSummary>& programs) {
   for (const ProgramSummary& program : programs) {
     if (json.size() > 1) json += ',';
     json += "{\"path\":" + JsonString(program.path) + ",\"start\":\"" + AddressText(program.start) + "\",\"end\":\"" +
-            EndText(program) + "\",\"length\":" +
+            EndAddressText(program.start, program.length) + "\",\"length\":" +
             std::to_string(program.length) + ",\"crc32\":\"" + AddressText(program.crc) + "\"}";
   }
   return json + "]";
@@ -57,14 +48,6 @@ std::string ReasonsJson(const Reasons& reasons) {
 }
 
 }  // namespace
-
-std::vector<ProgramSummary> SummarizePrograms(const ProgramImageList& programs) {
-  std::vector<ProgramSummary> summaries;
-  for (const ProgramImage& image : programs.images) {
-    summaries.push_back({image.path, image.EffectiveStart(), image.length, Crc32(image.bytes.get(), image.length)});
-  }
-  return summaries;
-}
 
 std::string JsonString(const std::string& text) {
   std::string json = "\"";
@@ -91,18 +74,18 @@ std::string JsonString(const std::string& text) {
   return json + "\"";
 }
 
-std::string ResultLine(const BoardAttempt& attempt) {
-  std::string line = platform::LocalTimeText(attempt.startMs) + '\t' +
-                     (attempt.device.location.empty() ? "-" : attempt.device.location) + '\t' +
-                     (attempt.device.serial.empty() ? "-" : ToConsoleEncoding(attempt.device.serial)) + '\t' +
-                     (attempt.passed ? "PASS" : "FAIL") + '\t' + FormatSeconds(attempt.jobMs / 1000.0) + 's';
-  if (!attempt.passed) {
-    for (const Reason& reason : attempt.why) {
-      if (reason.severity != Severity::Error) continue;
-      line += '\t' + ReasonText(reason);
-      break;
-    }
+std::string FirstErrorText(const Reasons& reasons) {
+  for (const Reason& reason : reasons) {
+    if (reason.severity == Severity::Error) return '\t' + ReasonText(reason);
   }
+  return std::string();
+}
+
+std::string ResultLine(const BoardAttempt& attempt) {
+  std::string line = platform::LocalTimeText(attempt.startMs) + '\t' + OrDash(attempt.device.location) + '\t' +
+                     OrDash(ToConsoleEncoding(attempt.device.serial)) + '\t' + (attempt.passed ? "PASS" : "FAIL") +
+                     '\t' + FormatSeconds(attempt.jobMs / 1000.0) + 's';
+  if (!attempt.passed) line += FirstErrorText(attempt.why);
   return line;
 }
 

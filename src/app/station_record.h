@@ -8,18 +8,8 @@
 
 #include "common/reason.h"
 #include "device/device_search.h"
+#include "dfu/job_plan.h"
 #include "options/dfu_options.h"
-
-// One program as the records name it: its file, flash range and CRC-32 over
-// the bytes the flash receives.
-struct ProgramSummary {
-  std::string path;
-  uint32_t start = 0;
-  uint32_t length = 0;
-  uint32_t crc = 0;
-};
-
-std::vector<ProgramSummary> SummarizePrograms(const ProgramImageList& programs);
 
 // One board attempt.
 struct BoardAttempt {
@@ -36,6 +26,10 @@ struct BoardAttempt {
 // a tab and the first error: the line standard output gets, in the UI
 // language, without its line end.
 std::string ResultLine(const BoardAttempt& attempt);
+
+// The first error's text led by a tab, as the result line and the summary
+// end with it; empty without an error.
+std::string FirstErrorText(const Reasons& reasons);
 
 // The attempt as one line of JSON, without its line end: start and end
 // (ISO 8601, UTC), location, serial, path, name, programs, result, reasons

@@ -80,13 +80,21 @@ inline std::string AddressText(uint32_t value) {
   return text;
 }
 
-// A span of flash, "0x0000A000..0x0000BF40": its start, and the first
-// address past it (which may lie past 32 bits).
-inline std::string RangeText(uint32_t start, uint64_t length) {
+// The first address past a span, in the same form (it may lie past 32 bits).
+inline std::string EndAddressText(uint32_t start, uint64_t length) {
   char end[24];
   std::snprintf(end, sizeof end, "0x%08" PRIX64, uint64_t{start} + length);
-  return AddressText(start) + ".." + end;
+  return end;
 }
+
+// A span of flash, "0x0000A000..0x0000BF40": its start, and the first
+// address past it.
+inline std::string RangeText(uint32_t start, uint64_t length) {
+  return AddressText(start) + ".." + EndAddressText(start, length);
+}
+
+// A text the device or the system did not give, as "-" in lines and notes.
+inline std::string OrDash(const std::string& text) { return text.empty() ? "-" : text; }
 
 // A byte as "0x3C".
 inline std::string ByteText(uint8_t value) {

@@ -181,8 +181,8 @@ void AddAmbiguous(Reasons* why, const DeviceSearch& search, const std::vector<co
   for (const DeviceEntry* entry : named) {
     AddNote(why, "'{0}' names {1} (USB location {2}, serial number {3})",
             "“{0}”对应 {1}（USB 位置 {2}，序列号 {3}）",
-            {search.selector, entry->path.value_or(entry->description), entry->location.empty() ? "-" : entry->location,
-             entry->serial.empty() ? "-" : entry->serial});
+            {search.selector, entry->path.value_or(entry->description), OrDash(entry->location),
+             OrDash(entry->serial)});
     if (why != nullptr) why->back().utf8Args = entry->path ? 1u << 3 : (1u << 1 | 1u << 3);
   }
 }
@@ -290,7 +290,7 @@ void AddChoiceNote(Reasons* why, const DeviceSearch& search, const DeviceEntry& 
   AddNote(why, "{0} bootloaders are attached; used {1} (serial number {2})",
           "连接了 {0} 个 bootloader；使用了 {1}（序列号 {2}）",
           {std::to_string(attached), used.path.value_or(used.description),
-           used.serial.empty() ? "-" : used.serial});
+           OrDash(used.serial)});
   if (why != nullptr) why->back().utf8Args = used.path ? 1u << 2 : (1u << 1 | 1u << 2);
 }
 

@@ -1,6 +1,7 @@
 #include "dfu/job_plan.h"
 
 #include "common/chip.h"
+#include "common/crc32.h"
 #include "dfu/rom_packets.h"
 
 std::vector<EraseRegion> PlanEraseRegions(const std::vector<ProgramImage>& images) {
@@ -35,4 +36,12 @@ JobPlan PlanJob(const std::vector<ProgramImage>& images, uint8_t mode) {
   }
   counts.restart = kRestartRepeats;
   return plan;
+}
+
+std::vector<ProgramSummary> SummarizePrograms(const std::vector<ProgramImage>& images) {
+  std::vector<ProgramSummary> summaries;
+  for (const ProgramImage& image : images) {
+    summaries.push_back({image.path, image.EffectiveStart(), image.length, Crc32(image.bytes.get(), image.length)});
+  }
+  return summaries;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "image/program_image.h"
@@ -43,3 +44,14 @@ std::vector<EraseRegion> PlanEraseRegions(const std::vector<ProgramImage>& image
 // The plan of a job over programs in ascending address order, in mode 0
 // (download and read back) or 1 (download only).
 JobPlan PlanJob(const std::vector<ProgramImage>& images, uint8_t mode);
+
+// One program as a plan or a record names it: its file, flash range and
+// CRC-32 over the bytes the flash receives (0xFF filler included).
+struct ProgramSummary {
+  std::string path;
+  uint32_t start = 0;
+  uint32_t length = 0;
+  uint32_t crc = 0;
+};
+
+std::vector<ProgramSummary> SummarizePrograms(const std::vector<ProgramImage>& images);
