@@ -129,6 +129,7 @@ TEST_F(CompletionTest, CommandsOptionsValuesAndFiles) {
       {"dfu --timeout 5 --q", 16, {"--quiet "}},
       {"dfu --device=x -p ", 18, {"FFFFFFFF "}},
       {"dfu --read 0 -p ", 16, {"FFFFFFFF "}},  // an action at the prompt takes no values
+      {"dfu --log ", 10, {}},                   // read as --log's value, as the parser reads it
       {"language ", 9, {"0 ", "1 "}},
       {"log 1 ", 6, {}},
       {" ", 1, {}},

@@ -5,8 +5,10 @@
 #include <string_view>
 #include <system_error>
 
+#include "app/app.h"
 #include "common/ascii_case.h"
 #include "device/device_search.h"
+#include "dfu/connect.h"
 #include "options/dfu_options.h"
 #include "platform/ticks.h"
 
@@ -26,8 +28,8 @@ void Offer(std::vector<CompletionCandidate>& candidates, const std::string& text
   if (StartsWithIgnoringCase(text, typed)) candidates.push_back({text, finished});
 }
 
-// The words before the cursor, split at every space as the shell splits a
-// line (empty words included), and the word being typed.
+// The words before the cursor, as the shell splits a line, and the word
+// being typed.
 struct TypedLine {
   std::vector<std::string> words;
   std::string typed;
@@ -36,52 +38,10 @@ struct TypedLine {
 
 TypedLine SplitAtCursor(const std::string& beforeCursor) {
   TypedLine line;
-  size_t start = 0;
-  for (size_t space = beforeCursor.find(' '); space != std::string::npos; space = beforeCursor.find(' ', start)) {
-    line.words.push_back(beforeCursor.substr(start, space - start));
-    start = space + 1;
-  }
-  line.typedFrom = start;
-  line.typed = beforeCursor.substr(start);
+  line.typedFrom = beforeCursor.rfind(' ') + 1;  // 0 without a space
+  line.words = SplitWords(beforeCursor.substr(0, line.typedFrom));
+  line.typed = beforeCursor.substr(line.typedFrom);
   return line;
-}
-
-const PromptOption* FindPromptOption(const std::vector<PromptOption>& options, const std::string& name) {
-  for (const PromptOption& option : options) {
-    if (EqualsIgnoringAsciiCase(name, option.name)) return &option;
-  }
-  return nullptr;
-}
-
-// "--name=VALUE" gives its option and carries its first value.
-bool IsLongWithValue(const std::string& word) {
-  return word.size() > 2 && word[0] == '-' && word[1] == '-' && word.find('=') != std::string::npos;
-}
-
-// Which value of which option the word being typed is, read through the
-// words after "dfu" as the option parser reads them; option nullptr when
-// the word is no option's value.
-struct ValueSlot {
-  const PromptOption* option = nullptr;
-  size_t index = 0;
-};
-
-ValueSlot SlotOfTypedWord(const std::vector<PromptOption>& options, const std::vector<std::string>& words) {
-  size_t i = 1;  // words[0] is "dfu"
-  while (i < words.size()) {
-    const std::string& word = words[i];
-    const bool valueInWord = IsLongWithValue(word);
-    const PromptOption* option = FindPromptOption(options, valueInWord ? word.substr(0, word.find('=')) : word);
-    if (option == nullptr || option->valueWords == 0) {
-      ++i;
-      continue;
-    }
-    const size_t valuesAfter = option->valueWords - (valueInWord ? 1 : 0);
-    const size_t wordsAfter = words.size() - i - 1;
-    if (wordsAfter < valuesAfter) return {option, wordsAfter + (valueInWord ? 1 : 0)};
-    i += 1 + valuesAfter;
-  }
-  return {};
 }
 
 // The files and folders whose names start with what is typed after its last
@@ -118,9 +78,9 @@ std::vector<CompletionCandidate> DeviceCandidates(const ShellCompletionSources& 
 }
 
 // The values an option's value slot takes.
-std::vector<CompletionCandidate> ValueCandidates(const ValueSlot& slot, const std::string& prefix,
+std::vector<CompletionCandidate> ValueCandidates(const PromptValueSlot& slot, const std::string& prefix,
                                                  const std::string& typed, const ShellCompletionSources& sources) {
-  const std::string name = AsciiLowerCase(slot.option->name);
+  const std::string name = slot.option;
   std::vector<CompletionCandidate> candidates;
   std::vector<std::string> values;
   if (name == "-w" || name == "-m") values = {"0", "1"};
@@ -143,16 +103,11 @@ std::vector<CompletionCandidate> OptionCandidates(const std::vector<PromptOption
 }
 
 std::vector<CompletionCandidate> DfuCandidates(const TypedLine& line, const ShellCompletionSources& sources) {
-  const std::vector<PromptOption> options = PromptOptions();
-  const ValueSlot slot = SlotOfTypedWord(options, line.words);
-  if (slot.option != nullptr) return ValueCandidates(slot, "", line.typed, sources);
-  if (IsLongWithValue(line.typed)) {
-    const std::string name = line.typed.substr(0, line.typed.find('=') + 1);
-    const PromptOption* option = FindPromptOption(options, name.substr(0, name.size() - 1));
-    if (option == nullptr || option->valueWords == 0) return {};
-    return ValueCandidates({option, 0}, name, line.typed, sources);
-  }
-  return OptionCandidates(options, line.typed);
+  const std::vector<std::string> before(line.words.begin() + 1, line.words.end());
+  const PromptValueSlot slot = PromptSlotOf(before, line.typed);
+  if (slot.option == nullptr) return OptionCandidates(PromptOptions(), line.typed);
+  const std::string prefix = slot.inWord ? line.typed.substr(0, line.typed.find('=') + 1) : std::string();
+  return ValueCandidates(slot, prefix, line.typed, sources);
 }
 
 // Lists the interfaces at once: a bootloader that is attached already shows.
@@ -184,10 +139,7 @@ Completion CompleteShellLine(const std::string& beforeCursor, const ShellComplet
 
 std::vector<std::string> AttachedDeviceSelectors() {
   DeviceSearch search;
-  const DfuSettings defaults;
-  search.vendor_id = defaults.vendor_id;
-  search.product_id = defaults.product_id;
-  search.interface_number = defaults.interface_number;
+  CopyDeviceSettingsToSearch(DfuSettings{}, search);
   NoWaitClock clock;
   EnumerateDevices(search, clock);
   std::vector<std::string> selectors;

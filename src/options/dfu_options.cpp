@@ -196,6 +196,25 @@ bool HoldToStrict(const DfuSettings& settings, Reasons& reasons, size_t from) {
 
 }  // namespace
 
+PromptValueSlot PromptSlotOf(const std::vector<std::string>& before, const std::string& typed) {
+  constexpr OptionNameCase kPrompt = OptionNameCase::Insensitive;
+  for (size_t i = 0; i < before.size();) {
+    const OptionWord read = ReadOptionWord(before[i], kPrompt);
+    // An action at the prompt is skipped alone, without values.
+    const bool takesValues = read.option != nullptr && read.option->action == DfuAction::None;
+    const size_t valuesAfter = takesValues ? read.ValuesAfter() : 0;
+    const size_t wordsAfter = before.size() - i - 1;
+    if (wordsAfter < valuesAfter) return {read.option->name, wordsAfter + (read.valueInWord ? 1 : 0), false};
+    i += 1 + valuesAfter;
+  }
+  const OptionWord read = ReadOptionWord(typed, kPrompt);
+  if (read.valueInWord && read.option != nullptr && read.option->action == DfuAction::None &&
+      read.option->valueWords > 0) {
+    return {read.option->name, 0, true};
+  }
+  return {};
+}
+
 bool ParseDfuOptions(const std::vector<std::string>& words, OptionNameCase nameCase, Reasons* why,
                      DfuSettings& settings, ProgramImageList& programs) {
   // --strict needs the warnings even when the caller does not.

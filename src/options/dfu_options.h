@@ -86,6 +86,18 @@ struct PromptOption {
 // Every option of a dfu line at the prompt (actions are the command line's).
 std::vector<PromptOption> PromptOptions();
 
+// What the word being typed at the end of a dfu line is, read as the parser
+// reads a line at the prompt: which value (index) of which option (nullptr
+// when it is no option's value). inWord: the value is typed in the word
+// itself, after "--name=".
+struct PromptValueSlot {
+  const char* option = nullptr;
+  size_t index = 0;
+  bool inWord = false;
+};
+// before: the words after "dfu" and before the one being typed.
+PromptValueSlot PromptSlotOf(const std::vector<std::string>& before, const std::string& typed);
+
 // Reads the words into settings (reset first) and loads the programs into
 // programs. True when the words describe a job whose programs all loaded
 // and fit. A command line naming an action is no job: false, with the action
