@@ -57,7 +57,7 @@ RunOutcome EndWithVerdict(bool success, Reasons why, const std::string& successT
     EndLineCutShortByStop(why);
     AddNextStep(why, job);
   } else if (theDfuSettings.progress != ProgressStyle::None) {
-    AddJobSummary(why, job, TicksBetween(JobClock, NowTicks()));
+    AddJobSummary(why, job, TicksSince(JobClock));
   }
   WriteReasons(why);
   PrintStatusLine(true, false, false, success ? successText : failureText);

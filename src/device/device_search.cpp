@@ -78,7 +78,6 @@ void RequestDeviceRescan(TickSource& clock, int32_t delayMs) {
 }
 
 int32_t EnumerateDevices(DeviceSearch& search, TickSource& clock) {
-  search.entries.clear();
   RequestDeviceRescan(clock, RescanSettleMs);
 
   std::vector<DeviceEntry> found;

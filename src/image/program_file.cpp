@@ -9,7 +9,7 @@ bool OpenProgramFile(platform::InputFile& file, const std::string& path, Reasons
   switch (file.kind()) {
     case Kind::Regular:
       if (file.size() != 0) return true;
-      AddError(why, "'{0}' is empty", "“{0}”是空文件", {path});
+      AddEmptyProgramReason(why, path);
       break;
     case Kind::Fifo:
       AddError(why, "'{0}' is a FIFO, not a regular file; only files can be flashed",
@@ -46,4 +46,8 @@ bool ReadProgramFile(platform::InputFile& file, const std::string& path, void* d
 void AddOutOfMemoryReason(Reasons* why, const std::string& path, uint64_t size) {
   AddError(why, "not enough memory for the {1} bytes of '{0}'", "内存不足，无法容纳“{0}”的 {1} 字节",
            {path, std::to_string(size)});
+}
+
+void AddEmptyProgramReason(Reasons* why, const std::string& path) {
+  AddError(why, "'{0}' is empty", "“{0}”是空文件", {path});
 }

@@ -17,3 +17,5 @@ bool ReadProgramFile(platform::InputFile& file, const std::string& path, void* d
                      Reasons* why);
 
 void AddOutOfMemoryReason(Reasons* why, const std::string& path, uint64_t size);
+
+void AddEmptyProgramReason(Reasons* why, const std::string& path);

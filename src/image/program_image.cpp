@@ -93,7 +93,7 @@ bool ProgramImage::LoadRaw(uint32_t address, const std::string& name, const uint
   start = address;
   path = name;
   if (size == 0) {
-    AddError(why, "'{0}' is empty", "“{0}”是空文件", {name});
+    AddEmptyProgramReason(why, name);
     return false;
   }
   uint8_t* into = ReserveRaw(size, why);
