@@ -506,15 +506,16 @@ case_station() {
   expect_text expected.out actual.out "the station's lines"
 
   # SIGTERM (as Ctrl+C; a shell's background job ignores SIGINT): no new
-  # board is taken, the ones in progress finish, a summary.
+  # board is taken, the ones in progress finish, a summary. A file of its
+  # own: the background job makes it only once it runs.
   "$ORVEL_SIM" --conveyor 2:5:50 --latency 300 --flash-dir stopped -- sh -c "
-    '$ORVEL_DFU' --station -p 8000 blinky.bin > out.txt 2> err.txt & station=\$!
-    until grep -q PASS out.txt 2> /dev/null; do sleep 0.05; done
+    '$ORVEL_DFU' --station -p 8000 blinky.bin > stopped.out 2> stopped.err & station=\$!
+    until grep -q PASS stopped.out 2> /dev/null; do sleep 0.05; done
     kill -TERM \$station; wait \$station; echo \$? > status.txt"
   expect_status 1 "$(cat status.txt)" "a station stopped with SIGTERM"
   local passed
-  passed=$(grep -c '	PASS	' out.txt)
-  [ "$(tail -n 1 out.txt)" = "Station: $passed passed, 0 failed" ] || fail "summary: $(tail -n 1 out.txt)"
+  passed=$(grep -c '	PASS	' stopped.out)
+  [ "$(tail -n 1 stopped.out)" = "Station: $passed passed, 0 failed" ] || fail "summary: $(tail -n 1 stopped.out)"
   [ "$(for file in stopped/*.bin; do cmp -s expected.flash "$file" && echo "$file"; done | wc -l)" = "$passed" ] &&
     [ "$passed" -ge 2 ] && [ "$passed" -lt 10 ] || fail "$passed passed; flashes: $(ls stopped)"
 }
@@ -764,7 +765,8 @@ case_read_file() {
     printf 'old' > back.bin
     "$ORVEL_SIM" --fault 0:read:1:delay=900 -- sh -c "
       '$ORVEL_DFU' --read 8000 100 back.bin > out.txt 2> err.txt & job=\$!
-      sleep 0.4; ls back.bin.tmp-* > during.txt 2> /dev/null; kill -${signal%:*} \$job; wait \$job; echo \$? > status.txt"
+      i=0; until ls back.bin.tmp-* > during.txt 2> /dev/null || [ \$i -ge 200 ]; do sleep 0.02; i=\$((i + 1)); done
+      sleep 0.2; kill -${signal%:*} \$job; wait \$job; echo \$? > status.txt"
     expect_status "${signal#*:}" "$(cat status.txt)" "--read ended by SIG${signal%:*}"
     [ "$(wc -l < during.txt)" = 1 ] || fail "no new file beside back.bin while reading: $(ls | tr '\n' ' ')"
     [ -z "$(ls | grep '^back\.bin\.tmp')" ] || fail "left behind after SIG${signal%:*}: $(ls | grep '^back\.bin\.tmp')"
