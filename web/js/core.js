@@ -135,7 +135,7 @@ const OrvelCoreAdapter = (() => {
     check(programs, settings) {
       this.passOptions(programs, settings);
       const ok = this.call('orvel_check', 'number', ['number'], [this.session]) === kOk;
-      return { ok, reasons: this.reasons(), programs: ok ? this.loadedPrograms() : [] };
+      return { ok, reasons: this.reasons() };
     }
 
     // The whole job on this board's device. onProgress(percent) follows the
