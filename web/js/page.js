@@ -454,12 +454,6 @@
     $('flash-download').href = state.flashUrl;
   }
 
-  // What orvel-dfu would have shown: a line rewritten behind "\r" shows its
-  // last form.
-  function consoleView(transcript) {
-    return transcript.split('\n').map((line) => line.slice(line.lastIndexOf('\r') + 1)).join('\n');
-  }
-
   // ---- the run ---------------------------------------------------------
 
   // One board's job. A failure of any kind stays with its board.
@@ -481,7 +475,7 @@
     }
     board.state = job.outcome;
     board.reasons = job.reasons;
-    board.console = consoleView(job.console);
+    board.console = job.console;
     board.result = { outcome: job.outcome, seconds: (performance.now() - started) / 1000,
                      verified: settings.mode === '0' };
     if (job.outcome === 'refused') return;
