@@ -262,11 +262,11 @@
 
   // ---- programs and settings --------------------------------------------
 
+  // The update's settings in manifest mode, the page's otherwise; mode '0'
+  // (as -m 0) reads the programs back.
   function jobSettings() {
-    const settings = state.manifest
-      ? { flashSize: state.manifest.flashSize, mode: state.manifest.mode }
-      : { flashSize: $('flash-size').value, mode: $('mode').value };
-    return { ...settings, english: state.language === 'en' };
+    const { flashSize, mode } = state.manifest || { flashSize: $('flash-size').value, mode: $('mode').value };
+    return { flashSize, verify: mode === '0' };
   }
 
   // Loads and places the programs as the job would, without a device.
@@ -477,7 +477,7 @@
     board.reasons = job.reasons;
     board.console = job.console;
     board.result = { outcome: job.outcome, seconds: (performance.now() - started) / 1000,
-                     verified: settings.mode === '0' };
+                     verified: settings.verify };
     if (job.outcome === 'refused') return;
     runLog.add(RunLog.record({
       start, end: new Date(), device: board.device, programs: job.programs, passed: job.outcome === 'done',
@@ -507,7 +507,7 @@
     const settings = jobSettings();
     const started = performance.now();
     const outcome = await (checkPrograms() ? flashBoards(boards, settings) : refuseBoards(boards));
-    state.result = { outcome, seconds: (performance.now() - started) / 1000, verified: settings.mode === '0', boards };
+    state.result = { outcome, seconds: (performance.now() - started) / 1000, verified: settings.verify, boards };
     $('console-text').textContent = boards.map((board) =>
       (boards.length > 1 ? `${text('boardName', board.number, '')}\n` : '') + board.console).join('\n');
     state.busy = false;
