@@ -313,8 +313,8 @@
           addPageReason('error', 'needsAddress', [file.name]);
           continue;
         }
-        address = 'FFFFFFFF';
-      } else if (!/^(0[xX])?[0-9A-Fa-f]{1,8}$/.test(address)) {
+        address = UpdateManifest.kOwnAddresses;
+      } else if (!UpdateManifest.isAddress(address)) {
         addPageReason('error', 'badAddress', [file.name, address]);
         continue;
       }
