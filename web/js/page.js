@@ -55,6 +55,11 @@
     state.pageReasons.push(pageReason(severity, key, args));
   }
 
+  // A refusal or failure the core gave no error for gets the page's own.
+  function ensureError(reasons, key) {
+    if (!reasons.some((reason) => reason.severity === 'error')) reasons.push(pageReason('error', key));
+  }
+
   function reasonText(reason) {
     return state.language === 'en' ? reason.en : reason.zh;
   }
@@ -277,9 +282,7 @@
     if (!pageCore || state.programs.length === 0) return false;
     const checked = pageCore.check(state.programs, jobSettings());
     state.coreReasons = checked.reasons;
-    if (!checked.ok && !checked.reasons.some((reason) => reason.severity === 'error')) {
-      state.coreReasons.push(pageReason('error', 'optionsRefused'));
-    }
+    if (!checked.ok) ensureError(state.coreReasons, 'optionsRefused');
     return checked.ok;
   }
 
@@ -470,9 +473,7 @@
               reasons: [pageReason('error', 'pageFailed', [error.message || String(error)])] };
     }
     const fallback = { failed: 'jobFailed', refused: 'optionsRefused' }[job.outcome];
-    if (fallback && !job.reasons.some((reason) => reason.severity === 'error')) {
-      job.reasons.push(pageReason('error', fallback));
-    }
+    if (fallback) ensureError(job.reasons, fallback);
     board.state = job.outcome;
     board.reasons = job.reasons;
     board.console = job.console;
