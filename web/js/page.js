@@ -72,6 +72,10 @@
     return `${device.productName || '?'} (VID_${hex4(device.vendorId)}&PID_${hex4(device.productId)})`;
   }
 
+  function describeVirtualDevice() {
+    return text('virtualDevice', kFlashBytes[jobSettings().flashSize] >> 10);
+  }
+
   const manifestMode = () => manifestParameter !== null;
   const virtualMode = () => !manifestMode() && $('virtual-chip').checked;
   const activeBoards = () => (virtualMode() ? [virtualBoard()] : state.boards);
@@ -136,7 +140,7 @@
   function renderDevice() {
     let line = text('noDevice');
     if (virtualMode()) {
-      line = text('virtualDevice', kFlashBytes[jobSettings().flashSize] >> 10);
+      line = describeVirtualDevice();
     } else if (state.boards.length === 1) {
       line = text('deviceChosen', describeDevice(state.boards[0].device));
     } else if (state.boards.length > 1) {
@@ -160,8 +164,7 @@
       item.dataset.state = board.state;
       const name = document.createElement('span');
       name.className = 'name';
-      const device = board === state.virtualBoard
-        ? text('virtualDevice', kFlashBytes[jobSettings().flashSize] >> 10) : describeDevice(board.device);
+      const device = board === state.virtualBoard ? describeVirtualDevice() : describeDevice(board.device);
       name.textContent = text('boardName', board.number, device);
       const stateLine = document.createElement('span');
       stateLine.className = 'state';
