@@ -128,6 +128,18 @@ int Working(orvel_session* session, Call call) {
   return Guarded(session, call);
 }
 
+// A job over the session's programs, once they load: DfuJob::Run or
+// DfuJob::VerifyOnly.
+using ProgramsJob = bool (DfuJob::*)(const DfuSettings&, const ProgramImageList&, Reasons*);
+
+int RunOnPrograms(orvel_session* session, ProgramsJob member) {
+  return Working(session, [member](orvel_session& s) {
+    const int loaded = LoadAll(s);
+    if (loaded != ORVEL_OK) return loaded;
+    return RunJob(s, [&s, member](DfuJob& job, Reasons& why) { return (job.*member)(s.settings, s.programs, &why); });
+  });
+}
+
 }  // namespace
 
 extern "C" {
@@ -257,21 +269,9 @@ int orvel_clear_programs(orvel_session* session) {
 
 int orvel_check(orvel_session* session) { return Working(session, LoadAll); }
 
-int orvel_flash(orvel_session* session) {
-  return Working(session, [](orvel_session& s) {
-    const int loaded = LoadAll(s);
-    if (loaded != ORVEL_OK) return loaded;
-    return RunJob(s, [&s](DfuJob& job, Reasons& why) { return job.Run(s.settings, s.programs, &why); });
-  });
-}
+int orvel_flash(orvel_session* session) { return RunOnPrograms(session, &DfuJob::Run); }
 
-int orvel_verify(orvel_session* session) {
-  return Working(session, [](orvel_session& s) {
-    const int loaded = LoadAll(s);
-    if (loaded != ORVEL_OK) return loaded;
-    return RunJob(s, [&s](DfuJob& job, Reasons& why) { return job.VerifyOnly(s.settings, s.programs, &why); });
-  });
-}
+int orvel_verify(orvel_session* session) { return RunOnPrograms(session, &DfuJob::VerifyOnly); }
 
 int orvel_read(orvel_session* session, uint32_t address, uint8_t* buffer, uint32_t length) {
   return Working(session, [address, buffer, length](orvel_session& s) {
