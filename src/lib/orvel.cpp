@@ -61,7 +61,6 @@ struct orvel_session {
 
 namespace {
 
-
 // Hints that name the tool's command-line options mean nothing to a caller
 // of the library.
 void Keep(orvel_session& session, const Reasons& reasons) {
@@ -70,17 +69,12 @@ void Keep(orvel_session& session, const Reasons& reasons) {
   }
 }
 
-int Refuse(orvel_session& session, int status, const char* english, const char* chinese,
-           std::vector<std::string> args = {}) {
-  AddError(&session.reasons, english, chinese, std::move(args));
-  return status;
-}
-
 // An argument refused: its reason replaces what the session said before.
 int RefuseArgument(orvel_session& session, const char* english, const char* chinese,
                    std::vector<std::string> args = {}) {
   session.reasons.clear();
-  return Refuse(session, ORVEL_ERROR_ARGUMENT, english, chinese, std::move(args));
+  AddError(&session.reasons, english, chinese, std::move(args));
+  return ORVEL_ERROR_ARGUMENT;
 }
 
 // Loads and checks the programs as a job does.
