@@ -7,13 +7,11 @@
 # The Windows test build links the in-process stand-in into it.
 include(CMakePackageConfigHelpers)
 
-add_library(orvel SHARED $<TARGET_OBJECTS:orvel_lib>)
+add_library(orvel SHARED)
 add_library(orvel::orvel ALIAS orvel)
-target_link_libraries(orvel PRIVATE orvel_dfu orvel_device orvel_options orvel_image orvel_platform orvel_common
-                                    orvel_build_flags)
+target_link_libraries(orvel PRIVATE orvel_lib orvel_build_flags)
 if(ORVEL_HIDAPI_STANDIN)
-  target_sources(orvel PRIVATE $<TARGET_OBJECTS:orvel_hidapi_standin>)
-  target_link_libraries(orvel PRIVATE orvel_sim_model)
+  target_link_libraries(orvel PRIVATE orvel_hidapi_standin)
 endif()
 target_include_directories(orvel PUBLIC $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/include>
                                         $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)

@@ -61,7 +61,6 @@ struct orvel_session {
 
 namespace {
 
-
 // Hints that name the tool's command-line options mean nothing to a caller
 // of the library.
 void Keep(orvel_session& session, const Reasons& reasons) {
@@ -70,17 +69,12 @@ void Keep(orvel_session& session, const Reasons& reasons) {
   }
 }
 
-int Refuse(orvel_session& session, int status, const char* english, const char* chinese,
-           std::vector<std::string> args = {}) {
-  AddError(&session.reasons, english, chinese, std::move(args));
-  return status;
-}
-
 // An argument refused: its reason replaces what the session said before.
 int RefuseArgument(orvel_session& session, const char* english, const char* chinese,
                    std::vector<std::string> args = {}) {
   session.reasons.clear();
-  return Refuse(session, ORVEL_ERROR_ARGUMENT, english, chinese, std::move(args));
+  AddError(&session.reasons, english, chinese, std::move(args));
+  return ORVEL_ERROR_ARGUMENT;
 }
 
 // Loads and checks the programs as a job does.
@@ -126,6 +120,18 @@ template <typename Call>
 int Working(orvel_session* session, Call call) {
   if (session != nullptr) session->reasons.clear();
   return Guarded(session, call);
+}
+
+// A job over the session's programs, once they load: DfuJob::Run or
+// DfuJob::VerifyOnly.
+using ProgramsJob = bool (DfuJob::*)(const DfuSettings&, const ProgramImageList&, Reasons*);
+
+int RunOnPrograms(orvel_session* session, ProgramsJob member) {
+  return Working(session, [member](orvel_session& s) {
+    const int loaded = LoadAll(s);
+    if (loaded != ORVEL_OK) return loaded;
+    return RunJob(s, [&s, member](DfuJob& job, Reasons& why) { return (job.*member)(s.settings, s.programs, &why); });
+  });
 }
 
 }  // namespace
@@ -257,21 +263,9 @@ int orvel_clear_programs(orvel_session* session) {
 
 int orvel_check(orvel_session* session) { return Working(session, LoadAll); }
 
-int orvel_flash(orvel_session* session) {
-  return Working(session, [](orvel_session& s) {
-    const int loaded = LoadAll(s);
-    if (loaded != ORVEL_OK) return loaded;
-    return RunJob(s, [&s](DfuJob& job, Reasons& why) { return job.Run(s.settings, s.programs, &why); });
-  });
-}
+int orvel_flash(orvel_session* session) { return RunOnPrograms(session, &DfuJob::Run); }
 
-int orvel_verify(orvel_session* session) {
-  return Working(session, [](orvel_session& s) {
-    const int loaded = LoadAll(s);
-    if (loaded != ORVEL_OK) return loaded;
-    return RunJob(s, [&s](DfuJob& job, Reasons& why) { return job.VerifyOnly(s.settings, s.programs, &why); });
-  });
-}
+int orvel_verify(orvel_session* session) { return RunOnPrograms(session, &DfuJob::VerifyOnly); }
 
 int orvel_read(orvel_session* session, uint32_t address, uint8_t* buffer, uint32_t length) {
   return Working(session, [address, buffer, length](orvel_session& s) {

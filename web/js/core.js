@@ -10,7 +10,8 @@
 // programs: [{ name, address, bytes }]: the name the core reads the file by
 // (and names it by in reasons; a .hex name is read as Intel HEX), the address
 // in hexadecimal as -p takes it ('FFFFFFFF': a HEX file's own), the bytes.
-// settings: { flashSize: '0'..'2' as -s, mode: '0' or '1' as -m, english }.
+// settings: { flashSize: '0'..'2' as -s, verify: true to read the programs
+// back (-m 0) }.
 // Reasons come back as { severity: 'error' | 'warning' | 'note', en, zh }.
 'use strict';
 
@@ -80,7 +81,7 @@ const OrvelCoreAdapter = (() => {
       const session = this.session;
       this.writeFiles(programs);
       this.call('orvel_set_flash_size', 'number', ['number', 'number'], [session, Number(settings.flashSize)]);
-      this.call('orvel_set_verify', 'number', ['number', 'number'], [session, settings.mode === '0' ? 1 : 0]);
+      this.call('orvel_set_verify', 'number', ['number', 'number'], [session, settings.verify ? 1 : 0]);
       this.call('orvel_clear_programs', 'number', ['number'], [session]);
       for (const program of programs) {
         const address = parseInt(program.address.replace(/^0x/i, ''), 16) >>> 0;
@@ -135,7 +136,7 @@ const OrvelCoreAdapter = (() => {
     check(programs, settings) {
       this.passOptions(programs, settings);
       const ok = this.call('orvel_check', 'number', ['number'], [this.session]) === kOk;
-      return { ok, reasons: this.reasons(), programs: ok ? this.loadedPrograms() : [] };
+      return { ok, reasons: this.reasons() };
     }
 
     // The whole job on this board's device. onProgress(percent) follows the
@@ -144,7 +145,7 @@ const OrvelCoreAdapter = (() => {
     async flash(programs, settings, onProgress) {
       if (this.busy) throw new Error('this board is already being flashed');
       this.busy = true;
-      const readBack = settings.mode === '0';
+      const readBack = settings.verify;
       let shown = 0;
       this.hooks.onProgress = (step, done, total) => {
         const percent = overallPercent(step, done, total, readBack);

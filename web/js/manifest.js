@@ -13,10 +13,12 @@ const UpdateManifest = (() => {
   const kProgramKeys = ['url', 'address', 'sha256'];
   const kAddress = /^(0[xX])?[0-9A-Fa-f]{1,8}$/;
   const kSha256 = /^[0-9A-Fa-f]{64}$/;
-  const kOwnAddresses = 'FFFFFFFF';
+  const kOwnAddresses = 'FFFFFFFF';  // the address of a HEX file placed by its own addresses
 
   const isObject = (value) => value !== null && typeof value === 'object' && !Array.isArray(value);
   const isText = (value) => typeof value === 'string' && value.trim() !== '';
+  // A program's address in hexadecimal, as -p takes it.
+  const isAddress = (text) => kAddress.test(text);
 
   // The file's name as the last part of its URL's path.
   function fileNameOf(url) {
@@ -58,7 +60,7 @@ const UpdateManifest = (() => {
     const hex = url !== null && /\.hex$/i.test(fileNameOf(url));
     let address = kOwnAddresses;
     if (value.address !== undefined) {
-      if (typeof value.address !== 'string' || !kAddress.test(value.address)) {
+      if (typeof value.address !== 'string' || !isAddress(value.address)) {
         problem('manifestAddress', `${where}.address`, JSON.stringify(value.address));
       } else {
         address = value.address;
@@ -187,7 +189,7 @@ const UpdateManifest = (() => {
       .catch(() => {});
   }
 
-  return { parse, load, fetchFiles, fileNameOf };
+  return { parse, load, fetchFiles, fileNameOf, isAddress, kOwnAddresses };
 })();
 
 // The node tests load this file as a module.

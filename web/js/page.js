@@ -55,6 +55,11 @@
     state.pageReasons.push(pageReason(severity, key, args));
   }
 
+  // A refusal or failure the core gave no error for gets the page's own.
+  function ensureError(reasons, key) {
+    if (!reasons.some((reason) => reason.severity === 'error')) reasons.push(pageReason('error', key));
+  }
+
   function reasonText(reason) {
     return state.language === 'en' ? reason.en : reason.zh;
   }
@@ -65,6 +70,10 @@
 
   function describeDevice(device) {
     return `${device.productName || '?'} (VID_${hex4(device.vendorId)}&PID_${hex4(device.productId)})`;
+  }
+
+  function describeVirtualDevice() {
+    return text('virtualDevice', kFlashBytes[jobSettings().flashSize] >> 10);
   }
 
   const manifestMode = () => manifestParameter !== null;
@@ -131,7 +140,7 @@
   function renderDevice() {
     let line = text('noDevice');
     if (virtualMode()) {
-      line = text('virtualDevice', kFlashBytes[jobSettings().flashSize] >> 10);
+      line = describeVirtualDevice();
     } else if (state.boards.length === 1) {
       line = text('deviceChosen', describeDevice(state.boards[0].device));
     } else if (state.boards.length > 1) {
@@ -155,8 +164,7 @@
       item.dataset.state = board.state;
       const name = document.createElement('span');
       name.className = 'name';
-      const device = board === state.virtualBoard
-        ? text('virtualDevice', kFlashBytes[jobSettings().flashSize] >> 10) : describeDevice(board.device);
+      const device = board === state.virtualBoard ? describeVirtualDevice() : describeDevice(board.device);
       name.textContent = text('boardName', board.number, device);
       const stateLine = document.createElement('span');
       stateLine.className = 'state';
@@ -262,11 +270,11 @@
 
   // ---- programs and settings --------------------------------------------
 
+  // The update's settings in manifest mode, the page's otherwise; mode '0'
+  // (as -m 0) reads the programs back.
   function jobSettings() {
-    const settings = state.manifest
-      ? { flashSize: state.manifest.flashSize, mode: state.manifest.mode }
-      : { flashSize: $('flash-size').value, mode: $('mode').value };
-    return { ...settings, english: state.language === 'en' };
+    const { flashSize, mode } = state.manifest || { flashSize: $('flash-size').value, mode: $('mode').value };
+    return { flashSize, verify: mode === '0' };
   }
 
   // Loads and places the programs as the job would, without a device.
@@ -277,9 +285,7 @@
     if (!pageCore || state.programs.length === 0) return false;
     const checked = pageCore.check(state.programs, jobSettings());
     state.coreReasons = checked.reasons;
-    if (!checked.ok && !checked.reasons.some((reason) => reason.severity === 'error')) {
-      state.coreReasons.push(pageReason('error', 'optionsRefused'));
-    }
+    if (!checked.ok) ensureError(state.coreReasons, 'optionsRefused');
     return checked.ok;
   }
 
@@ -313,8 +319,8 @@
           addPageReason('error', 'needsAddress', [file.name]);
           continue;
         }
-        address = 'FFFFFFFF';
-      } else if (!/^(0[xX])?[0-9A-Fa-f]{1,8}$/.test(address)) {
+        address = UpdateManifest.kOwnAddresses;
+      } else if (!UpdateManifest.isAddress(address)) {
         addPageReason('error', 'badAddress', [file.name, address]);
         continue;
       }
@@ -454,12 +460,6 @@
     $('flash-download').href = state.flashUrl;
   }
 
-  // What orvel-dfu would have shown: a line rewritten behind "\r" shows its
-  // last form.
-  function consoleView(transcript) {
-    return transcript.split('\n').map((line) => line.slice(line.lastIndexOf('\r') + 1)).join('\n');
-  }
-
   // ---- the run ---------------------------------------------------------
 
   // One board's job. A failure of any kind stays with its board.
@@ -476,14 +476,12 @@
               reasons: [pageReason('error', 'pageFailed', [error.message || String(error)])] };
     }
     const fallback = { failed: 'jobFailed', refused: 'optionsRefused' }[job.outcome];
-    if (fallback && !job.reasons.some((reason) => reason.severity === 'error')) {
-      job.reasons.push(pageReason('error', fallback));
-    }
+    if (fallback) ensureError(job.reasons, fallback);
     board.state = job.outcome;
     board.reasons = job.reasons;
-    board.console = consoleView(job.console);
+    board.console = job.console;
     board.result = { outcome: job.outcome, seconds: (performance.now() - started) / 1000,
-                     verified: settings.mode === '0' };
+                     verified: settings.verify };
     if (job.outcome === 'refused') return;
     runLog.add(RunLog.record({
       start, end: new Date(), device: board.device, programs: job.programs, passed: job.outcome === 'done',
@@ -513,7 +511,7 @@
     const settings = jobSettings();
     const started = performance.now();
     const outcome = await (checkPrograms() ? flashBoards(boards, settings) : refuseBoards(boards));
-    state.result = { outcome, seconds: (performance.now() - started) / 1000, verified: settings.mode === '0', boards };
+    state.result = { outcome, seconds: (performance.now() - started) / 1000, verified: settings.verify, boards };
     $('console-text').textContent = boards.map((board) =>
       (boards.length > 1 ? `${text('boardName', board.number, '')}\n` : '') + board.console).join('\n');
     state.busy = false;
