@@ -248,18 +248,10 @@ bool TakeTimeout(DfuSettings& settings, const std::string* values, Reasons* why)
   return false;
 }
 
-bool TakeQuiet(DfuSettings& settings, const std::string* /*values*/, Reasons* /*why*/) {
-  settings.quiet = true;
-  return true;
-}
-
-bool TakeStrict(DfuSettings& settings, const std::string* /*values*/, Reasons* /*why*/) {
-  settings.strict = true;
-  return true;
-}
-
-bool TakePosixExit(DfuSettings& settings, const std::string* /*values*/, Reasons* /*why*/) {
-  settings.posix_exit = true;
+// An option without values that turns one setting on.
+template <bool DfuSettings::*kSetting>
+bool TakeSwitch(DfuSettings& settings, const std::string* /*values*/, Reasons* /*why*/) {
+  settings.*kSetting = true;
   return true;
 }
 
@@ -287,9 +279,9 @@ constexpr OptionSpec kOptions[] = {
     {"-p", 2, "-p addr pg_path", "-p A000 app.bin", TakeProgram},
     {"--device", 1, "--device SELECTOR", "--device /dev/hidraw3", TakeDevice},
     {"--timeout", 1, "--timeout SECONDS", "--timeout 2.5", TakeTimeout},
-    {"--quiet", 0, "--quiet", "--quiet", TakeQuiet},
-    {"--strict", 0, "--strict", "--strict", TakeStrict},
-    {"--posix-exit", 0, "--posix-exit", "--posix-exit", TakePosixExit},
+    {"--quiet", 0, "--quiet", "--quiet", TakeSwitch<&DfuSettings::quiet>},
+    {"--strict", 0, "--strict", "--strict", TakeSwitch<&DfuSettings::strict>},
+    {"--posix-exit", 0, "--posix-exit", "--posix-exit", TakeSwitch<&DfuSettings::posix_exit>},
     {"--progress", 1, "--progress STYLE", "--progress=rich", TakeProgress},
     {"--help", 0, "--help", "--help", nullptr, DfuAction::Help, "help"},
     {"--version", 0, "--version", "--version", nullptr, DfuAction::Version, "v"},
