@@ -13,6 +13,7 @@
 #include "device/hid_link.h"
 #include "dfu/connect.h"
 #include "dfu/dfu_job.h"
+#include "image/program_file.h"
 #include "options/dfu_options.h"
 #include "platform/platform.h"
 
@@ -52,28 +53,13 @@ void WriteNoneListed() {
 // Why the file of --read cannot be written: what stands there, or the
 // system's reason.
 void AddWriteRefusal(Reasons* why, const std::string& path, const platform::WriteRefusal& refusal) {
-  using platform::FileKind;
-  switch (refusal.kind) {
-    case FileKind::Regular:
-      AddError(why, "cannot write {0}: {1}", "无法写入 {0}：{1}", {path, refusal.systemError});
-      break;
-    case FileKind::Fifo:
-      AddError(why, "cannot write {0}: it is a FIFO, not a regular file; --read writes only regular files",
-               "无法写入 {0}：它是命名管道（FIFO），不是普通文件；--read 只写入普通文件", {path});
-      break;
-    case FileKind::Device:
-      AddError(why, "cannot write {0}: it is a device, not a regular file; --read writes only regular files",
-               "无法写入 {0}：它是设备，不是普通文件；--read 只写入普通文件", {path});
-      break;
-    case FileKind::Socket:
-      AddError(why, "cannot write {0}: it is a socket, not a regular file; --read writes only regular files",
-               "无法写入 {0}：它是套接字，不是普通文件；--read 只写入普通文件", {path});
-      break;
-    case FileKind::Other:
-      AddError(why, "cannot write {0}: it is not a regular file; --read writes only regular files",
-               "无法写入 {0}：它不是普通文件；--read 只写入普通文件", {path});
-      break;
+  if (refusal.kind == platform::FileKind::Regular) {
+    AddError(why, "cannot write {0}: {1}", "无法写入 {0}：{1}", {path, refusal.systemError});
+    return;
   }
+  const FileKindWords words = NotRegularFileWords(refusal.kind);
+  AddError(why, std::string("cannot write {0}: it is ") + words.english + "; --read writes only regular files",
+           std::string("无法写入 {0}：它") + words.chinese + "；--read 只写入普通文件", {path});
 }
 
 }  // namespace

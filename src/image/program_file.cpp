@@ -6,28 +6,14 @@ bool OpenProgramFile(platform::InputFile& file, const std::string& path, Reasons
     AddError(why, "cannot open '{0}': {1}", "无法打开“{0}”：{1}", {path, file.error()});
     return false;
   }
-  switch (file.kind()) {
-    case Kind::Regular:
-      if (file.size() != 0) return true;
-      AddEmptyProgramReason(why, path);
-      break;
-    case Kind::Fifo:
-      AddError(why, "'{0}' is a FIFO, not a regular file; only files can be flashed",
-               "“{0}”是命名管道（FIFO），不是普通文件；只能烧录普通文件", {path});
-      break;
-    case Kind::Device:
-      AddError(why, "'{0}' is a device, not a regular file; only files can be flashed",
-               "“{0}”是设备，不是普通文件；只能烧录普通文件", {path});
-      break;
-    case Kind::Socket:
-      AddError(why, "'{0}' is a socket, not a regular file; only files can be flashed",
-               "“{0}”是套接字，不是普通文件；只能烧录普通文件", {path});
-      break;
-    case Kind::Other:
-      AddError(why, "'{0}' is not a regular file; only files can be flashed", "“{0}”不是普通文件；只能烧录普通文件",
-               {path});
-      break;
+  if (file.kind() == Kind::Regular) {
+    if (file.size() != 0) return true;
+    AddEmptyProgramReason(why, path);
+    return false;
   }
+  const FileKindWords words = NotRegularFileWords(file.kind());
+  AddError(why, std::string("'{0}' is ") + words.english + "; only files can be flashed",
+           std::string("“{0}”") + words.chinese + "；只能烧录普通文件", {path});
   return false;
 }
 
@@ -50,4 +36,19 @@ void AddOutOfMemoryReason(Reasons* why, const std::string& path, uint64_t size) 
 
 void AddEmptyProgramReason(Reasons* why, const std::string& path) {
   AddError(why, "'{0}' is empty", "“{0}”是空文件", {path});
+}
+
+FileKindWords NotRegularFileWords(platform::FileKind kind) {
+  switch (kind) {
+    case platform::FileKind::Fifo:
+      return {"a FIFO, not a regular file", "是命名管道（FIFO），不是普通文件"};
+    case platform::FileKind::Device:
+      return {"a device, not a regular file", "是设备，不是普通文件"};
+    case platform::FileKind::Socket:
+      return {"a socket, not a regular file", "是套接字，不是普通文件"};
+    case platform::FileKind::Regular:
+    case platform::FileKind::Other:
+      break;
+  }
+  return {"not a regular file", "不是普通文件"};
 }

@@ -19,3 +19,11 @@ bool ReadProgramFile(platform::InputFile& file, const std::string& path, void* d
 void AddOutOfMemoryReason(Reasons* why, const std::string& path, uint64_t size);
 
 void AddEmptyProgramReason(Reasons* why, const std::string& path);
+
+// What a file that is not a regular one is, to follow "is" in English and
+// a name in Chinese: "a FIFO, not a regular file", "是命名管道（FIFO），不是普通文件".
+struct FileKindWords {
+  const char* english;
+  const char* chinese;
+};
+FileKindWords NotRegularFileWords(platform::FileKind kind);
