@@ -43,8 +43,7 @@ class ApiTest : public testing::Test {
   }
   static sim::VirtualHidBus& Bus() { return sim::VirtualHidBus::Instance(); }
   int AddDevice(int number, const wchar_t* serial) {
-    sim::VirtualDeviceSetup setup;
-    setup.path = DevicePath(number);
+    sim::VirtualDeviceSetup setup = job_test::LoaderAt(number);
     setup.serial = serial;
     return Bus().AddDevice(setup);
   }

@@ -22,8 +22,10 @@
 
 namespace {
 
+using job_test::AddBootloader;
 using job_test::DevicePath;
 using job_test::kDefaultDescription;
+using job_test::LoaderAt;
 using job_test::ReasonLines;
 using job_test::Replaced;
 using job_test::SimJobTest;

@@ -25,6 +25,7 @@
 
 namespace {
 
+using job_test::AddBootloader;
 using job_test::Pattern;
 using job_test::ReasonLines;
 using job_test::Replaced;
@@ -195,8 +196,7 @@ TEST_F(DfuJobTest, FailureReasonsNameAddressesAndBytesInBothLanguages) {
     SetUp();
     UiLanguage = c.language;
     const int index = AddBootloader();
-    AddProgram(0x1000, program);
-    theProgramImageList.images.back().path = "app.bin";
+    AddProgram(0x1000, program, "app.bin");
 
     Reasons why;
     if (c.fault) {
@@ -231,8 +231,7 @@ TEST_F(DfuJobTest, DifferenceAtAnyByteOfAReadIsFound) {
     TearDown();
     SetUp();
     const int index = AddBootloader();
-    AddProgram(0x1000, program);
-    theProgramImageList.images.back().path = "app.bin";
+    AddProgram(0x1000, program, "app.bin");
     ASSERT_EQ(ToolConnect(false), 1);
     std::vector<uint8_t>& flash = Device(index).flash();
     std::copy(program.begin(), program.end(), flash.begin() + 0x1000);

@@ -14,20 +14,15 @@
 
 namespace {
 
+using job_test::AddBootloader;
 using job_test::DevicePath;
 using job_test::Pattern;
 using job_test::ReasonLines;
 
-// A program placed as the option parser would leave it.
+// A list of one program placed as the option parser would leave it.
 ProgramImageList OneProgram(uint32_t start, const std::vector<uint8_t>& bytes, const std::string& path) {
   ProgramImageList programs;
-  ProgramImage image;
-  image.start = image.requested = start;
-  image.length = static_cast<uint32_t>(bytes.size());
-  image.bytes.reset(new uint8_t[bytes.size()]);
-  std::copy(bytes.begin(), bytes.end(), image.bytes.get());
-  image.path = path;
-  programs.images.push_back(std::move(image));
+  programs.images.push_back(job_test::PlacedImage(start, bytes, path));
   programs.areaEnd = kLargestProgramArea;
   return programs;
 }
@@ -63,11 +58,7 @@ TEST_F(EngineTest, TwoJobsOnTwoDevicesAtOnceFlashEachItsOwn) {
   const std::vector<uint8_t> first = Pattern(0x3000, 1);
   const std::vector<uint8_t> second = Pattern(0x2345, 2);
   Board a(clock), b(clock);
-  for (int n = 0; n < 2; ++n) {
-    sim::VirtualDeviceSetup setup;
-    setup.path = DevicePath(n);
-    Bus().AddDevice(setup);
-  }
+  for (int n = 0; n < 2; ++n) AddBootloader(n);
   a.settings.device = DevicePath(0);
   a.programs = OneProgram(0x8000, first, "first.bin");
   b.settings.device = DevicePath(1);
@@ -137,9 +128,7 @@ TEST_F(EngineTest, StopFlagEndsTheJobBeforeItsNextPacket) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bus().Reset();
-    sim::VirtualDeviceSetup setup;
-    setup.path = DevicePath(0);
-    const int index = c.wait ? -1 : Bus().AddDevice(setup);
+    const int index = c.wait ? -1 : AddBootloader(0);
     std::atomic<bool> stop{c.nth == 0};
     StoppingObserver observer(stop, c.step, c.nth);
     HidLink link(clock);

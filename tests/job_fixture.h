@@ -38,6 +38,30 @@ inline std::string DevicePath(int number) {
   return "/dev/hidraw-job-" + ProcessToken() + "-" + std::to_string(number);
 }
 
+// A virtual bootloader at DevicePath(number), as the bus makes it unless
+// told otherwise.
+inline sim::VirtualDeviceSetup LoaderAt(int number) {
+  sim::VirtualDeviceSetup loader;
+  loader.path = DevicePath(number);
+  return loader;
+}
+
+// Attaches LoaderAt(number) to the bus: its index there.
+inline int AddBootloader(int number = 0) { return sim::VirtualHidBus::Instance().AddDevice(LoaderAt(number)); }
+
+// A loaded program placed as the option parser would leave it; path names
+// it in reasons.
+inline ProgramImage PlacedImage(uint32_t start, const std::vector<uint8_t>& bytes, const std::string& path = "") {
+  ProgramImage image;
+  image.start = start;
+  image.requested = start;
+  image.length = static_cast<uint32_t>(bytes.size());
+  image.bytes.reset(new uint8_t[bytes.size()]);
+  std::copy(bytes.begin(), bytes.end(), image.bytes.get());
+  image.path = path;
+  return image;
+}
+
 // What the default virtual device calls itself in the connect line.
 constexpr const char* kDefaultDescription = "Orvel ROM Bootloader(HID\\VID_1234&PID_C081&REV_0100)";
 
@@ -114,26 +138,12 @@ class SimJobTest : public testing::Test {
 
   static sim::VirtualHidBus& Bus() { return sim::VirtualHidBus::Instance(); }
 
-  static sim::VirtualDeviceSetup LoaderAt(int number) {
-    sim::VirtualDeviceSetup loader;
-    loader.path = DevicePath(number);
-    return loader;
-  }
-
-  static int AddBootloader(int number = 0) { return Bus().AddDevice(LoaderAt(number)); }
-
   static sim::VirtualBootloader& Device(int index) { return Bus().device(index); }
 
-  // A loaded program placed as the option parser would leave it.
-  static void AddProgram(uint32_t start, const std::vector<uint8_t>& bytes) {
-    ProgramImage image;
-    image.start = start;
-    image.requested = start;
-    image.length = static_cast<uint32_t>(bytes.size());
-    image.bytes.reset(new uint8_t[bytes.size()]);
-    std::copy(bytes.begin(), bytes.end(), image.bytes.get());
+  // A loaded program for the tool's jobs.
+  static void AddProgram(uint32_t start, const std::vector<uint8_t>& bytes, const std::string& path = "") {
     theProgramImageList.areaEnd = kLargestProgramArea;
-    theProgramImageList.images.push_back(std::move(image));
+    theProgramImageList.images.push_back(PlacedImage(start, bytes, path));
   }
 
   static std::vector<std::string> Trace(int index) {

@@ -13,6 +13,7 @@
 
 namespace {
 
+using job_test::AddBootloader;
 using job_test::Pattern;
 using job_test::SimJobTest;
 using sim::RequestKind;

@@ -12,6 +12,7 @@
 
 namespace {
 
+using job_test::AddBootloader;
 using job_test::kDefaultDescription;
 using job_test::Pattern;
 using job_test::SimJobTest;

@@ -22,6 +22,7 @@
 namespace {
 
 using job_test::DevicePath;
+using job_test::LoaderAt;
 using job_test::Pattern;
 using job_test::SimJobTest;
 
@@ -46,8 +47,7 @@ class StationTest : public SimJobTest {
     SimJobTest::SetUp();
     program = Pattern(0x1800, 5);
     theProgramImageList.images.clear();
-    AddProgram(0x8000, program);
-    theProgramImageList.images.back().path = "app.bin";
+    AddProgram(0x8000, program, "app.bin");
     theDfuSettings = DfuSettings{};
     theDfuSettings.log_file = dir.File("station.jsonl");
   }
