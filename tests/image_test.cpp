@@ -618,7 +618,7 @@ class HexFileGenerator {
   std::vector<std::string> lines_;
 };
 
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -639,7 +639,7 @@ TEST(ImageHexAgainstObjcopy, GeneratedFilesLoadAsObjcopyConvertsThem) {
     TempDir::WriteTo(hexPath, file.text);
     std::filesystem::remove(binPath);
     ASSERT_EQ(std::system(command.c_str()), 0);
-    const std::vector<uint8_t> converted = ReadWholeFile(binPath);
+    const std::vector<uint8_t> converted = ReadFileBytes(binPath);
     ProgramImage image;
     ASSERT_TRUE(image.Load(kAddressFromFile, hexPath));
     if (!file.hasData) {

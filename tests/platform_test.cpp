@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -224,11 +223,6 @@ TEST(PlatformTest, WideToUtf8) {
 #endif
 }
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 // The file at a path is its old content or the whole new one; a write that
 // fails leaves no temporary file beside it.
 TEST(PlatformTest, ReplaceFileWithWritesWholeOrNothing) {
@@ -264,7 +258,7 @@ TEST(PlatformTest, ReplaceFileWithWritesWholeOrNothing) {
 #endif
     EXPECT_EQ(error.empty(), c.written);
     if (c.written) {
-      EXPECT_EQ(ReadWhole(c.path), c.bytes);
+      EXPECT_EQ(ReadWholeFile(c.path), c.bytes);
     }
     // Nothing but the file and the folder: no temporary file is left.
     std::vector<std::string> names;
@@ -274,7 +268,7 @@ TEST(PlatformTest, ReplaceFileWithWritesWholeOrNothing) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"flash.bin", "folder"}));
   }
-  EXPECT_EQ(ReadWhole(file), std::string(5000, 'x'));
+  EXPECT_EQ(ReadWholeFile(file), std::string(5000, 'x'));
 #ifndef _WIN32
   struct stat info {};
   ASSERT_EQ(stat(file.c_str(), &info), 0);
@@ -351,7 +345,7 @@ TEST(PlatformTest, ReplaceFileWithKeepsWhatStandsAtThePath) {
     EXPECT_EQ(info.st_mode & S_IFMT, c.standing);
     if (c.receiver != nullptr) {
       const std::string receiver = dir + "/" + c.receiver;
-      EXPECT_EQ(ReadWhole(receiver), bytes);
+      EXPECT_EQ(ReadWholeFile(receiver), bytes);
       ASSERT_EQ(stat(receiver.c_str(), &info), 0);
       EXPECT_EQ(info.st_mode & 07777, c.mode);
     }
@@ -392,7 +386,7 @@ TEST(PlatformTest, ReplaceFileWithRefusesAFileTheUserMayNotWrite) {
   EXPECT_EQ(refusal.systemError, "Permission denied");
 #endif
   EXPECT_NE(refusal.systemError, "");
-  EXPECT_EQ(ReadWhole(path), "old");
+  EXPECT_EQ(ReadWholeFile(path), "old");
   EXPECT_EQ(NamesIn(dir), std::vector<std::string>{"protected.bin"});
 #ifdef _WIN32
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -468,7 +462,7 @@ TEST(PlatformTest, ReplacementUnderWayIsRemovedWhenASignalEndsTheProcess) {
     }
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.ending) << "status " << status;
     EXPECT_NE(access(temporary.c_str(), F_OK), 0) << temporary << " was left behind";
-    EXPECT_EQ(ReadWhole(path), "old");
+    EXPECT_EQ(ReadWholeFile(path), "old");
   }
   std::filesystem::remove_all(dir);
 #endif

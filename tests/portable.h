@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #ifdef _WIN32
@@ -49,6 +51,13 @@ inline char* mkdtemp(char* pattern) {
   return nullptr;
 }
 #endif
+
+// The bytes of a file as they are on disk (no line-end conversion); "" when
+// it cannot be read.
+inline std::string ReadWholeFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
 
 // A mkdtemp pattern for a new folder in the system's temporary folder.
 inline std::string TempFolderPattern(const std::string& name) {

@@ -188,13 +188,6 @@ TEST(HistoryPathTest, FollowsTheXdgRules) {
   }
 }
 
-std::string FileText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 mode_t ModeOf(const std::string& path) {
   struct stat status {};
   return stat(path.c_str(), &status) == 0 ? (status.st_mode & 07777) : 0;
@@ -227,7 +220,7 @@ TEST_F(HistoryFileTest, MadeForTheUserAlone) {
   EXPECT_EQ(ModeOf(dir_ + "/state"), 0700u);
   EXPECT_EQ(ModeOf(dir_ + "/state/orvel-dfu"), 0700u);
   EXPECT_EQ(ModeOf(path_), 0600u);
-  EXPECT_EQ(FileText(path_), "v\n");
+  EXPECT_EQ(ReadWholeFile(path_), "v\n");
 }
 
 TEST_F(HistoryFileTest, KeepsTheNewestLinesAcrossSessions) {
@@ -237,7 +230,7 @@ TEST_F(HistoryFileTest, KeepsTheNewestLinesAcrossSessions) {
     history.Load(&why);
     for (const char* line : {"a", "", "b", "b", "c", "d"}) history.Add(line, &why);
     EXPECT_EQ(history.lines(), (std::deque<std::string>{"b", "c", "d"}));
-    EXPECT_EQ(FileText(path_), "a\nb\nc\nd\n");
+    EXPECT_EQ(ReadWholeFile(path_), "a\nb\nc\nd\n");
   }
   // A session starts with the newest lines and cuts the file back to them;
   // lines no session writes (too long, a NUL) are passed over.
@@ -245,12 +238,12 @@ TEST_F(HistoryFileTest, KeepsTheNewestLinesAcrossSessions) {
   platform::HistoryFile next(path_, 3, 64);
   next.Load(&why);
   EXPECT_EQ(next.lines(), (std::deque<std::string>{"c", "d", "e"}));
-  EXPECT_EQ(FileText(path_), "c\nd\ne\n");
+  EXPECT_EQ(ReadWholeFile(path_), "c\nd\ne\n");
   // Appended lines grow the file to twice the limit before it is cut back.
   for (const char* line : {"f", "g", "h"}) next.Add(line, &why);
-  EXPECT_EQ(FileText(path_), "c\nd\ne\nf\ng\nh\n");
+  EXPECT_EQ(ReadWholeFile(path_), "c\nd\ne\nf\ng\nh\n");
   next.Add("i", &why);
-  EXPECT_EQ(FileText(path_), "g\nh\ni\n");
+  EXPECT_EQ(ReadWholeFile(path_), "g\nh\ni\n");
   EXPECT_TRUE(why.empty());
 }
 

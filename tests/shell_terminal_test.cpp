@@ -18,8 +18,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -112,13 +110,6 @@ std::string OnScreen(std::string text) {
   return text;
 }
 
-std::string FileText(const std::string& path) {
-  std::ifstream file(path);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 TEST(ShellTerminalTest, EditsRecallsCompletesAndAbandons) {
   std::string state = TempFolderPattern("orvel-terminal");
   ASSERT_NE(mkdtemp(state.data()), nullptr);
@@ -146,7 +137,7 @@ TEST(ShellTerminalTest, EditsRecallsCompletesAndAbandons) {
     session.Type("exit\r");
     EXPECT_EQ(session.Finish(), 0) << session.screen();
   }
-  EXPECT_EQ(FileText(history), "v\nhelp \nv\nexit\n");
+  EXPECT_EQ(ReadWholeFile(history), "v\nhelp \nv\nexit\n");
   struct stat status {};
   ASSERT_EQ(stat(history.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0600u);
@@ -158,7 +149,7 @@ TEST(ShellTerminalTest, EditsRecallsCompletesAndAbandons) {
   EXPECT_TRUE(next.WaitFor(version + ">> "));
   next.Type("\x04");
   EXPECT_EQ(next.Finish(), 0) << next.screen();
-  EXPECT_EQ(FileText(history), "v\nhelp \nv\nexit\nv\n");
+  EXPECT_EQ(ReadWholeFile(history), "v\nhelp \nv\nexit\nv\n");
   std::filesystem::remove_all(state);
 }
 
