@@ -22,6 +22,7 @@
 #include "console/reasons.h"
 #include "platform/ticks.h"
 #include "console_capture.h"
+#include "job_fixture.h"
 #include "device/hid_link.h"
 #include "options/dfu_options.h"
 #include "platform/locale_names.h"
@@ -34,6 +35,7 @@ namespace {
 using app_test::kChineseHelp;
 using app_test::kEnglishHelp;
 using app_test::kVersionLine;
+using job_test::FlashHolds;
 
 const std::string kPrompt = ">> ";
 
@@ -458,8 +460,9 @@ class ShellJobTest : public ShellTest {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
     program_ = dir_ + "/App.BIN";
-    for (int i = 0; i < 1000; ++i) bytes_.push_back(static_cast<char>(i * 7 + 3));
-    std::ofstream(program_, std::ios::binary).write(bytes_.data(), static_cast<std::streamsize>(bytes_.size()));
+    for (int i = 0; i < 1000; ++i) bytes_.push_back(static_cast<uint8_t>(i * 7 + 3));
+    std::ofstream(program_, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes_.data()), static_cast<std::streamsize>(bytes_.size()));
   }
   void TearDown() override {
     unlink(program_.c_str());
@@ -471,15 +474,10 @@ class ShellJobTest : public ShellTest {
     setup.path = "/dev/hidraw-app-test-" + std::to_string(getpid());
     return sim::VirtualHidBus::Instance().AddDevice(setup);
   }
-  bool FlashHoldsProgramAt(int device, uint32_t address) {
-    const std::vector<uint8_t>& flash = sim::VirtualHidBus::Instance().device(device).flash();
-    return std::equal(bytes_.begin(), bytes_.end(), flash.begin() + address,
-                      [](char expected, uint8_t actual) { return static_cast<uint8_t>(expected) == actual; });
-  }
 
   std::string dir_;
   std::string program_;
-  std::vector<char> bytes_;
+  std::vector<uint8_t> bytes_;
 };
 
 bool EndsWithVerdict(const std::string& text, const std::string& verdict) {
@@ -496,7 +494,7 @@ TEST_F(ShellJobTest, OneShotJobRunsWithoutBannerAndLogModeOff) {
   EXPECT_EQ(text.find(kPrompt + kPrompt), std::string::npos);
   EXPECT_EQ(text.rfind("\r>>: 0%", 0), 0u) << text;
   EXPECT_TRUE(EndsWithVerdict(text, "DFU success!")) << text;
-  EXPECT_TRUE(FlashHoldsProgramAt(device, 0xA000));
+  EXPECT_TRUE(FlashHolds(device, 0xA000, bytes_));
   EXPECT_TRUE(sim::VirtualHidBus::Instance().device(device).restarted());
   EXPECT_EQ(theHidLink.device, nullptr);
   EXPECT_FALSE(theHidLink.claim.held());
@@ -510,7 +508,7 @@ TEST_F(ShellJobTest, JobFromThePromptEndsTheShell) {
   // Log mode: step messages, and no prompt and no help after the job.
   EXPECT_NE(text.find(">> : Successful execution!"), std::string::npos);
   EXPECT_EQ(text.find(kEnglishHelp), text.rfind(kEnglishHelp));
-  EXPECT_TRUE(FlashHoldsProgramAt(device, 0x1000));
+  EXPECT_TRUE(FlashHolds(device, 0x1000, bytes_));
   EXPECT_EQ(theHidLink.device, nullptr);
 }
 
@@ -532,7 +530,7 @@ TEST_F(ShellJobTest, WarningsComeBeforeTheJob) {
   const std::string warning =
       "orvel-dfu: warning: '-w' at the end is incomplete and was ignored: write -w wait (for example -w 1)\n";
   EXPECT_EQ(out_.str().rfind(warning + "\r>>: 0%", 0), 0u) << out_.str();
-  EXPECT_TRUE(FlashHoldsProgramAt(device, 0xA000));
+  EXPECT_TRUE(FlashHolds(device, 0xA000, bytes_));
 
   sim::VirtualHidBus::Instance().Reset();
   AddBootloader();
@@ -602,7 +600,7 @@ TEST_F(ShellJobTest, QuietJobWritesNoWarnings) {
   const int device = AddBootloader();
   EXPECT_EQ(Run({"-p", "A000", program_, "stray", "--quiet"}, ""), 1);
   EXPECT_EQ(err_.str(), "");
-  EXPECT_TRUE(FlashHoldsProgramAt(device, 0xA000));
+  EXPECT_TRUE(FlashHolds(device, 0xA000, bytes_));
 
   sim::VirtualHidBus::Instance().Reset();
   AddBootloader();
@@ -693,7 +691,7 @@ TEST_F(ShellJobTest, ProgressStylesAndTheNoteAfterAJob) {
       EXPECT_EQ(out_.str(), c.out);
     }
     EXPECT_EQ(err_.str(), c.err);
-    EXPECT_TRUE(FlashHoldsProgramAt(device, 0xA000));
+    EXPECT_TRUE(FlashHolds(device, 0xA000, bytes_));
   }
   if (leftOut.count > 0) GTEST_SKIP() << leftOut.Why(std::size(cases));
 }
@@ -719,7 +717,7 @@ TEST_F(ShellJobTest, PromptTakesDeviceAndTimeout) {
   }
   EXPECT_EQ(Run({}, "dfu --DEVICE SN-1 -p 1000 " + program_ + "\n"), 1);
   EXPECT_TRUE(bus.device(0).trace().empty());
-  EXPECT_TRUE(FlashHoldsProgramAt(1, 0x1000));
+  EXPECT_TRUE(FlashHolds(1, 0x1000, bytes_));
 
   EXPECT_EQ(Run({}, "dfu -w 1 --timeout 1.5 --device SN-7 -p 1000 " + program_ + "\n"), 0);
   const std::string text = out_.str();

@@ -26,6 +26,7 @@
 namespace {
 
 using job_test::AddBootloader;
+using job_test::FlashHolds;
 using job_test::Pattern;
 using job_test::ReasonLines;
 using job_test::Replaced;
@@ -154,7 +155,7 @@ TEST_F(DfuJobTest, LogModeOffShowsOneOverallLine) {
     EXPECT_EQ(CountRequests(index, sim::RequestKind::Read), c.reads);
     EXPECT_EQ(CountRequests(index, sim::RequestKind::Data), 5);
     EXPECT_EQ(CountRequests(index, sim::RequestKind::Restart), 3);
-    EXPECT_TRUE(std::equal(program.begin(), program.end(), Device(index).flash().begin() + 0x1000));
+    EXPECT_TRUE(FlashHolds(index, 0x1000, program));
   }
 }
 

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -16,6 +15,7 @@ namespace {
 
 using job_test::AddBootloader;
 using job_test::DevicePath;
+using job_test::FlashHolds;
 using job_test::Pattern;
 using job_test::ReasonLines;
 
@@ -76,11 +76,8 @@ TEST_F(EngineTest, TwoJobsOnTwoDevicesAtOnceFlashEachItsOwn) {
 
   ASSERT_TRUE(a.flashed) << ReasonLines(a.why);
   ASSERT_TRUE(b.flashed) << ReasonLines(b.why);
-  const auto holds = [](const std::vector<uint8_t>& flash, uint32_t at, const std::vector<uint8_t>& bytes) {
-    return std::equal(bytes.begin(), bytes.end(), flash.begin() + at);
-  };
-  EXPECT_TRUE(holds(Bus().device(0).flash(), 0x8000, first));
-  EXPECT_TRUE(holds(Bus().device(1).flash(), 0x20000, second));
+  EXPECT_TRUE(FlashHolds(0, 0x8000, first));
+  EXPECT_TRUE(FlashHolds(1, 0x20000, second));
   // Each device saw only its own job: untouched flash where the other went.
   EXPECT_EQ(Bus().device(0).flash()[0x20000], 0xFF);
   EXPECT_EQ(Bus().device(1).flash()[0x8000], 0xFF);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <sstream>
 #include <string>
@@ -60,6 +61,23 @@ inline ProgramImage PlacedImage(uint32_t start, const std::vector<uint8_t>& byte
   std::copy(bytes.begin(), bytes.end(), image.bytes.get());
   image.path = path;
   return image;
+}
+
+// Whether the flash of the bus's device `device` holds `bytes` at `at`;
+// when not, the first address that differs.
+inline testing::AssertionResult FlashHolds(int device, uint32_t at, const std::vector<uint8_t>& bytes) {
+  const std::vector<uint8_t>& flash = sim::VirtualHidBus::Instance().device(device).flash();
+  char text[80];
+  if (at > flash.size() || bytes.size() > flash.size() - at) {
+    std::snprintf(text, sizeof text, "%u bytes at 0x%08X pass the end of the flash",
+                  static_cast<unsigned>(bytes.size()), static_cast<unsigned>(at));
+    return testing::AssertionFailure() << text;
+  }
+  const auto differ = std::mismatch(bytes.begin(), bytes.end(), flash.begin() + at);
+  if (differ.first == bytes.end()) return testing::AssertionSuccess();
+  std::snprintf(text, sizeof text, "device %d holds 0x%02X at 0x%08X, not 0x%02X", device, *differ.second,
+                static_cast<unsigned>(at + (differ.first - bytes.begin())), *differ.first);
+  return testing::AssertionFailure() << text;
 }
 
 // What the default virtual device calls itself in the connect line.

@@ -22,6 +22,7 @@
 namespace {
 
 using job_test::DevicePath;
+using job_test::FlashHolds;
 using job_test::LoaderAt;
 using job_test::Pattern;
 using job_test::SimJobTest;
@@ -63,10 +64,6 @@ class StationTest : public SimJobTest {
     return index;
   }
 
-  bool Flashed(int index) const {
-    return std::equal(program.begin(), program.end(), Bus().device(index).flash().begin() + 0x8000);
-  }
-
   // Runs the station; when a condition is given, presses Ctrl+C once it
   // holds (and again when twice).
   RunOutcome RunUntil(const std::function<bool()>& condition, bool twice = false) {
@@ -102,7 +99,8 @@ TEST_F(StationTest, ServesEveryBoardAtOnceAndLogsEachUntilTheCountPassed) {
 
   EXPECT_EQ(RunUntil(nullptr), RunOutcome::Failed);  // a board failed
 
-  EXPECT_TRUE(Flashed(first) && Flashed(third));
+  EXPECT_TRUE(FlashHolds(first, 0x8000, program));
+  EXPECT_TRUE(FlashHolds(third, 0x8000, program));
   EXPECT_TRUE(Bus().device(first).restarted() && Bus().device(third).restarted());
   EXPECT_FALSE(Bus().device(faulty).restarted());
   std::vector<std::string> lines = SortedLines(Untimed(console.str()));
@@ -151,7 +149,7 @@ TEST_F(StationTest, FailedBoardIsLeftAloneUntilANewOneTakesItsPlace) {
   EXPECT_EQ(RunUntil(nextBoardServed), RunOutcome::Failed);
 
   EXPECT_EQ(CountRequests(faulty, sim::RequestKind::Probe), 1);
-  EXPECT_TRUE(Flashed(next));
+  EXPECT_TRUE(FlashHolds(next, 0x8000, program));
   EXPECT_EQ(Records().size(), 2u);
 }
 
@@ -194,7 +192,7 @@ TEST_F(StationTest, LogThatCannotBeWrittenStopsTakingBoards) {
 
   EXPECT_EQ(interrupts, 0) << "the station went on after its log failed";
   EXPECT_EQ(outcome, RunOutcome::Succeeded);
-  EXPECT_TRUE(Flashed(board));
+  EXPECT_TRUE(FlashHolds(board, 0x8000, program));
   EXPECT_NE(errors.str().find("orvel-dfu: error: cannot append to the log " + log +
                               ": No such file or directory; no new board is taken\n"),
             std::string::npos)
