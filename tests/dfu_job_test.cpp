@@ -56,7 +56,22 @@ struct EraseCase {
   std::vector<std::string> eraseTrace;
 };
 
-using DfuJobTest = SimJobTest;
+class DfuJobTest : public SimJobTest {
+ protected:
+  // app.bin at 0x1000 on a connected bootloader whose flash holds it, as a
+  // download leaves it: the flash, for a test to change before the verify
+  // step; nullptr when the bootloader did not connect.
+  std::vector<uint8_t>* ConnectedFlashHolding(const std::vector<uint8_t>& program) {
+    const int index = AddBootloader();
+    AddProgram(0x1000, program, "app.bin");
+    const int32_t connected = ToolConnect(false);
+    EXPECT_EQ(connected, 1);
+    if (connected != 1) return nullptr;
+    std::vector<uint8_t>& flash = Device(index).flash();
+    std::copy(program.begin(), program.end(), flash.begin() + 0x1000);
+    return &flash;
+  }
+};
 
 TEST_F(DfuJobTest, NeighbouringProgramsShareAnEraseAndUntouchedSectorsSurvive) {
   const std::vector<EraseCase> cases = {
@@ -196,21 +211,19 @@ TEST_F(DfuJobTest, FailureReasonsNameAddressesAndBytesInBothLanguages) {
     TearDown();
     SetUp();
     UiLanguage = c.language;
-    const int index = AddBootloader();
-    AddProgram(0x1000, program, "app.bin");
 
     Reasons why;
     if (c.fault) {
-      Device(index).AddFault(*c.fault);
+      Device(AddBootloader()).AddFault(*c.fault);
+      AddProgram(0x1000, program, "app.bin");
       EXPECT_FALSE(RunDfuJob(&why));
     } else {
       // Flash that holds the program but for three bytes of the second read.
-      ASSERT_EQ(ToolConnect(false), 1);
-      std::vector<uint8_t>& flash = Device(index).flash();
-      std::copy(program.begin(), program.end(), flash.begin() + 0x1000);
-      flash[0x1040] = 0xBD;
-      flash[0x1041] = 0x00;
-      flash[0x1050] = 0x43;
+      std::vector<uint8_t>* const flash = ConnectedFlashHolding(program);
+      ASSERT_NE(flash, nullptr);
+      flash->at(0x1040) = 0xBD;
+      flash->at(0x1041) = 0x00;
+      flash->at(0x1050) = 0x43;
       EXPECT_FALSE(ToolJob().VerifyStep(theProgramImageList, true, &why));
     }
     EXPECT_EQ(ReasonLines(why), c.reasons);
@@ -231,13 +244,10 @@ TEST_F(DfuJobTest, DifferenceAtAnyByteOfAReadIsFound) {
     SCOPED_TRACE(AddressText(c.address));
     TearDown();
     SetUp();
-    const int index = AddBootloader();
-    AddProgram(0x1000, program, "app.bin");
-    ASSERT_EQ(ToolConnect(false), 1);
-    std::vector<uint8_t>& flash = Device(index).flash();
-    std::copy(program.begin(), program.end(), flash.begin() + 0x1000);
+    std::vector<uint8_t>* const flash = ConnectedFlashHolding(program);
+    ASSERT_NE(flash, nullptr);
     const uint8_t written = program[c.address - 0x1000];
-    flash[c.address] = static_cast<uint8_t>(written ^ 0x80);
+    flash->at(c.address) = static_cast<uint8_t>(written ^ 0x80);
     Reasons why;
     EXPECT_FALSE(ToolJob().VerifyStep(theProgramImageList, true, &why));
     EXPECT_EQ(ReasonLines(why),
