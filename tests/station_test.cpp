@@ -47,9 +47,7 @@ class StationTest : public SimJobTest {
   void SetUp() override {
     SimJobTest::SetUp();
     program = Pattern(0x1800, 5);
-    theProgramImageList.images.clear();
     AddProgram(0x8000, program, "app.bin");
-    theDfuSettings = DfuSettings{};
     theDfuSettings.log_file = dir.File("station.jsonl");
   }
 
