@@ -63,13 +63,15 @@ class StationTest : public SimJobTest {
   }
 
   // Runs the station; when a condition is given, presses Ctrl+C once it
-  // holds (and again when twice).
+  // holds (and again when twice). The condition is looked at once a
+  // millisecond: it may read the log file, and a loop without a pause would
+  // take a core from the boards.
   RunOutcome RunUntil(const std::function<bool()>& condition, bool twice = false) {
     std::atomic<int> interrupts{0};
     std::thread operatorAtTheLine;
     if (condition) {
       operatorAtTheLine = std::thread([&] {
-        while (!condition()) std::this_thread::yield();
+        while (!condition()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         interrupts += twice ? 2 : 1;
       });
     }

@@ -510,8 +510,10 @@ case_station() {
   # own: the background job makes it only once it runs.
   "$ORVEL_SIM" --conveyor 2:5:50 --latency 300 --flash-dir stopped -- sh -c "
     '$ORVEL_DFU' --station -p 8000 blinky.bin > stopped.out 2> stopped.err & station=\$!
-    until grep -q PASS stopped.out 2> /dev/null; do sleep 0.05; done
+    i=0; until grep -q PASS stopped.out 2> /dev/null || [ \$i -ge 300 ]; do sleep 0.05; i=\$((i + 1)); done
+    [ \$i -lt 300 ] || touch no_pass
     kill -TERM \$station; wait \$station; echo \$? > status.txt"
+  [ ! -e no_pass ] || fail "no board passed within 15 s of the station's start"
   expect_status 1 "$(cat status.txt)" "a station stopped with SIGTERM"
   local passed
   passed=$(grep -c '	PASS	' stopped.out)
