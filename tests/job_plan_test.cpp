@@ -58,7 +58,7 @@ TEST_F(JobPlanTest, CountsMatchTheJobOnAVirtualBootloader) {
 }
 
 // Byte i is i * 7 + 3.
-std::string Pattern(size_t length) {
+std::string DifferingBytes(size_t length) {
   std::string bytes(length, '\0');
   for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i * 7 + 3);
   return bytes;
@@ -75,13 +75,13 @@ TEST(Crc32, MatchesZlib) {
       {"123456789", 0xCBF43926},
       {std::string(256, '\xFF'), 0xFEA8A821},
       // Bytes that all differ, across the eight-byte steps and the bytes left over.
-      {Pattern(7), 0x54491CDB},
-      {Pattern(8), 0xE2E35978},
-      {Pattern(15), 0x7C619EDC},
-      {Pattern(16), 0x191F3D9F},
-      {Pattern(17), 0x7BA75EE3},
-      {Pattern(1000), 0x17BC2A46},
-      {Pattern(1000).substr(1), 0x6AA56D54},
+      {DifferingBytes(7), 0x54491CDB},
+      {DifferingBytes(8), 0xE2E35978},
+      {DifferingBytes(15), 0x7C619EDC},
+      {DifferingBytes(16), 0x191F3D9F},
+      {DifferingBytes(17), 0x7BA75EE3},
+      {DifferingBytes(1000), 0x17BC2A46},
+      {DifferingBytes(1000).substr(1), 0x6AA56D54},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Crc32(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size()), c.crc) << c.bytes.size();

@@ -7,9 +7,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 #include <algorithm>
 #include <chrono>
@@ -23,7 +20,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
