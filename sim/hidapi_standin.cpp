@@ -128,7 +128,7 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path) {
     lastError = L"No such device";
     return nullptr;
   }
-  if (Bus().setup(index).openDenied) {
+  if (Bus().OpenDenied(index)) {
     thread_local std::wstring denied;
     denied = L"Failed to open a device with path '" + std::wstring(path, path + std::strlen(path)) +
              L"': Permission denied";

@@ -69,6 +69,13 @@ int VirtualHidBus::writeCount(int index) const {
                                         [index](const WriteRecord& write) { return write.device == index; }));
 }
 
+bool VirtualHidBus::OpenDenied(int index) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (!ValidIndex(index)) return true;
+  Slot& slot = *devices_[index];
+  return slot.setup.openDenied || ++slot.openAttempts <= slot.setup.deniedOpens;
+}
+
 void VirtualHidBus::Unplug(int index) {
   std::lock_guard<std::mutex> hold(lock_);
   if (ValidIndex(index)) devices_[index]->model->Unplug();

@@ -54,6 +54,9 @@ struct VirtualDeviceSetup {
   // padded count, as hidapi's Windows backend does.
   size_t outputReportLength = 0;
   bool openDenied = false;  // hid_open_path fails as on a node the user may not open
+  // The first N hid_open_path calls fail so too, as on a node udev has not
+  // given its mode yet.
+  int deniedOpens = 0;
 };
 
 // One report written by the tool, as the stand-in saw it.
@@ -100,6 +103,8 @@ class VirtualHidBus {
   // Reports written to the device so far; safe while jobs run on other
   // threads (writes() and the device's trace are not).
   int writeCount(int index) const;
+  // Counts an attempt to open the device; true when the setup denies it.
+  bool OpenDenied(int index);
   // Pulls the device's cable; safe while jobs run on other threads.
   void Unplug(int index);
   // Input reports the device's open handles have not read yet, counted per
@@ -142,6 +147,7 @@ class VirtualHidBus {
     int32_t lastReadyTick = 0;  // when the report sent last arrives
     bool sentAny = false;
     int reportsRead = 0;
+    int openAttempts = 0;
   };
   struct Handle {
     int device;

@@ -202,10 +202,11 @@ class Station {
     BoardObserver observer(*this, attempt.port);
     JobContext context{link, search, ProcessTicks(), observer, &cancel_};
     CandidateState state = CandidateState::Silent;
-    for (int32_t tries = 0; tries < options_.silentTries; ++tries) {
+    for (int32_t tries = 0; tries < options_.connectTries; ++tries) {
       attempt.why.clear();
       state = ConnectTo(context, entry, &attempt.why);
-      if (state != CandidateState::Silent || !context.Pause(kRetryPauseMs)) break;
+      const bool mayComeRound = state == CandidateState::Silent || state == CandidateState::NoAccess;
+      if (!mayComeRound || !context.Pause(kRetryPauseMs)) break;
     }
     if (state == CandidateState::Busy) {
       // Another orvel-dfu serves it: not this station's board, for now.

@@ -19,10 +19,11 @@
 struct StationOptions {
   // How long the station waits between two looks at the bus.
   int32_t scanPauseMs = 200;
-  // A board that does not answer yet is tried this often, kRetryPauseMs
-  // apart, before it counts as failed: a chip just attached may need a
-  // moment.
-  int32_t silentTries = 5;
+  // A board that does not answer yet, or whose node cannot be opened yet,
+  // is tried this often, kRetryPauseMs apart, before it counts as failed: a
+  // chip just attached may need a moment, and so may its node (udev gives
+  // it its mode after it appears).
+  int32_t connectTries = 5;
 };
 
 // Runs the station with the tool's parsed settings and loaded programs, on
